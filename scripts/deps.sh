@@ -1,0 +1,28 @@
+#!/bin/sh
+# Installs the Debian packages Tallynet needs, and only those that are missing.
+# Usage: scripts/deps.sh build|run|test
+set -eu
+
+common="build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libpcap-dev \
+libnl-3-dev libnl-route-3-dev libudev-dev"
+case "${1:-build}" in
+    build) wanted="$common" ;;
+    run)   wanted="$common udev libcap2-bin" ;;
+    test)  wanted="$common libgtest-dev libbenchmark-dev xvfb xauth iproute2 procps" ;;
+    *) echo "usage: $0 build|run|test" >&2; exit 2 ;;
+esac
+
+missing=""
+for p in $wanted; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
+        missing="$missing $p"
+    fi
+done
+[ -z "$missing" ] && exit 0
+
+echo "Installing:$missing"
+if [ "$(id -u)" -eq 0 ]; then SUDO=""; else SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+# shellcheck disable=SC2086
+$SUDO apt-get install -y -qq --no-install-recommends $missing

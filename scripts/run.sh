@@ -1,0 +1,24 @@
+#!/bin/sh
+# Builds Tallynet (installing missing Debian packages) and starts it on the current desktop.
+set -eu
+cd "$(dirname "$0")/.."
+scripts/deps.sh run
+scripts/build.sh
+
+# Packet capture and ICMP probes need CAP_NET_RAW (and CAP_NET_ADMIN for promiscuous mode).
+# Root has them; for a normal user the executable gets them as file capabilities.
+if [ "$(id -u)" -ne 0 ]; then
+    if ! getcap build/tallynet 2>/dev/null | grep -q cap_net_raw; then
+        echo "Granting capture privileges to build/tallynet (sudo setcap)..."
+        sudo setcap cap_net_raw,cap_net_admin+eip build/tallynet ||
+            echo "Could not grant capture privileges: Tallynet will run on interface counters only."
+    fi
+fi
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "Tallynet is a desktop program and no display was found (DISPLAY and WAYLAND_DISPLAY" >&2
+    echo "are empty). Run this command from a terminal of your desktop session, or start a" >&2
+    echo "virtual display first: Xvfb :99 & DISPLAY=:99 scripts/run.sh" >&2
+    exit 1
+fi
+exec build/tallynet

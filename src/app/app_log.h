@@ -1,0 +1,33 @@
+#pragma once
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tn {
+
+class IClock;
+
+// How the core asks the user interface to show a message box.
+enum class MessageIcon { None, Information, Exclamation, Stop };
+using MessageReporter = std::function<void(const std::string& text, MessageIcon icon)>;
+
+// The diagnostic text log "TN.log": one timestamped line per event, CR LF endings, emptied
+// with a banner line once it has grown past 100000 bytes.
+class CAppLog {
+public:
+    static constexpr std::uintmax_t kSizeLimit = 100000;
+    static constexpr std::size_t kMaxLine = 511; // the line buffer held 512 bytes
+    static constexpr const char* kBanner = "******Tallynet Log File (deleted)******";
+
+    CAppLog(std::filesystem::path file, const IClock& clock, MessageReporter reporter);
+    void write(std::string_view message);
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+    const IClock& m_clock;
+    MessageReporter m_report;
+};
+
+} // namespace tn

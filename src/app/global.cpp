@@ -1,0 +1,213 @@
+#include "app/global.h"
+
+#include "platform/autostart.h"
+#include "platform/clock.h"
+#include "platform/paths.h"
+#include "platform/settings_store.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <limits>
+#include <system_error>
+
+namespace tn {
+
+CustomPortList::CustomPortList(std::vector<std::uint16_t> p) : ports(std::move(p)) {
+    for (std::uint16_t port : ports)
+        member.set(port);
+}
+
+std::vector<std::uint16_t> parseCustomPorts(std::string_view text) {
+    std::vector<std::uint16_t> kept;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t comma = text.find(',', start);
+        if (comma == std::string_view::npos)
+            comma = text.size();
+        std::string_view piece = text.substr(start, comma - start);
+        start = comma + 1;
+        // atoi-like: blanks skipped, digits until the first other character, none gives 0.
+        std::size_t i = 0;
+        while (i < piece.size() && (piece[i] == ' ' || piece[i] == '\t'))
+            ++i;
+        std::uint32_t value = 0;
+        bool overflow = false;
+        for (; i < piece.size() && piece[i] >= '0' && piece[i] <= '9'; ++i) {
+            value = value * 10 + static_cast<std::uint32_t>(piece[i] - '0');
+            if (value >= 65535)
+                overflow = true; // stays out of range however many digits follow
+        }
+        if (!overflow && value >= 1 && value < 65535)
+            kept.push_back(static_cast<std::uint16_t>(value));
+        if (comma == text.size())
+            break;
+    }
+    return kept;
+}
+
+std::string versionTextFromResource(std::string_view resource) {
+    std::string out;
+    for (char c : resource) {
+        if (c == ',')
+            out += '.';
+        else if (c != ' ')
+            out += c;
+    }
+    return out;
+}
+
+CGlobal::CGlobal(const PlatformServices& os, MessageReporter reporter)
+    : m_os(os), m_report(std::move(reporter)) {
+    m_portLists.push_back(std::make_unique<const CustomPortList>(std::vector<std::uint16_t>{}));
+    m_ports.store(m_portLists.back().get(), std::memory_order_release);
+}
+
+CGlobal::~CGlobal() = default;
+
+void CGlobal::setReporter(MessageReporter reporter) { m_report = std::move(reporter); }
+
+namespace {
+
+// A stored number that does not fit the field's 32-bit kind is unreadable, so its default applies.
+std::optional<std::int64_t> readRanged(const ISettingsStore* store, const char* key, std::int64_t lo,
+                                       std::int64_t hi) {
+    if (!store)
+        return std::nullopt;
+    const auto v = store->getInt(key);
+    if (!v || *v < lo || *v > hi)
+        return std::nullopt;
+    return v;
+}
+
+std::int32_t readInt(const ISettingsStore* store, const char* key, std::int32_t def) {
+    const auto v = readRanged(store, key, std::numeric_limits<std::int32_t>::min(),
+                              std::numeric_limits<std::int32_t>::max());
+    return v ? static_cast<std::int32_t>(*v) : def;
+}
+
+std::uint32_t readUnsigned(const ISettingsStore* store, const char* key, std::uint32_t def) {
+    const auto v = readRanged(store, key, 0, std::numeric_limits<std::uint32_t>::max());
+    return v ? static_cast<std::uint32_t>(*v) : def;
+}
+
+std::string readString(const ISettingsStore* store, const char* key) {
+    if (!store)
+        return {};
+    return store->getString(key).value_or(std::string{});
+}
+
+} // namespace
+
+void CGlobal::loadSettings() {
+    const ISettingsStore* s = m_os.settings;
+    LastAdapterName = readString(s, "LastAdapterName");
+    TraffTpe = readInt(s, "TraffTpe", 0);
+    GNfoMode = readInt(s, "GNfoMode", 1);
+    RunAtStartUp = readInt(s, "RunAtStartUp", 0);
+    StartMin = readInt(s, "StartMin", 0);
+    WinPCap = readInt(s, "WinPCap", 0);
+    LanOnly = readInt(s, "LanOnly", 0);
+    LogFalls = readInt(s, "LogFalls", 0);
+    FallSecs = readInt(s, "FallSecs", 20);
+    PingHost = readInt(s, "PingHost", 0);
+    HostToPing = readString(s, "HostToPing");
+    Incremtotal = readInt(s, "Incremtotal", 0);
+    ConSpeed = readUnsigned(s, "ConSpeed", 128);
+    Autohide = readInt(s, "Autohide", 0);
+    ConfirmExit = readInt(s, "ConfirmExit", 0);
+    CustField = readInt(s, "CustField", 0);
+    TMaxScale = readInt(s, "TMaxScale", 1);
+    PinPoint = readInt(s, "PinPoint", 0);
+    if (CustField != 0) {
+        CustName1 = readString(s, "CustName1");
+        std::vector<std::uint16_t> ports = parseCustomPorts(readString(s, "CustPort1"));
+        if (ports.empty())
+            CustField = 0; // in memory only: the stored value stays as the user left it
+        else
+            replaceCustomPorts(std::move(ports));
+    }
+}
+
+bool CGlobal::writeInt(std::string_view key, std::int64_t value) {
+    return m_os.settings && m_os.settings->setInt(std::string(key), value);
+}
+
+bool CGlobal::writeString(std::string_view key, const std::string& value) {
+    return m_os.settings && m_os.settings->setString(std::string(key), value);
+}
+
+bool CGlobal::writeBinary(std::string_view key, const std::vector<std::uint8_t>& value) {
+    return m_os.settings && m_os.settings->setBinary(std::string(key), value);
+}
+
+std::optional<std::vector<std::uint8_t>> CGlobal::readBinary(std::string_view key) const {
+    if (!m_os.settings)
+        return std::nullopt;
+    return m_os.settings->getBinary(std::string(key));
+}
+
+const CustomPortList& CGlobal::customPorts() const {
+    return *m_ports.load(std::memory_order_acquire);
+}
+
+void CGlobal::replaceCustomPorts(std::vector<std::uint16_t> ports) {
+    auto list = std::make_unique<const CustomPortList>(std::move(ports));
+    const CustomPortList* raw = list.get();
+    {
+        // Old lists are kept until the program ends: a worker may still be reading one, and a
+        // list is replaced only when the user confirms the options, so they never pile up.
+        std::lock_guard lock(m_portListsMutex);
+        m_portLists.push_back(std::move(list));
+    }
+    m_ports.store(raw, std::memory_order_release);
+}
+
+bool CGlobal::setRunAtStartUp(int on) { return m_os.autostart && m_os.autostart->set(on != 0); }
+
+std::filesystem::path CGlobal::moduleDirectory() const {
+    return m_os.paths ? m_os.paths->dataDirectory() : std::filesystem::path(".");
+}
+
+bool CGlobal::appendOutageRecord(std::int64_t start, std::int64_t stop) {
+    unsigned char rec[16];
+    for (int i = 0; i < 8; ++i) {
+        rec[i] = static_cast<unsigned char>(static_cast<std::uint64_t>(start) >> (8 * i));
+        rec[8 + i] = static_cast<unsigned char>(static_cast<std::uint64_t>(stop) >> (8 * i));
+    }
+    const std::filesystem::path file = dataFile("NetFalls.dat");
+    std::error_code ec;
+    const auto before = std::filesystem::file_size(file, ec);
+    const std::uintmax_t oldSize = ec ? 0 : before;
+    std::FILE* f = std::fopen(file.c_str(), "ab");
+    if (!f)
+        return false;
+    // The record goes out in one write at the flush; should the disk fill half-way, the file
+    // is cut back so that it never holds part of a record.
+    const bool ok = std::fwrite(rec, 1, sizeof rec, f) == sizeof rec && std::fflush(f) == 0;
+    std::fclose(f);
+    if (!ok) {
+        std::filesystem::resize_file(file, oldSize, ec);
+        return false;
+    }
+    return true;
+}
+
+std::string CGlobal::programVersionText() {
+    // The compiled-in project version stands where the Windows build reads its version resource.
+    return versionTextFromResource(TALLYNET_VERSION_TEXT);
+}
+
+std::string CGlobal::systemErrorText(int code) {
+    std::string text = std::system_category().message(code);
+    return text.empty() ? std::string("Error on errormessageFormat") : text;
+}
+
+std::string CGlobal::lastSystemErrorText() { return systemErrorText(errno); }
+
+void CGlobal::writeLog(std::string_view message) {
+    if (!m_os.clock)
+        return;
+    CAppLog(dataFile("TN.log"), *m_os.clock, m_report).write(message);
+}
+
+} // namespace tn

@@ -1,0 +1,52 @@
+#include "platform/linux/linux_paths.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace tn {
+
+namespace {
+
+std::filesystem::path home() {
+    if (const char* h = std::getenv("HOME"); h && *h)
+        return h;
+    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir)
+        return pw->pw_dir;
+    return "/tmp";
+}
+
+// An XDG variable counts only when it holds an absolute path.
+std::filesystem::path xdg(const char* var, const char* fallback) {
+    if (const char* v = std::getenv(var); v && *v == '/')
+        return v;
+    return home() / fallback;
+}
+
+} // namespace
+
+std::filesystem::path LinuxPaths::xdgConfigHome() { return xdg("XDG_CONFIG_HOME", ".config"); }
+
+std::filesystem::path LinuxPaths::dataDirectory() const {
+    const auto dir = xdg("XDG_DATA_HOME", ".local/share") / "Tallynet";
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    return dir;
+}
+
+std::filesystem::path LinuxPaths::configDirectory() const { return xdgConfigHome() / "Tallynet"; }
+
+std::filesystem::path LinuxPaths::runtimeDirectory() const {
+    if (const char* v = std::getenv("XDG_RUNTIME_DIR"); v && *v == '/')
+        return v;
+    return dataDirectory();
+}
+
+std::filesystem::path LinuxPaths::executablePath() const {
+    std::error_code ec;
+    auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path{} : p;
+}
+
+} // namespace tn

@@ -1,0 +1,17 @@
+#pragma once
+#include "platform/paths.h"
+
+namespace tn {
+
+// XDG locations: $XDG_CONFIG_HOME/Tallynet, $XDG_DATA_HOME/Tallynet, $XDG_RUNTIME_DIR.
+class LinuxPaths final : public IPaths {
+public:
+    std::filesystem::path dataDirectory() const override;
+    std::filesystem::path configDirectory() const override;
+    std::filesystem::path runtimeDirectory() const override;
+    std::filesystem::path executablePath() const override;
+    // $XDG_CONFIG_HOME (default ~/.config).
+    static std::filesystem::path xdgConfigHome();
+};
+
+} // namespace tn

@@ -1,0 +1,45 @@
+#include "platform/linux/ini_settings_store.h"
+#include "platform/linux/linux_paths.h"
+#include "platform/linux/netlink_interfaces.h"
+#include "platform/linux/system_clock.h"
+#include "platform/linux/xdg_autostart.h"
+#include "platform/platform_services.h"
+
+namespace tn {
+
+namespace {
+
+class LinuxPlatform final : public Platform {
+public:
+    LinuxPlatform()
+        : m_settings(m_paths.configDirectory() / "Tallynet.conf", "SetariGenerale"),
+          m_autostart(LinuxPaths::xdgConfigHome() / "autostart" / "TallynetStartUp.desktop",
+                      m_paths.executablePath()),
+          m_interfaces(m_clock, m_names), m_adapters(m_names) {}
+
+    PlatformServices services() override {
+        PlatformServices s;
+        s.clock = &m_clock;
+        s.paths = &m_paths;
+        s.settings = &m_settings;
+        s.autostart = &m_autostart;
+        s.interfaces = &m_interfaces;
+        s.adapters = &m_adapters;
+        return s;
+    }
+
+private:
+    SystemClock m_clock;
+    LinuxPaths m_paths;
+    IniSettingsStore m_settings;
+    XdgAutostart m_autostart;
+    DeviceNames m_names;
+    NetlinkInterfaceTable m_interfaces;
+    NetlinkAdapterSource m_adapters;
+};
+
+} // namespace
+
+std::unique_ptr<Platform> createLinuxPlatform() { return std::make_unique<LinuxPlatform>(); }
+
+} // namespace tn

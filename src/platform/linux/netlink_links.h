@@ -1,0 +1,45 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct nl_sock;
+struct nl_cache;
+
+namespace tn {
+
+struct LinkInfo {
+    int ifindex = 0;
+    std::string name;
+    bool loopback = false;
+    bool carrier = false;       // lower layer up
+    std::uint64_t rxBytes = 0;  // 64-bit counters of the link
+    std::uint64_t txBytes = 0;
+};
+
+struct Ipv4Info {
+    int ifindex = 0;
+    std::uint32_t address = 0; // network byte order
+    int prefixLength = 0;
+};
+
+// One rtnetlink socket, kept open, for link and address dumps through libnl.
+class NetlinkLinks {
+public:
+    NetlinkLinks();
+    ~NetlinkLinks();
+    NetlinkLinks(const NetlinkLinks&) = delete;
+    NetlinkLinks& operator=(const NetlinkLinks&) = delete;
+
+    // One link dump, in interface-index order; false when the kernel could not be asked.
+    bool dumpLinks(std::vector<LinkInfo>& out);
+    // One address dump: the IPv4 addresses in the kernel's order (primary first per link).
+    bool dumpIpv4(std::vector<Ipv4Info>& out);
+
+private:
+    nl_sock* m_sock = nullptr;
+    nl_cache* m_links = nullptr;
+    nl_cache* m_addrs = nullptr;
+};
+
+} // namespace tn
