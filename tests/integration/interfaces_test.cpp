@@ -1,0 +1,165 @@
+// The adapter list and the interface counters against real interfaces in a namespace.
+#include "capture/adapter.h"
+#include "capture/net_adapter.h"
+#include "platform/linux/device_names.h"
+#include "platform/linux/netlink_interfaces.h"
+#include "support/fake_clock.h"
+#include "support/netns.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace tn {
+namespace {
+
+// /sys shows the namespace it was mounted in, so the counters are read through `ip netns exec`,
+// which mounts a /sys of the namespace.
+std::uint64_t sysfsCounter(const std::string& ns, const std::string& ifname, const char* which) {
+    const std::string cmd = "ip netns exec " + ns + " cat /sys/class/net/" + ifname +
+                            "/statistics/" + which;
+    std::FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p)
+        return 0;
+    unsigned long long v = 0;
+    if (std::fscanf(p, "%llu", &v) != 1)
+        v = 0;
+    ::pclose(p);
+    return v;
+}
+
+// Sends n UDP datagrams of the given payload size to 198.18.7.2 (the peer namespace).
+void sendUdp(int n, std::size_t payload) {
+    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(s, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9);
+    ::inet_pton(AF_INET, "198.18.7.2", &to.sin_addr);
+    const std::string data(payload, 'x');
+    for (int i = 0; i < n; ++i)
+        ::sendto(s, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    ::close(s);
+}
+
+class InterfacesIntegration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::isRoot())
+            GTEST_SKIP() << "needs root to create network namespaces; skipped";
+        const std::string sfx = test::uniqueSuffix();
+        m_a = std::make_unique<test::NetNs>("tnifa" + sfx);
+        m_b = std::make_unique<test::NetNs>("tnifb" + sfx);
+        if (!m_a->ok() || !m_b->ok())
+            GTEST_SKIP() << "cannot create network namespaces here (ip netns add failed)";
+        m_ifA = "tnva" + sfx;
+        m_ifB = "tnvb" + sfx;
+        ASSERT_TRUE(test::ipBatch({
+            "link add " + m_ifA + " netns " + m_a->name() + " type veth peer name " + m_ifB +
+                " netns " + m_b->name(),
+        }));
+        // IPv6 stays off so that no neighbour discovery moves the counters during a comparison.
+        m_a->exec("sysctl -qw net.ipv6.conf.all.disable_ipv6=1");
+        m_b->exec("sysctl -qw net.ipv6.conf.all.disable_ipv6=1");
+        ASSERT_TRUE(m_a->exec("ip addr add 198.18.7.1/24 dev " + m_ifA));
+        ASSERT_TRUE(m_b->exec("ip addr add 198.18.7.2/24 dev " + m_ifB));
+        ASSERT_TRUE(m_a->exec("ip link set " + m_ifA + " up"));
+        ASSERT_TRUE(m_b->exec("ip link set " + m_ifB + " up"));
+        m_enter = std::make_unique<test::EnterNetNs>(m_a->name());
+        ASSERT_TRUE(m_enter->ok());
+    }
+    void TearDown() override {
+        m_enter.reset();
+        m_b.reset();
+        m_a.reset();
+    }
+
+    std::unique_ptr<test::NetNs> m_a, m_b;
+    std::unique_ptr<test::EnterNetNs> m_enter;
+    std::string m_ifA, m_ifB;
+    test::FakeClock m_clock;
+};
+
+TEST_F(InterfacesIntegration, ReadingsEqualSysfsCountersAfterKnownTraffic) {
+    DeviceNames names;
+    NetlinkInterfaceTable table(m_clock, names);
+    CAdapter adapter(&table);
+    // Let the link settle: the first ARP exchange happens with the first datagram.
+    sendUdp(1, 10);
+    sendUdp(50, 1000);
+    InterfaceReading r;
+    bool matched = false;
+    for (int attempt = 0; attempt < 20 && !matched; ++attempt) {
+        const auto rx0 = sysfsCounter(m_a->name(), m_ifA, "rx_bytes");
+        const auto tx0 = sysfsCounter(m_a->name(), m_ifA, "tx_bytes");
+        adapter.refreshInterfaceTable();
+        ASSERT_EQ(adapter.findInterfaceReading(m_ifA, r), 1);
+        const auto rx1 = sysfsCounter(m_a->name(), m_ifA, "rx_bytes");
+        const auto tx1 = sysfsCounter(m_a->name(), m_ifA, "tx_bytes");
+        if (rx0 == rx1 && tx0 == tx1) {
+            EXPECT_EQ(r.inOctets, rx0);
+            EXPECT_EQ(r.outOctets, tx0);
+            matched = true;
+        }
+    }
+    ASSERT_TRUE(matched) << "counters kept moving";
+    // 50 datagrams of 1000 bytes: 1042 bytes each on the wire (14 Ethernet + 20 IP + 8 UDP).
+    EXPECT_GE(r.outOctets, 50u * 1042u);
+}
+
+TEST_F(InterfacesIntegration, AdapterListHoldsTheVethWithAddressAndMask) {
+    DeviceNames names;
+    NetlinkAdapterSource source(names);
+    CNetAdapter list(&source);
+    ASSERT_EQ(list.buildAdapterList(), 1) << list.lastErrorText();
+    ASSERT_EQ(list.adapterCount(), 1); // loopback is not an adapter
+    const AdapterRecord& rec = list.record(0);
+    EXPECT_EQ(rec.name, m_ifA);
+    EXPECT_EQ(rec.description, m_ifA); // a veth has no hardware model
+    EXPECT_EQ(rec.addressText, "198.18.7.1");
+    EXPECT_EQ(rec.maskText, "255.255.255.0");
+    EXPECT_EQ(rec.address, dottedToAddress("198.18.7.1"));
+}
+
+TEST_F(InterfacesIntegration, AdapterCountFollowsVethsAddedAndRemoved) {
+    DeviceNames names;
+    NetlinkInterfaceTable table(m_clock, names);
+    CAdapter adapter(&table);
+    EXPECT_EQ(adapter.countAdapters(), 1);
+    const std::string extra = "tnvx" + test::uniqueSuffix();
+    ASSERT_TRUE(m_a->exec("ip link add " + extra + " type veth peer name " + extra + "p netns " +
+                          m_b->name()));
+    EXPECT_EQ(adapter.countAdapters(), 2);
+    ASSERT_TRUE(m_a->exec("ip link del " + extra));
+    EXPECT_EQ(adapter.countAdapters(), 1);
+}
+
+TEST_F(InterfacesIntegration, ConnectionDurationCountsFromACarrierSeenComingUp) {
+    DeviceNames names;
+    NetlinkInterfaceTable table(m_clock, names);
+    CAdapter adapter(&table);
+    InterfaceReading r;
+    adapter.refreshInterfaceTable();
+    ASSERT_EQ(adapter.findInterfaceReading(m_ifA, r), 1);
+    EXPECT_EQ(r.connectedSeconds, 0u); // up before we watched: unknown
+    ASSERT_TRUE(m_b->exec("ip link set " + m_ifB + " down"));
+    adapter.refreshInterfaceTable();
+    ASSERT_TRUE(m_b->exec("ip link set " + m_ifB + " up"));
+    bool up = false;
+    for (int i = 0; i < 50 && !up; ++i) {
+        ::usleep(20000);
+        adapter.refreshInterfaceTable();
+        up = test::sh("ip link show " + m_ifA + " | grep -q LOWER_UP");
+    }
+    ASSERT_TRUE(up);
+    adapter.refreshInterfaceTable();
+    m_clock.advance(42);
+    adapter.refreshInterfaceTable();
+    ASSERT_EQ(adapter.findInterfaceReading(m_ifA, r), 1);
+    EXPECT_EQ(r.connectedSeconds, 42u);
+}
+
+} // namespace
+} // namespace tn
