@@ -12,12 +12,13 @@ int main(int argc, char* argv[]) {
     auto platform = tn::createLinuxPlatform();
     tn::CGlobal global(platform->services(), [](const std::string& text, tn::MessageIcon icon) {
         QMessageBox box(icon == tn::MessageIcon::Exclamation ? QMessageBox::Warning
-                                                              : QMessageBox::NoIcon,
+                                                             : QMessageBox::NoIcon,
                         "Tallynet", QString::fromStdString(text));
         box.exec();
     });
     global.loadSettings();
-    QLabel window(QString("Tallynet %1").arg(QString::fromStdString(tn::CGlobal::programVersionText())));
+    QLabel window(
+        QString("Tallynet %1").arg(QString::fromStdString(tn::CGlobal::programVersionText())));
     window.setWindowIcon(QIcon(":/tallynet.svg"));
     window.resize(453, 283);
     window.show();

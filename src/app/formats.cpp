@@ -30,14 +30,18 @@ std::string formatBytes(float v) {
     return printf1("%.2f EB", static_cast<double>(v));
 }
 
-std::string formatBytes32(std::uint32_t bytes) { return formatBytes(static_cast<float>(bytes)); }
+std::string formatBytes32(std::uint32_t bytes) {
+    return formatBytes(static_cast<float>(bytes));
+}
 
 std::string formatBytes64(std::uint64_t bytes) {
     // A 64-bit count fits extended precision exactly, so this is a single rounding to float.
     return formatBytes(static_cast<float>(static_cast<long double>(bytes)));
 }
 
-std::string formatSpeed(std::uint32_t bytesPerSecond) { return formatBytes32(bytesPerSecond) + "/s"; }
+std::string formatSpeed(std::uint32_t bytesPerSecond) {
+    return formatBytes32(bytesPerSecond) + "/s";
+}
 
 std::string formatDuration(std::int64_t s) {
     const std::int64_t days = s / 86400;

@@ -64,13 +64,15 @@ CGlobal::CGlobal(const PlatformServices& os, MessageReporter reporter)
 
 CGlobal::~CGlobal() = default;
 
-void CGlobal::setReporter(MessageReporter reporter) { m_report = std::move(reporter); }
+void CGlobal::setReporter(MessageReporter reporter) {
+    m_report = std::move(reporter);
+}
 
 namespace {
 
 // A stored number that does not fit the field's 32-bit kind is unreadable, so its default applies.
-std::optional<std::int64_t> readRanged(const ISettingsStore* store, const char* key, std::int64_t lo,
-                                       std::int64_t hi) {
+std::optional<std::int64_t> readRanged(const ISettingsStore* store, const char* key,
+                                       std::int64_t lo, std::int64_t hi) {
     if (!store)
         return std::nullopt;
     const auto v = store->getInt(key);
@@ -162,7 +164,9 @@ void CGlobal::replaceCustomPorts(std::vector<std::uint16_t> ports) {
     m_ports.store(raw, std::memory_order_release);
 }
 
-bool CGlobal::setRunAtStartUp(int on) { return m_os.autostart && m_os.autostart->set(on != 0); }
+bool CGlobal::setRunAtStartUp(int on) {
+    return m_os.autostart && m_os.autostart->set(on != 0);
+}
 
 std::filesystem::path CGlobal::moduleDirectory() const {
     return m_os.paths ? m_os.paths->dataDirectory() : std::filesystem::path(".");
@@ -202,7 +206,9 @@ std::string CGlobal::systemErrorText(int code) {
     return text.empty() ? std::string("Error on errormessageFormat") : text;
 }
 
-std::string CGlobal::lastSystemErrorText() { return systemErrorText(errno); }
+std::string CGlobal::lastSystemErrorText() {
+    return systemErrorText(errno);
+}
 
 void CGlobal::writeLog(std::string_view message) {
     if (!m_os.clock)

@@ -39,8 +39,11 @@ std::optional<IniDocument> IniDocument::parse(std::string_view text) {
         const std::string_view line = text.substr(pos, end - pos);
         pos = end + 1;
         const std::string_view t = trim(line);
-        Line l{std::string(line.substr(0, line.size() - (line.ends_with('\r') ? 1 : 0))), section,
-               {}, {}, false};
+        Line l{std::string(line.substr(0, line.size() - (line.ends_with('\r') ? 1 : 0))),
+               section,
+               {},
+               {},
+               false};
         if (t.empty() || t.front() == ';' || t.front() == '#') {
             doc.m_lines.push_back(std::move(l));
             continue;
@@ -89,12 +92,12 @@ void IniDocument::setRaw(std::string_view section, std::string_view key, std::st
     if (last == m_lines.end()) {
         if (!m_lines.empty() && !trim(m_lines.back().text).empty())
             m_lines.push_back(Line{"", m_lines.back().section, {}, {}, false});
-        m_lines.push_back(Line{"[" + std::string(section) + "]", std::string(section), {}, {}, true});
+        m_lines.push_back(
+            Line{"[" + std::string(section) + "]", std::string(section), {}, {}, true});
         last = std::prev(m_lines.end());
     }
-    m_lines.insert(std::next(last),
-                   Line{std::move(text), std::string(section), std::string(key), std::string(value),
-                        false});
+    m_lines.insert(std::next(last), Line{std::move(text), std::string(section), std::string(key),
+                                         std::string(value), false});
 }
 
 std::string IniDocument::serialize() const {
@@ -133,20 +136,31 @@ std::string IniDocument::decodeString(std::string_view raw) {
 }
 
 std::string IniDocument::encodeString(std::string_view value) {
-    const bool plain =
-        !value.empty() && trim(value) == value && value.front() != '"' &&
-        std::none_of(value.begin(), value.end(), [](char c) { return c == '\n' || c == '\r' || c == '\\'; });
+    const bool plain = !value.empty() && trim(value) == value && value.front() != '"' &&
+                       std::none_of(value.begin(), value.end(),
+                                    [](char c) { return c == '\n' || c == '\r' || c == '\\'; });
     if (plain)
         return std::string(value);
     std::string out = "\"";
     for (char c : value) {
         switch (c) {
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\\': out += "\\\\"; break;
-        case '"': out += "\\\""; break;
-        default: out += c;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        default:
+            out += c;
         }
     }
     return out + "\"";

@@ -71,6 +71,8 @@ int CAdapter::findInterfaceReading(std::string_view description, InterfaceReadin
     return findNewStyleReading(m_rows, description, out) ? 1 : 0;
 }
 
-int CAdapter::countAdapters() { return m_table ? std::max(0, m_table->countAdapters()) : 0; }
+int CAdapter::countAdapters() {
+    return m_table ? std::max(0, m_table->countAdapters()) : 0;
+}
 
 } // namespace tn

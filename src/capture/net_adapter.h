@@ -36,7 +36,9 @@ public:
     std::string adapterDescription(int index) const;
     std::string selectedAdapterName() const;
     std::string lastErrorText() const { return m_lastError; }
-    const AdapterRecord& record(int index) const { return m_records.at(static_cast<std::size_t>(index)); }
+    const AdapterRecord& record(int index) const {
+        return m_records.at(static_cast<std::size_t>(index));
+    }
 
 protected:
     std::vector<AdapterRecord> m_records;

@@ -18,8 +18,8 @@ enum class AdapterListStatus {
     NoFunction,     // the service lacks the listing call
     NoAdapters,     // the system reports no adapters
     NoMemory,
-    ListFailed,     // the list could not be obtained
-    OtherFailure,   // any other answer: no text of its own
+    ListFailed,   // the list could not be obtained
+    OtherFailure, // any other answer: no text of its own
 };
 
 class IAdapterSource {

@@ -7,9 +7,9 @@ namespace tn {
 
 // One row of the operating system's per-interface statistics.
 struct InterfaceRow {
-    std::string description;          // the same text the adapter list shows
-    std::uint64_t inOctets = 0;       // cumulative bytes received
-    std::uint64_t outOctets = 0;      // cumulative bytes sent
+    std::string description;            // the same text the adapter list shows
+    std::uint64_t inOctets = 0;         // cumulative bytes received
+    std::uint64_t outOctets = 0;        // cumulative bytes sent
     std::uint64_t connectedSeconds = 0; // 0 when the system cannot tell
 };
 

@@ -28,10 +28,10 @@ TEST(FormatBytes, SinglePrecisionRoundsLargeCounts) {
 }
 
 TEST(FormatBytes, TwoDecimalsRoundLikePrintf) {
-    EXPECT_EQ(formatBytes64(1029), "1.00 KB");  // 1.0048828125 -> 1.00
-    EXPECT_EQ(formatBytes64(1030), "1.01 KB");  // 1.005859375 -> 1.01
+    EXPECT_EQ(formatBytes64(1029), "1.00 KB");   // 1.0048828125 -> 1.00
+    EXPECT_EQ(formatBytes64(1030), "1.01 KB");   // 1.005859375 -> 1.01
     EXPECT_EQ(formatBytes64(10485), "10.24 KB"); // 10.2392578125
-    EXPECT_EQ(formatBytes(512.5f), "512 B");    // %.f rounds half to even
+    EXPECT_EQ(formatBytes(512.5f), "512 B");     // %.f rounds half to even
     EXPECT_EQ(formatBytes(513.5f), "514 B");
 }
 

@@ -17,7 +17,8 @@ protected:
     test::TempPaths paths{dir.path()};
     test::FakeClock clock;
     IniSettingsStore store{dir / "config/Tallynet.conf", "SetariGenerale"};
-    XdgAutostart autostart{dir / "autostart/TallynetStartUp.desktop", "/opt/tally net/bin/tallynet"};
+    XdgAutostart autostart{dir / "autostart/TallynetStartUp.desktop",
+                           "/opt/tally net/bin/tallynet"};
 
     PlatformServices services() {
         PlatformServices s;
@@ -59,7 +60,8 @@ TEST_F(GlobalTest, FirstRun_EveryKeyTakesItsDefault_AndNothingIsWritten) {
 }
 
 TEST_F(GlobalTest, CustomPorts_KeepOneTo65534InOrderWithDuplicates) {
-    writeConf("[SetariGenerale]\nCustField=1\nCustName1=Rsync\nCustPort1=80, 443,abc,0,65535,70000,80\n");
+    writeConf(
+        "[SetariGenerale]\nCustField=1\nCustName1=Rsync\nCustPort1=80, 443,abc,0,65535,70000,80\n");
     CGlobal g(services());
     g.loadSettings();
     EXPECT_EQ(g.CustField, 1);
@@ -149,7 +151,8 @@ TEST_F(GlobalTest, ValuesAreTakenAsStored_NoRangeCheck) {
 }
 
 TEST_F(GlobalTest, UnparseableFile_LeftUntouchedAtLoad_AndKeptAsideOnFirstWrite) {
-    const std::string junk = "\x7f" "ELF\x01\x02\0\0garbage\n[SetariGenerale\nFallSecs=5\n";
+    const std::string junk = "\x7f"
+                             "ELF\x01\x02\0\0garbage\n[SetariGenerale\nFallSecs=5\n";
     writeConf(std::string(junk.data(), junk.size()));
     CGlobal g(services());
     g.loadSettings();

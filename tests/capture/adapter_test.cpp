@@ -114,10 +114,13 @@ TEST(NetAdapterList, FailureTexts) {
     FakeSource s;
     CNetAdapter list(&s);
     const std::pair<AdapterListStatus, const char*> cases[] = {
-        {AdapterListStatus::LibraryMissing, "Iphlpapi.dll not found on this Operation System. It is "
-                                            "required to handle network adapters."},
-        {AdapterListStatus::NoFunction, "Could not locate GetAdaptersInfo function  inside Iphlpapi.dll."},
-        {AdapterListStatus::NoAdapters, "No network adapter information found on the local computer"},
+        {AdapterListStatus::LibraryMissing,
+         "Iphlpapi.dll not found on this Operation System. It is "
+         "required to handle network adapters."},
+        {AdapterListStatus::NoFunction,
+         "Could not locate GetAdaptersInfo function  inside Iphlpapi.dll."},
+        {AdapterListStatus::NoAdapters,
+         "No network adapter information found on the local computer"},
         {AdapterListStatus::NoMemory, "Could not allocate memory for the adapter list!"},
         {AdapterListStatus::ListFailed, "Could not obtain info about adapters!"},
     };

@@ -18,8 +18,8 @@ namespace {
 // /sys shows the namespace it was mounted in, so the counters are read through `ip netns exec`,
 // which mounts a /sys of the namespace.
 std::uint64_t sysfsCounter(const std::string& ns, const std::string& ifname, const char* which) {
-    const std::string cmd = "ip netns exec " + ns + " cat /sys/class/net/" + ifname +
-                            "/statistics/" + which;
+    const std::string cmd =
+        "ip netns exec " + ns + " cat /sys/class/net/" + ifname + "/statistics/" + which;
     std::FILE* p = ::popen(cmd.c_str(), "r");
     if (!p)
         return 0;

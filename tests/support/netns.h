@@ -12,10 +12,14 @@
 
 namespace tn::test {
 
-inline bool isRoot() { return ::geteuid() == 0; }
+inline bool isRoot() {
+    return ::geteuid() == 0;
+}
 
 // Runs a shell command; true when it exited with 0.
-inline bool sh(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
+inline bool sh(const std::string& cmd) {
+    return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 // Runs `ip -batch` with the given lines.
 inline bool ipBatch(const std::vector<std::string>& lines) {

@@ -26,7 +26,9 @@ std::filesystem::path xdg(const char* var, const char* fallback) {
 
 } // namespace
 
-std::filesystem::path LinuxPaths::xdgConfigHome() { return xdg("XDG_CONFIG_HOME", ".config"); }
+std::filesystem::path LinuxPaths::xdgConfigHome() {
+    return xdg("XDG_CONFIG_HOME", ".config");
+}
 
 std::filesystem::path LinuxPaths::dataDirectory() const {
     const auto dir = xdg("XDG_DATA_HOME", ".local/share") / "Tallynet";
@@ -35,7 +37,9 @@ std::filesystem::path LinuxPaths::dataDirectory() const {
     return dir;
 }
 
-std::filesystem::path LinuxPaths::configDirectory() const { return xdgConfigHome() / "Tallynet"; }
+std::filesystem::path LinuxPaths::configDirectory() const {
+    return xdgConfigHome() / "Tallynet";
+}
 
 std::filesystem::path LinuxPaths::runtimeDirectory() const {
     if (const char* v = std::getenv("XDG_RUNTIME_DIR"); v && *v == '/')

@@ -40,6 +40,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Platform> createLinuxPlatform() { return std::make_unique<LinuxPlatform>(); }
+std::unique_ptr<Platform> createLinuxPlatform() {
+    return std::make_unique<LinuxPlatform>();
+}
 
 } // namespace tn

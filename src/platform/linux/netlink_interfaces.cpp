@@ -42,8 +42,9 @@ bool NetlinkInterfaceTable::refresh(std::vector<InterfaceRow>& rows) {
         row.description = m_names.describe(l.name);
         row.inOctets = l.rxBytes;
         row.outOctets = l.txBytes;
-        row.connectedSeconds =
-            (c.up && c.upSince != 0 && now > c.upSince) ? static_cast<std::uint64_t>(now - c.upSince) : 0;
+        row.connectedSeconds = (c.up && c.upSince != 0 && now > c.upSince)
+                                   ? static_cast<std::uint64_t>(now - c.upSince)
+                                   : 0;
         rows.push_back(std::move(row));
     }
     return true;

@@ -12,8 +12,8 @@ struct LinkInfo {
     int ifindex = 0;
     std::string name;
     bool loopback = false;
-    bool carrier = false;       // lower layer up
-    std::uint64_t rxBytes = 0;  // 64-bit counters of the link
+    bool carrier = false;      // lower layer up
+    std::uint64_t rxBytes = 0; // 64-bit counters of the link
     std::uint64_t txBytes = 0;
 };
 

@@ -43,7 +43,8 @@ std::optional<std::int64_t> SystemClock::fromLocal(const LocalTime& lt) const {
     tm.tm_sec = lt.second;
     tm.tm_isdst = lt.isDst;
     const std::time_t t = mktime(&tm);
-    if (t == static_cast<std::time_t>(-1) && !(tm.tm_year == 69 && tm.tm_mon == 11 && tm.tm_mday == 31))
+    if (t == static_cast<std::time_t>(-1) &&
+        !(tm.tm_year == 69 && tm.tm_mon == 11 && tm.tm_mday == 31))
         return std::nullopt;
     return static_cast<std::int64_t>(t);
 }

@@ -27,7 +27,9 @@ std::string XdgAutostart::desktopEntry(const std::filesystem::path& executable) 
            "Type=Application\n"
            "Name=Tallynet\n"
            "Comment=Network traffic meter\n"
-           "Exec=" + quoted + "\n"
+           "Exec=" +
+           quoted +
+           "\n"
            "Icon=tallynet\n"
            "Terminal=false\n"
            "X-GNOME-Autostart-enabled=true\n";

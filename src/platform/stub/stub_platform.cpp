@@ -18,10 +18,9 @@ public:
             .count();
     }
     std::uint32_t tickMs() const override {
-        return static_cast<std::uint32_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::steady_clock::now().time_since_epoch())
-                .count());
+        return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now().time_since_epoch())
+                                              .count());
     }
     std::int64_t steadyNs() const override {
         return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -46,8 +45,8 @@ public:
         using namespace std::chrono;
         const year_month ym = year{lt.year} / month{1} + months{lt.month - 1};
         const sys_days d = sys_days{ym / day{1}} + days{lt.day - 1};
-        return duration_cast<seconds>(d.time_since_epoch() + hours{lt.hour} +
-                                      minutes{lt.minute} + seconds{lt.second})
+        return duration_cast<seconds>(d.time_since_epoch() + hours{lt.hour} + minutes{lt.minute} +
+                                      seconds{lt.second})
             .count();
     }
 };
@@ -77,6 +76,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Platform> createStubPlatform() { return std::make_unique<StubPlatform>(); }
+std::unique_ptr<Platform> createStubPlatform() {
+    return std::make_unique<StubPlatform>();
+}
 
 } // namespace tn
