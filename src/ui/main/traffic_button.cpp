@@ -1,0 +1,253 @@
+#include "ui/main/traffic_button.h"
+
+#include "app/global.h"
+
+#include <QCursor>
+#include <QFontMetrics>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRegion>
+
+namespace tn {
+
+namespace {
+
+// A rounded rectangle with a 5 x 5 corner ellipse: two pixels off the corner rows, one off the
+// next rows.
+QRegion roundedRegion(int w, int h) {
+    QRegion r(0, 0, w, h);
+    if (w < 5 || h < 5)
+        return r;
+    r -= QRegion(0, 0, 2, 1) + QRegion(w - 2, 0, 2, 1) + QRegion(0, h - 1, 2, 1) +
+         QRegion(w - 2, h - 1, 2, 1);
+    r -= QRegion(0, 1, 1, 1) + QRegion(w - 1, 1, 1, 1) + QRegion(0, h - 2, 1, 1) +
+         QRegion(w - 1, h - 2, 1, 1);
+    return r;
+}
+
+void drawBoxedText(QPainter& p, const QFontMetrics& fm, int x, int y, const QString& text,
+                   const QColor& fg, const QColor& bg) {
+    p.fillRect(QRect(x, y, fm.horizontalAdvance(text), fm.height()), bg);
+    p.setPen(fg);
+    p.drawText(QPoint(x, y + fm.ascent()), text);
+}
+
+} // namespace
+
+MFTrafficButton::MFTrafficButton(CGlobal& global, QWidget* parent)
+    : QWidget(parent), m_model(global), m_font(QStringLiteral("Arial")) {
+    m_font.setPixelSize(10);
+    m_font.setWeight(QFont::Thin);
+    m_font.setStyleHint(QFont::SansSerif);
+    // Every pixel is painted from the off-screen surface: no background erase, no flicker.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setMouseTracking(true);
+    connect(&m_repaintTimer, &QTimer::timeout, this, [this] { update(); });
+    connect(&m_sampleTimer, &QTimer::timeout, this, [this] { sampleTick(); });
+}
+
+MFTrafficButton::~MFTrafficButton() = default;
+
+void MFTrafficButton::attach() {
+    const int w = width();
+    const int h = height();
+    setFixedSize(w, h);
+    m_model.attach(w, h);
+    setMask(roundedRegion(w, h));
+    m_buffer = QImage(qMax(w, 1), qMax(h, 1), QImage::Format_RGB32);
+    buildBarSheet();
+}
+
+void MFTrafficButton::buildBarSheet() {
+    const int w = m_model.width();
+    const int h = m_model.height();
+    m_barSheet = QImage(qMax(w, 1), qMax(h, 1), QImage::Format_RGB32);
+    m_barSheet.fill(Qt::black);
+    if (h <= 0)
+        return;
+    const double step = 255.0 / h;
+    for (int y = 0; y < h; ++y) {
+        const int r = static_cast<int>(255.0 - y * step);
+        const QRgb c = qRgb(r, 64, 150);
+        auto* line = reinterpret_cast<QRgb*>(m_barSheet.scanLine(y));
+        for (int x = 0; x < w; ++x)
+            if (x % CTrafficGraphModel::kBarWidth != 2)
+                line[x] = c;
+    }
+}
+
+void MFTrafficButton::setTimerPeriods(int sampleMs, int repaintMs) {
+    m_model.setTimerPeriods(sampleMs, repaintMs);
+    m_repaintTimer.stop();
+    m_sampleTimer.stop();
+    m_repaintTimer.start(repaintMs);
+    m_sampleTimer.start(sampleMs);
+}
+
+void MFTrafficButton::setScalingMode(int adaptive) { m_model.setScalingMode(adaptive); }
+
+void MFTrafficButton::restorePinPoint(std::int32_t packed) { m_model.restorePinPoint(packed); }
+
+void MFTrafficButton::setFixedMaximum(double bytesPerSecond) {
+    m_model.setFixedMaximum(bytesPerSecond);
+}
+
+void MFTrafficButton::setCurrentIncoming(std::uint32_t bytesPerSecond) {
+    m_model.setCurrentIncoming(bytesPerSecond);
+}
+
+void MFTrafficButton::setCurrentOutgoing(std::uint32_t bytesPerSecond) {
+    m_model.setCurrentOutgoing(bytesPerSecond);
+}
+
+void MFTrafficButton::selectTrafficType(int type) {
+    m_model.selectTrafficType(type);
+    update();
+}
+
+void MFTrafficButton::selectTimeBase(int base) {
+    m_model.selectTimeBase(base);
+    restartRepaintTimer();
+    update();
+}
+
+void MFTrafficButton::restartRepaintTimer() {
+    m_repaintTimer.stop();
+    m_repaintTimer.start(m_model.repaintIntervalMs());
+}
+
+void MFTrafficButton::sampleTick() { m_model.sampleTick(); }
+
+std::unique_ptr<QMenu> MFTrafficButton::createContextMenu() {
+    auto menu = std::make_unique<QMenu>();
+    for (const GraphMenuItem& item : m_model.contextMenu()) {
+        if (item.submenu.empty()) {
+            QAction* a = menu->addAction(QString::fromStdString(item.text));
+            a->setData(item.command);
+            a->setCheckable(item.checked);
+            a->setChecked(item.checked);
+            continue;
+        }
+        QMenu* sub = menu->addMenu(QString::fromStdString(item.text));
+        for (const GraphMenuItem& s : item.submenu) {
+            QAction* a = sub->addAction(QString::fromStdString(s.text));
+            a->setData(s.command);
+            a->setCheckable(s.checked);
+            a->setChecked(s.checked);
+        }
+    }
+    return menu;
+}
+
+void MFTrafficButton::runCommand(int command) {
+    switch (m_model.executeCommand(command)) {
+    case GraphCommandEffect::RestartRepaintTimer:
+        restartRepaintTimer();
+        update();
+        break;
+    case GraphCommandEffect::Repaint:
+        update();
+        break;
+    case GraphCommandEffect::None:
+        break;
+    }
+}
+
+void MFTrafficButton::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    if (m_model.mouseMove(pos.x(), pos.y()))
+        update();
+    QWidget::mouseMoveEvent(event);
+}
+
+void MFTrafficButton::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        m_model.leftButtonDown();
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    if (event->button() == Qt::RightButton) {
+        auto menu = createContextMenu();
+        const QAction* chosen = menu->exec(QCursor::pos());
+        if (chosen)
+            runCommand(chosen->data().toInt());
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void MFTrafficButton::paintEvent(QPaintEvent*) {
+    if (!m_model.ready())
+        return;
+    QPainter p(this);
+    renderFrame(p);
+}
+
+void MFTrafficButton::renderFrame(QPainter& p) {
+    if (!m_model.ready())
+        return;
+    m_model.snapshot(m_frame);
+    m_model.advanceGrid();
+    drawFrame(m_frame);
+    p.drawImage(0, 0, m_buffer);
+}
+
+void MFTrafficButton::drawFrame(const GraphFrame& f) {
+    const int w = f.width;
+    const int h = f.height;
+    const int bottom = h;
+    QPainter p(&m_buffer);
+    p.setFont(m_font);
+    const QFontMetrics fm(m_font);
+
+    p.fillRect(QRect(0, 0, w, h), kBackgroundColour);
+
+    // Grid lines end one pixel short of their end point, like any line of the original drawing.
+    p.setPen(QPen(kGridColour, 1));
+    for (int i = 0; i <= w / CTrafficGraphModel::kGridCell; ++i) {
+        const int x = i * CTrafficGraphModel::kGridCell + f.gridOffsetX;
+        p.drawLine(x, 0, x, h - 1);
+    }
+    for (int i = 0; i <= h / CTrafficGraphModel::kGridCell; ++i) {
+        const int y = f.gridOffsetY + h - i * CTrafficGraphModel::kGridCell - 2;
+        p.drawLine(0, y, w - 1, y);
+    }
+
+    // Bars: the sheet holds the gradient at the control's own rows, so one copy per bar keeps
+    // the colours fixed to the control; the top row gets the marker pixel.
+    for (std::size_t i = 0; i < f.barTop.size(); ++i) {
+        if (!f.barVisible[i])
+            continue;
+        const int x = static_cast<int>(i) * CTrafficGraphModel::kBarWidth;
+        const int top = f.barTop[i];
+        const int visibleTop = top < 0 ? 0 : top;
+        const QRect bar(x, visibleTop, CTrafficGraphModel::kBarWidth, bottom - visibleTop);
+        p.drawImage(bar.topLeft(), m_barSheet, bar);
+        if (top >= 0 && top < h) {
+            p.setPen(kMarkerColour);
+            p.drawPoint(x, top);
+        }
+    }
+
+    const QString info = QString::fromStdString(f.infoText);
+    if (f.infoMode) {
+        CrosshairLabels labels = f.crosshair;
+        const QString timeLabel = QString::fromStdString(labels.timeLabel);
+        const QString valueLabel = QString::fromStdString(labels.valueLabel);
+        placeCrosshairLabels(labels, f.pinX, f.pinY, w, h, fm.height(),
+                             fm.horizontalAdvance(valueLabel), fm.horizontalAdvance(info));
+        p.setPen(QPen(Qt::black, 1));
+        p.drawLine(0, f.pinY, w - 1, f.pinY);
+        p.drawLine(f.pinX, 0, f.pinX, h - 1);
+        drawBoxedText(p, fm, labels.timeX, labels.timeY, timeLabel, Qt::black, Qt::white);
+        drawBoxedText(p, fm, labels.valueX, labels.valueY, valueLabel, Qt::black, Qt::white);
+    }
+
+    // The label sits on an opaque black box; the shadow is drawn first, one pixel to the right.
+    drawBoxedText(p, fm, 6, 5, info, kShadowColour, Qt::black);
+    drawBoxedText(p, fm, 5, 5, info, kMarkerColour, Qt::black);
+}
+
+} // namespace tn
