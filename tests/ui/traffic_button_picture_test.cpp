@@ -78,6 +78,17 @@ std::vector<Sample> syntheticTraffic(int seconds) {
 
 double total(const Sample& s) { return static_cast<double>(s.in) + s.out; }
 
+// The picture as the window shows it: the rounded corners let the dialog behind show through.
+QImage asShown(MFTrafficButton& graph) {
+    QImage img = graph.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    const QRegion shape = graph.mask();
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (!shape.contains(QPoint(x, y)))
+                img.setPixel(x, y, qRgba(0, 0, 0, 0));
+    return img;
+}
+
 } // namespace
 
 class TrafficButtonPictureTest : public QObject {
@@ -124,7 +135,7 @@ private slots:
         const QString folder = qEnvironmentVariableIsSet("TALLYNET_PICTURE_DIR")
                                    ? qEnvironmentVariable("TALLYNET_PICTURE_DIR")
                                    : QDir::currentPath();
-        QImage seconds_view = graph.grab().toImage();
+        const QImage seconds_view = asShown(graph);
         QVERIFY(seconds_view.save(folder + "/traffic_graph_seconds.png"));
         // Right of the info text, every bar of a pixel or more has its marker on top.
         int markers = 0;
@@ -142,7 +153,7 @@ private slots:
             lastMinute += total(samples[t]);
         QCOMPARE(graph.model().valueAt(n - 1), lastMinute);
         graph.sampleTick(); // the label follows the time base on the next sample
-        QVERIFY(graph.grab().toImage().save(folder + "/traffic_graph_minutes.png"));
+        QVERIFY(asShown(graph).save(folder + "/traffic_graph_minutes.png"));
         qInfo("pictures saved in %s", qPrintable(folder));
     }
 };

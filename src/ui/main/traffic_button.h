@@ -17,11 +17,13 @@
 #include <QColor>
 #include <QFont>
 #include <QImage>
+#include <QStaticText>
 #include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 class QMenu;
 class QPainter;
@@ -63,6 +65,16 @@ public:
     void runCommand(int command);
 
     const CTrafficGraphModel& model() const { return m_model; }
+    const QFont& graphFont() const { return m_font; }
+
+    // A label laid out once per distinct text.
+    struct Label {
+        std::string key;
+        bool valid = false;
+        QStaticText text;
+        int width = 0;
+        const Label& update(const std::string& s, const QFont& font);
+    };
     int repaintTimerIntervalMs() const { return m_repaintTimer.interval(); }
     bool timersActive() const { return m_repaintTimer.isActive() && m_sampleTimer.isActive(); }
 
@@ -74,10 +86,15 @@ protected:
 private:
     void buildBarSheet();
     void drawFrame(const GraphFrame& f);
+    void drawBars(const GraphFrame& f);
     void restartRepaintTimer();
 
     CTrafficGraphModel m_model;
     QFont m_font;
+    int m_fontHeight = 0;
+    Label m_infoLabel;
+    Label m_timeLabel;
+    Label m_valueLabel;
     QTimer m_repaintTimer;
     QTimer m_sampleTimer;
     // The off-screen surface every paint draws into before one copy to the screen.
