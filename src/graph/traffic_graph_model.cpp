@@ -11,7 +11,9 @@ namespace tn {
 namespace {
 
 // Every value is shown the way the byte formatter sees it: rounded to single precision.
-std::string byteText(double v) { return formatBytes(static_cast<float>(v)); }
+std::string byteText(double v) {
+    return formatBytes(static_cast<float>(v));
+}
 
 } // namespace
 
@@ -220,7 +222,9 @@ bool CTrafficGraphModel::mouseMove(int x, int y) {
     return true;
 }
 
-bool CTrafficGraphModel::infoMode() const { return m_global.GNfoMode != 0; }
+bool CTrafficGraphModel::infoMode() const {
+    return m_global.GNfoMode != 0;
+}
 
 std::vector<GraphMenuItem> CTrafficGraphModel::contextMenu() const {
     const auto type = static_cast<int>(m_trafficType);
@@ -233,9 +237,8 @@ std::vector<GraphMenuItem> CTrafficGraphModel::contextMenu() const {
                      {"Out", kCmdTrafficOut, type == 2, {}},
                      {"Total", kCmdTrafficTotal, type == 0, {}}}});
     if (base == TimeBase::Second) {
-        std::string text = m_adaptive == 0
-                               ? std::string("Toggle scaling to Adaptative")
-                               : "Toggle scaling to " + byteText(m_fixedMax) + "/s";
+        std::string text = m_adaptive == 0 ? std::string("Toggle scaling to Adaptative")
+                                           : "Toggle scaling to " + byteText(m_fixedMax) + "/s";
         menu.push_back({std::move(text), kCmdToggleScaling, false, {}});
     }
     menu.push_back({"Switch speeds",

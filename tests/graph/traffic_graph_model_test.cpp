@@ -324,7 +324,8 @@ TEST_F(TrafficGraphModelTest, ConSpeedChange_MovesFixedMaximumAtOnce_BarsOnlyUnd
     EXPECT_EQ(m.barTop(m.valueAt(9)), 20);
     m.setFixedMaximum(32768); // ConSpeed 256
     EXPECT_EQ(m.fixedMaximum(), 32768.0);
-    EXPECT_EQ(findCommand(m.contextMenu(), kCmdToggleScaling)->text, "Toggle scaling to 32.00 KB/s");
+    EXPECT_EQ(findCommand(m.contextMenu(), kCmdToggleScaling)->text,
+              "Toggle scaling to 32.00 KB/s");
     EXPECT_EQ(m.barTop(m.valueAt(7)), 0) << "adaptive bars do not move";
 
     m.executeCommand(kCmdToggleScaling);
@@ -346,9 +347,9 @@ TEST_F(TrafficGraphModelTest, BarTop_CutsAboveTheMaximum_AndZeroMaximumMeansFull
 
     m.setFixedMaximum(1024); // 40 pixels per 1024 bytes
     EXPECT_EQ(m.barTop(1024), 0);
-    EXPECT_EQ(m.barTop(500), 21);  // 19.53 pixels, truncated to 19
-    EXPECT_EQ(m.barTop(1040), 0);  // 40.6 pixels still ends at the top row
-    EXPECT_LT(m.barTop(1050), 0);  // 41.02 pixels: taller than the control, cut at the top
+    EXPECT_EQ(m.barTop(500), 21); // 19.53 pixels, truncated to 19
+    EXPECT_EQ(m.barTop(1040), 0); // 40.6 pixels still ends at the top row
+    EXPECT_LT(m.barTop(1050), 0); // 41.02 pixels: taller than the control, cut at the top
     EXPECT_LT(m.barTop(4.0e300), 0);
     EXPECT_EQ(m.barTop(25), 40) << "less than a pixel draws nothing above the bottom";
 }

@@ -76,7 +76,9 @@ std::vector<Sample> syntheticTraffic(int seconds) {
     return samples;
 }
 
-double total(const Sample& s) { return static_cast<double>(s.in) + s.out; }
+double total(const Sample& s) {
+    return static_cast<double>(s.in) + s.out;
+}
 
 // The picture as the window shows it: the rounded corners let the dialog behind show through.
 QImage asShown(MFTrafficButton& graph) {

@@ -24,7 +24,9 @@ constexpr int kHeight = 40;
 const QColor kBlack(0, 0, 0);
 
 // Gradient colour of row y for a 40-pixel control: red falls by 255 / 40 per row.
-QColor gradientAt(int y) { return QColor(static_cast<int>(255 - y * 6.375), 64, 150); }
+QColor gradientAt(int y) {
+    return QColor(static_cast<int>(255 - y * 6.375), 64, 150);
+}
 
 } // namespace
 
@@ -41,8 +43,8 @@ class TrafficButtonTest : public QObject {
         m_global.reset();
         m_dir = std::make_unique<test::TempDir>();
         m_paths = std::make_unique<test::TempPaths>(m_dir->path());
-        m_store = std::make_unique<IniSettingsStore>(*m_dir / "config/Tallynet.conf",
-                                                     "SetariGenerale");
+        m_store =
+            std::make_unique<IniSettingsStore>(*m_dir / "config/Tallynet.conf", "SetariGenerale");
         std::filesystem::create_directories(*m_dir / "config");
         test::writeText(*m_dir / "config/Tallynet.conf", "[SetariGenerale]\n" + conf);
         PlatformServices s;

@@ -104,9 +104,13 @@ void MFTrafficButton::setTimerPeriods(int sampleMs, int repaintMs) {
     m_sampleTimer.start(sampleMs);
 }
 
-void MFTrafficButton::setScalingMode(int adaptive) { m_model.setScalingMode(adaptive); }
+void MFTrafficButton::setScalingMode(int adaptive) {
+    m_model.setScalingMode(adaptive);
+}
 
-void MFTrafficButton::restorePinPoint(std::int32_t packed) { m_model.restorePinPoint(packed); }
+void MFTrafficButton::restorePinPoint(std::int32_t packed) {
+    m_model.restorePinPoint(packed);
+}
 
 void MFTrafficButton::setFixedMaximum(double bytesPerSecond) {
     m_model.setFixedMaximum(bytesPerSecond);
@@ -136,7 +140,9 @@ void MFTrafficButton::restartRepaintTimer() {
     m_repaintTimer.start(m_model.repaintIntervalMs());
 }
 
-void MFTrafficButton::sampleTick() { m_model.sampleTick(); }
+void MFTrafficButton::sampleTick() {
+    m_model.sampleTick();
+}
 
 std::unique_ptr<QMenu> MFTrafficButton::createContextMenu() {
     auto menu = std::make_unique<QMenu>();
