@@ -26,15 +26,14 @@ QRegion roundedRegion(int w, int h) {
     return r;
 }
 
-// Draws text in its box: the box in bg, the text in fg, (x, y) the box's top-left corner.
-void drawBoxedText(QPainter& p, int x, int y, const MFTrafficButton::Label& label, int height,
-                   const QColor& fg, const QColor& bg) {
+} // namespace
+
+void MFTrafficButton::drawLabel(QPainter& p, int x, int y, const Label& label, int height,
+                                const QColor& fg, const QColor& bg) {
     p.fillRect(QRect(x, y, label.width, height), bg);
     p.setPen(fg);
     p.drawStaticText(x, y, label.text);
 }
-
-} // namespace
 
 const MFTrafficButton::Label& MFTrafficButton::Label::update(const std::string& s,
                                                              const QFont& font) {
@@ -249,14 +248,13 @@ void MFTrafficButton::drawFrame(const GraphFrame& f) {
                              info.width);
         p.fillRect(QRect(0, f.pinY, w, 1), Qt::black);
         p.fillRect(QRect(f.pinX, 0, 1, h), Qt::black);
-        drawBoxedText(p, labels.timeX, labels.timeY, timeLabel, textHeight, Qt::black, Qt::white);
-        drawBoxedText(p, labels.valueX, labels.valueY, valueLabel, textHeight, Qt::black,
-                      Qt::white);
+        drawLabel(p, labels.timeX, labels.timeY, timeLabel, textHeight, Qt::black, Qt::white);
+        drawLabel(p, labels.valueX, labels.valueY, valueLabel, textHeight, Qt::black, Qt::white);
     }
 
     // The label sits on an opaque black box; the shadow is drawn first, one pixel to the right.
-    drawBoxedText(p, 6, 5, info, textHeight, kShadowColour, Qt::black);
-    drawBoxedText(p, 5, 5, info, textHeight, kMarkerColour, Qt::black);
+    drawLabel(p, 6, 5, info, textHeight, kShadowColour, Qt::black);
+    drawLabel(p, 5, 5, info, textHeight, kMarkerColour, Qt::black);
 }
 
 void MFTrafficButton::drawBars(const GraphFrame& f) {

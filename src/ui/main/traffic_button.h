@@ -65,16 +65,6 @@ public:
     void runCommand(int command);
 
     const CTrafficGraphModel& model() const { return m_model; }
-    const QFont& graphFont() const { return m_font; }
-
-    // A label laid out once per distinct text.
-    struct Label {
-        std::string key;
-        bool valid = false;
-        QStaticText text;
-        int width = 0;
-        const Label& update(const std::string& s, const QFont& font);
-    };
     int repaintTimerIntervalMs() const { return m_repaintTimer.interval(); }
     bool timersActive() const { return m_repaintTimer.isActive() && m_sampleTimer.isActive(); }
 
@@ -84,6 +74,18 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    // A label laid out once per distinct text.
+    struct Label {
+        std::string key;
+        bool valid = false;
+        QStaticText text;
+        int width = 0;
+        const Label& update(const std::string& s, const QFont& font);
+    };
+    // Draws a label on its box; (x, y) is the box's top-left corner.
+    static void drawLabel(QPainter& p, int x, int y, const Label& label, int height,
+                          const QColor& fg, const QColor& bg);
+
     void buildBarSheet();
     void drawFrame(const GraphFrame& f);
     void drawBars(const GraphFrame& f);
