@@ -4,6 +4,7 @@
 #include "app/global.h"
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 
@@ -26,7 +27,10 @@ COutageDetector::COutageDetector(CGlobal& global, const IClock& clock, IOutageSt
 void COutageDetector::step(std::uint64_t incomingBytes, int listedAdapters) {
     if (m_global.LogFalls == 0 || listedAdapters == 0)
         return; // frozen: switching back on resumes from the same count and marker
-    const std::int32_t threshold = m_global.FallSecs;
+    // Only an edited settings file holds a negative threshold. Taken as it is, the first data
+    // tick after start-up would log an outage beginning in 1970 and every lone silent tick an
+    // outage, so it counts as 0.
+    const std::int32_t threshold = std::max(m_global.FallSecs, 0);
     if (incomingBytes == 0) {
         if (m_silentTicks == 0)
             m_outageStart = m_clock.now();
