@@ -41,8 +41,7 @@ public:
     virtual int setDontFragment() = 0;
     virtual int sendTo(std::span<const std::uint8_t> message, const Ipv4Address& to) = 0;
     // Waits until a datagram can be read; a stop request ends the wait as Failed.
-    virtual WaitResult waitReadable(std::uint32_t timeoutMs, std::stop_token stop,
-                                    int& error) = 0;
+    virtual WaitResult waitReadable(std::uint32_t timeoutMs, std::stop_token stop, int& error) = 0;
     // Reads one datagram; false on failure, including one longer than the buffer.
     virtual bool receive(std::span<std::uint8_t> buffer, std::size_t& length, Ipv4Address& from,
                          int& error) = 0;

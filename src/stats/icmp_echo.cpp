@@ -21,7 +21,9 @@ std::uint16_t readMachine16(const std::uint8_t* p) {
     return v;
 }
 
-EchoError systemError(int code) { return {code, CGlobal::systemErrorText(code)}; }
+EchoError systemError(int code) {
+    return {code, CGlobal::systemErrorText(code)};
+}
 
 } // namespace
 
@@ -77,8 +79,8 @@ ReplyCheck checkEchoReply(std::span<const std::uint8_t> datagram, bool withIpHea
     return ReplyCheck::Reply;
 }
 
-bool icmpEcho(IIcmpFactory& icmp, const IClock& clock, const EchoParams& params,
-              EchoReply& reply, EchoError& error, std::stop_token stop) {
+bool icmpEcho(IIcmpFactory& icmp, const IClock& clock, const EchoParams& params, EchoReply& reply,
+              EchoError& error, std::stop_token stop) {
     const ResolveResult dest = icmp.resolve(params.host);
     if (!dest.ok) {
         error = {dest.error, dest.errorText};
@@ -137,9 +139,9 @@ bool icmpEcho(IIcmpFactory& icmp, const IClock& clock, const EchoParams& params,
         Ipv4Address from;
         if (!sock->receive(buffer, length, from, code))
             continue;
-        const ReplyCheck check = checkEchoReply(std::span(buffer.data(), length),
-                                                sock->receivesIpHeader(), expectedId,
-                                                params.sequence);
+        const ReplyCheck check =
+            checkEchoReply(std::span(buffer.data(), length), sock->receivesIpHeader(), expectedId,
+                           params.sequence);
         if (check == ReplyCheck::NotReply) {
             error = systemError(EPROTO);
             return false;

@@ -55,8 +55,8 @@ enum class ReplyCheck {
     Short,           // shorter than its header length + 12
     OtherIdentifier, // someone else's traffic
     OtherSequence,
-    OwnRequest,      // our own request, seen by a raw socket when the target is this machine
-    NotReply,        // matching identifier and sequence but not an echo reply
+    OwnRequest, // our own request, seen by a raw socket when the target is this machine
+    NotReply,   // matching identifier and sequence but not an echo reply
     Reply,
 };
 
@@ -65,7 +65,7 @@ ReplyCheck checkEchoReply(std::span<const std::uint8_t> datagram, bool withIpHea
                           std::uint16_t identifier, std::uint16_t sequence);
 
 // Sends one request and waits for its reply. A stop request ends the wait early.
-bool icmpEcho(IIcmpFactory& icmp, const IClock& clock, const EchoParams& params,
-              EchoReply& reply, EchoError& error, std::stop_token stop = {});
+bool icmpEcho(IIcmpFactory& icmp, const IClock& clock, const EchoParams& params, EchoReply& reply,
+              EchoError& error, std::stop_token stop = {});
 
 } // namespace tn

@@ -39,8 +39,7 @@ void COutageDetector::step(std::uint64_t incomingBytes, int listedAdapters) {
             if (m_silentTicks < std::numeric_limits<std::int32_t>::max())
                 ++m_silentTicks;
             if (m_silentTicks > threshold) {
-                m_status.setStatusPicture(m_silentTicks % 2 != 0 ? kNormalPicture
-                                                                 : kAlertPicture);
+                m_status.setStatusPicture(m_silentTicks % 2 != 0 ? kNormalPicture : kAlertPicture);
                 m_status.setStatusText(formatTimeSpan("%H:%M:%S", m_silentTicks));
             }
         }

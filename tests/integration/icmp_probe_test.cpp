@@ -37,15 +37,16 @@ class NamespacePair {
 public:
     NamespacePair() {
         static std::atomic<int> counter{0};
-        const std::string base = "tnicmp" + std::to_string(::getpid()) + "_" +
-                                 std::to_string(counter++);
+        const std::string base =
+            "tnicmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
         prober = base + "p";
         host = base + "h";
         m_created = sh("ip netns add " + prober) && sh("ip netns add " + host);
         if (!m_created)
             return;
-        const std::string vp = "vp" + std::to_string(::getpid() % 100000) + base.substr(base.size() - 1);
-        const std::string vh = "vh" + std::to_string(::getpid() % 100000) + base.substr(base.size() - 1);
+        // Both ends live inside the test's own namespaces, so fixed names cannot collide.
+        const std::string vp = "tnprobe";
+        const std::string vh = "tnhost";
         m_ready = sh("ip -n " + prober + " link add " + vp + " type veth peer name " + vh +
                      " netns " + host) &&
                   sh("ip -n " + prober + " addr add " + kProberAddress + "/24 dev " + vp) &&
@@ -94,8 +95,8 @@ std::string runInNamespace(const std::string& ns, bool unprivileged,
         const int nsfd = ::open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
         if (nsfd < 0 || ::setns(nsfd, CLONE_NEWNET) != 0)
             out = "setns failed";
-        else if (unprivileged &&
-                 (::setgroups(0, nullptr) != 0 || ::setgid(kNoGroup) != 0 || ::setuid(kNobody) != 0))
+        else if (unprivileged && (::setgroups(0, nullptr) != 0 || ::setgid(kNoGroup) != 0 ||
+                                  ::setuid(kNobody) != 0))
             out = "could not become nobody";
         else
             out = body();

@@ -141,9 +141,9 @@ TEST_F(IcmpEchoTest, ReplyAfterUnrelatedTraffic_Succeeds) {
     queue(datagram(true, 0, 0x1111, 0)); // another program's reply
     auto shortOne = datagram(true, 0, kOwnId, 0, 0);
     shortOne.resize(25);
-    queue(shortOne); // too short
+    queue(shortOne);                                   // too short
     icmp.script.datagrams.push_back({{}, {}, EAGAIN}); // a failed receive
-    queue(datagram(true, 8, kOwnId, 0));              // our own request on loopback
+    queue(datagram(true, 8, kOwnId, 0));               // our own request on loopback
     queue(datagram(true, 0, kOwnId, 0), {{198, 18, 7, 9}});
     ASSERT_TRUE(run()) << error.text;
     EXPECT_EQ(reply.address, (Ipv4Address{{198, 18, 7, 9}}));

@@ -76,13 +76,12 @@ TEST_F(OutageDetectorTest, TwentyOneSilentTicks_AtThreshold20_LeaveNoTrace) {
 }
 
 TEST_F(OutageDetectorTest, ThirtySilentTicks_ShowCountAndAreRecordedWhenDataReturns) {
-    tick(500); // kT0 + 1
+    tick(500);  // kT0 + 1
     silent(30); // kT0 + 2 .. kT0 + 31
-    EXPECT_EQ(status.texts, (std::vector<std::string>{"00:00:21", "00:00:22", "00:00:23",
-                                                      "00:00:24", "00:00:25", "00:00:26",
-                                                      "00:00:27", "00:00:28", "00:00:29"}));
-    EXPECT_EQ(status.pictures,
-              (std::vector<int>{131, 141, 131, 141, 131, 141, 131, 141, 131}));
+    EXPECT_EQ(status.texts,
+              (std::vector<std::string>{"00:00:21", "00:00:22", "00:00:23", "00:00:24", "00:00:25",
+                                        "00:00:26", "00:00:27", "00:00:28", "00:00:29"}));
+    EXPECT_EQ(status.pictures, (std::vector<int>{131, 141, 131, 141, 131, 141, 131, 141, 131}));
     status.clear();
 
     tick(500); // kT0 + 32
@@ -91,8 +90,8 @@ TEST_F(OutageDetectorTest, ThirtySilentTicks_ShowCountAndAreRecordedWhenDataRetu
     // The second silent tick (kT0 + 3) starts the outage, the data tick ends it.
     // 1700000003 = 0x6553F103, 1700000032 = 0x6553F120.
     EXPECT_EQ(test::readBytes(outageFile()),
-              (std::vector<std::uint8_t>{0x03, 0xF1, 0x53, 0x65, 0, 0, 0, 0, 0x20, 0xF1, 0x53,
-                                         0x65, 0, 0, 0, 0}));
+              (std::vector<std::uint8_t>{0x03, 0xF1, 0x53, 0x65, 0, 0, 0, 0, 0x20, 0xF1, 0x53, 0x65,
+                                         0, 0, 0, 0}));
     EXPECT_EQ(detector.silentTicks(), 0);
 }
 

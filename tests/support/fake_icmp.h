@@ -28,7 +28,7 @@ struct FakeIcmpScript {
     int bindError = 0;
     int ttlError = 0;
     int sendError = 0;
-    int waitError = 0; // non-zero: the wait fails with it once the datagrams are used up
+    int waitError = 0;           // non-zero: the wait fails with it once the datagrams are used up
     bool blockUntilStop = false; // the wait blocks until the probe is stopped
     std::int64_t nsPerWait = 0;  // steady time that passes in each wait
     std::deque<FakeDatagram> datagrams;

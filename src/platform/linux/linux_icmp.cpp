@@ -10,7 +10,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-
 namespace tn {
 
 namespace {
@@ -62,9 +61,11 @@ public:
     int bind(const Ipv4Address& local) override {
         const sockaddr_in sa = toSockaddr(local);
         return ::bind(m_fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 ? 0
-                                                                                         : errno;
+                                                                                          : errno;
     }
-    int setTimeToLive(int ttl) override { return setIntOption(m_fd.get(), IPPROTO_IP, IP_TTL, ttl); }
+    int setTimeToLive(int ttl) override {
+        return setIntOption(m_fd.get(), IPPROTO_IP, IP_TTL, ttl);
+    }
     int setTypeOfService(int tos) override {
         return setIntOption(m_fd.get(), IPPROTO_IP, IP_TOS, tos);
     }
@@ -118,9 +119,9 @@ public:
         sockaddr_in sa{};
         socklen_t len = sizeof sa;
         // MSG_TRUNC reports the datagram's full length, so one too long for the buffer fails.
-        const ssize_t n = ::recvfrom(m_fd.get(), buffer.data(), buffer.size(),
-                                     MSG_TRUNC | MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&sa),
-                                     &len);
+        const ssize_t n =
+            ::recvfrom(m_fd.get(), buffer.data(), buffer.size(), MSG_TRUNC | MSG_DONTWAIT,
+                       reinterpret_cast<sockaddr*>(&sa), &len);
         if (n < 0) {
             error = errno;
             return false;
