@@ -1,5 +1,7 @@
 #include "platform/linux/linux_icmp.h"
 
+#include "platform/linux/unique_fd.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -13,21 +15,6 @@
 namespace tn {
 
 namespace {
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 sockaddr_in toSockaddr(const Ipv4Address& a) {
     sockaddr_in sa{};
@@ -85,7 +72,7 @@ public:
     WaitResult waitReadable(std::uint32_t timeoutMs, std::stop_token stop, int& error) override {
         // An eventfd lets the owner's stop request end the wait at once instead of after the
         // whole timeout.
-        Fd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
         if (wake.get() < 0) {
             error = errno;
             return WaitResult::Failed;
@@ -136,7 +123,7 @@ public:
     }
 
 private:
-    Fd m_fd;
+    UniqueFd m_fd;
     bool m_raw;
 };
 
