@@ -52,9 +52,6 @@ TEST_F(ProbeScheduleTest, ZeroOneAndNegative_ProbeEverySecond) {
         EXPECT_EQ(probeSlotSeconds(g), 1) << g;
         EXPECT_EQ(dueSeconds(g).size(), 3600u) << g;
     }
-    EXPECT_EQ(probeSlotSeconds(2), 1);
-    EXPECT_EQ(probeSlotSeconds(3), 1);
-    EXPECT_EQ(probeSlotSeconds(INT_MAX), 1073741823);
 }
 
 TEST_F(ProbeScheduleTest, IntervalBeyondAnHour_OnlySecondZero) {
