@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 
 #include <atomic>
+#include <cerrno>
 #include <system_error>
 
 namespace tn {
@@ -34,13 +35,13 @@ std::string probeFailureText(const EchoError& error) {
            " \r\n" + error.text;
 }
 
-int runProbe(IIcmpFactory& icmp, const IClock& clock, const std::string& host, bool silent,
+int runProbe(IIcmpFactory* icmp, const IClock& clock, const std::string& host, bool silent,
              const ProbeResultCallback& onResult, std::stop_token stop) {
     EchoParams params;
     params.host = host;
     EchoReply reply;
-    EchoError error;
-    const bool ok = icmpEcho(icmp, clock, params, reply, error, stop);
+    EchoError error{ENOSYS, CGlobal::systemErrorText(ENOSYS)};
+    const bool ok = icmp && icmpEcho(*icmp, clock, params, reply, error, stop);
     if (silent)
         return 1;
     if (onResult && !stop.stop_requested())
@@ -53,7 +54,7 @@ struct CProbe::Worker {
     std::jthread thread;
 };
 
-CProbe::CProbe(IIcmpFactory& icmp, const IClock& clock) : m_icmp(icmp), m_clock(clock) {}
+CProbe::CProbe(IIcmpFactory* icmp, const IClock& clock) : m_icmp(icmp), m_clock(clock) {}
 
 CProbe::~CProbe() {
     std::list<std::unique_ptr<Worker>> workers;

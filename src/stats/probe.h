@@ -1,7 +1,7 @@
 #pragma once
 // The connectivity probe: the schedule the sampling tick follows and the probe workers.
 //
-//   CProbe probe(*os.icmp, *os.clock);                 // owned by the main window
+//   CProbe probe(os.icmp, *os.clock);                  // owned by the main window
 //   probeSchedulerStep(global, clock, probe);           // every tick, after the outage step
 //   probe.start(global.HostToPing, false,               // the options dialog's Test button
 //               [](std::string text) { /* queue to the UI thread, show kPingTitle box */ });
@@ -40,13 +40,14 @@ std::string probeFailureText(const EchoError& error);
 using ProbeResultCallback = std::function<void(std::string)>;
 
 // The probe procedure: one echo with the program's parameters. Returns 1 when silent and 0
-// otherwise; the callback gets the text unless the probe is silent or was stopped.
-int runProbe(IIcmpFactory& icmp, const IClock& clock, const std::string& host, bool silent,
+// otherwise; the callback gets the text unless the probe is silent or was stopped. Without
+// ICMP on the system (icmp null) every probe fails with ENOSYS.
+int runProbe(IIcmpFactory* icmp, const IClock& clock, const std::string& host, bool silent,
              const ProbeResultCallback& onResult, std::stop_token stop = {});
 
 class CProbe {
 public:
-    CProbe(IIcmpFactory& icmp, const IClock& clock);
+    CProbe(IIcmpFactory* icmp, const IClock& clock);
     ~CProbe();
     CProbe(const CProbe&) = delete;
     CProbe& operator=(const CProbe&) = delete;
@@ -60,7 +61,7 @@ private:
     struct Worker;
     void reapFinished();
 
-    IIcmpFactory& m_icmp;
+    IIcmpFactory* m_icmp;
     const IClock& m_clock;
     mutable std::mutex m_mutex;
     std::list<std::unique_ptr<Worker>> m_workers;

@@ -148,7 +148,7 @@ std::string interactiveProbe(const std::string& target) {
     LinuxIcmpFactory icmp;
     SystemClock clock;
     std::promise<std::string> text;
-    CProbe probe(icmp, clock);
+    CProbe probe(&icmp, clock);
     probe.start(target, false, [&](std::string t) { text.set_value(std::move(t)); });
     return text.get_future().get();
 }

@@ -77,9 +77,9 @@ protected:
 TEST_F(ProbeTest, Procedure_SilentReportsNothing_InteractiveReportsText) {
     std::vector<std::string> texts;
     auto collect = [&](std::string t) { texts.push_back(std::move(t)); };
-    EXPECT_EQ(runProbe(icmp, clock, "198.18.0.9", true, collect), 1);
+    EXPECT_EQ(runProbe(&icmp, clock, "198.18.0.9", true, collect), 1);
     EXPECT_TRUE(texts.empty());
-    EXPECT_EQ(runProbe(icmp, clock, "198.18.0.9", false, collect), 0);
+    EXPECT_EQ(runProbe(&icmp, clock, "198.18.0.9", false, collect), 0);
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0], "Failed in ping specified host, GetLastError returns: 110 \r\n"
                         "Connection timed out");
@@ -88,9 +88,16 @@ TEST_F(ProbeTest, Procedure_SilentReportsNothing_InteractiveReportsText) {
     EXPECT_EQ(icmp.script.waitTimeouts.back(), 5000u);
 }
 
+TEST_F(ProbeTest, Procedure_WithoutIcmpOnTheSystem_ReportsItsAbsence) {
+    std::string text;
+    runProbe(nullptr, clock, "198.18.0.9", false, [&](std::string t) { text = std::move(t); });
+    EXPECT_EQ(text, "Failed in ping specified host, GetLastError returns: 38 \r\n"
+                    "Function not implemented");
+}
+
 TEST_F(ProbeTest, Start_RunsOnAWorkerAndDeliversToTheCallback) {
     std::promise<std::pair<std::string, std::thread::id>> result;
-    CProbe probe(icmp, clock);
+    CProbe probe(&icmp, clock);
     probe.start("", false, [&](std::string t) {
         result.set_value({std::move(t), std::this_thread::get_id()});
     });
@@ -105,7 +112,7 @@ TEST_F(ProbeTest, Destruction_CancelsWaitingProbesWithoutReporting) {
     icmp.script.blockUntilStop = true;
     bool called = false;
     {
-        CProbe probe(icmp, clock);
+        CProbe probe(&icmp, clock);
         probe.start("198.18.0.2", false, [&](std::string) { called = true; });
     }
     EXPECT_FALSE(called);
@@ -126,7 +133,7 @@ protected:
         {
             test::TzScope tz{"UTC"};
             clock.setLocal(2026, 1, 1, 5, 0, second);
-            CProbe probe(icmp, clock);
+            CProbe probe(&icmp, clock);
             probeSchedulerStep(global, clock, probe);
         }
         return icmp.resolvedHosts();
