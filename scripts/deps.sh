@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the Debian packages Tallynet needs, and only those that are missing.
-# Usage: scripts/deps.sh build|run|test
+# Usage: scripts/deps.sh build|run|test|fuzz
 set -eu
 
 common="build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libpcap-dev \
@@ -9,7 +9,8 @@ case "${1:-build}" in
     build) wanted="$common" ;;
     run)   wanted="$common udev libcap2-bin" ;;
     test)  wanted="$common libgtest-dev libbenchmark-dev xvfb xauth iproute2 procps" ;;
-    *) echo "usage: $0 build|run|test" >&2; exit 2 ;;
+    fuzz)  wanted="$common clang-14 libclang-rt-14-dev" ;;
+    *) echo "usage: $0 build|run|test|fuzz" >&2; exit 2 ;;
 esac
 
 missing=""

@@ -1,4 +1,5 @@
 #include "platform/linux/ini_settings_store.h"
+#include "platform/linux/linux_icmp.h"
 #include "platform/linux/linux_paths.h"
 #include "platform/linux/netlink_interfaces.h"
 #include "platform/linux/system_clock.h"
@@ -25,6 +26,7 @@ public:
         s.autostart = &m_autostart;
         s.interfaces = &m_interfaces;
         s.adapters = &m_adapters;
+        s.icmp = &m_icmp;
         return s;
     }
 
@@ -36,6 +38,7 @@ private:
     DeviceNames m_names;
     NetlinkInterfaceTable m_interfaces;
     NetlinkAdapterSource m_adapters;
+    LinuxIcmpFactory m_icmp;
 };
 
 } // namespace
