@@ -1,6 +1,7 @@
 #include "platform/linux/ini_settings_store.h"
 #include "platform/linux/linux_paths.h"
 #include "platform/linux/netlink_interfaces.h"
+#include "platform/linux/pcap_capture.h"
 #include "platform/linux/system_clock.h"
 #include "platform/linux/xdg_autostart.h"
 #include "platform/platform_services.h"
@@ -25,6 +26,7 @@ public:
         s.autostart = &m_autostart;
         s.interfaces = &m_interfaces;
         s.adapters = &m_adapters;
+        s.capture = &m_capture;
         return s;
     }
 
@@ -36,6 +38,7 @@ private:
     DeviceNames m_names;
     NetlinkInterfaceTable m_interfaces;
     NetlinkAdapterSource m_adapters;
+    PcapCaptureFactory m_capture;
 };
 
 } // namespace
