@@ -65,12 +65,13 @@ public:
     int databaseVersion() const { return kStatFileVersion; }
     int databaseReady() const { return m_dbReady; }
     StatRecords snapshot() const;
+    // Replaces all 86 records; only while capture is stopped.
+    void restore(const StatRecords& records);
     // Where saves write their bytes; tests substitute a failing writer.
     void setSinkFactory(SinkFactory sinks) { m_sinks = std::move(sinks); }
 
 private:
     void resetAll();
-    void restore(const StatRecords& records);
     void clearStale(std::int64_t saveTime);
     void loadFrom(std::int64_t& saveTime, bool mayConvert);
     void rollOver(std::int64_t now);
