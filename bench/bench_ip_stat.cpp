@@ -67,8 +67,7 @@ void put16(std::vector<std::uint8_t>& v, unsigned x) {
 
 std::vector<std::uint8_t> frame(std::array<std::uint8_t, 4> s, std::array<std::uint8_t, 4> d,
                                 std::uint8_t proto, unsigned sp, unsigned dp, unsigned len) {
-    std::vector<std::uint8_t> v = {2, 0, 0, 0, 0, 1, 2, 0, 0, 0, 0, 2, 0x08, 0x00,
-                                   0x45, 0};
+    std::vector<std::uint8_t> v = {2, 0, 0, 0, 0, 1, 2, 0, 0, 0, 0, 2, 0x08, 0x00, 0x45, 0};
     put16(v, len);
     for (int i = 0; i < 5; ++i)
         v.push_back(i == 4 ? 64 : 0);
@@ -89,13 +88,13 @@ std::vector<std::vector<std::uint8_t>> mix() {
     const std::array<std::uint8_t, 4> self{198, 18, 0, 10}, nb{198, 18, 0, 20},
         remote{198, 19, 7, 7};
     std::vector<std::vector<std::uint8_t>> kinds = {
-        frame(remote, self, 6, 443, 50000, 1500), frame(self, remote, 6, 50000, 443, 52),
-        frame(remote, self, 6, 80, 50001, 1500),  frame(self, remote, 6, 50002, 993, 120),
-        frame(remote, self, 6, 25, 50003, 600),   frame(self, remote, 17, 50004, 53, 70),
+        frame(remote, self, 6, 443, 50000, 1500),  frame(self, remote, 6, 50000, 443, 52),
+        frame(remote, self, 6, 80, 50001, 1500),   frame(self, remote, 6, 50002, 993, 120),
+        frame(remote, self, 6, 25, 50003, 600),    frame(self, remote, 17, 50004, 53, 70),
         frame(remote, self, 17, 443, 50005, 1250), frame(self, nb, 6, 50006, 445, 1400),
-        frame(nb, self, 6, 445, 50006, 52),       frame(remote, self, 1, 0, 0, 84),
-        frame(self, remote, 6, 50007, 8443, 300), frame(nb, remote, 6, 50008, 443, 800),
-        frame(remote, nb, 6, 443, 50008, 1500),   frame(self, remote, 6, 50009, 21, 60)};
+        frame(nb, self, 6, 445, 50006, 52),        frame(remote, self, 1, 0, 0, 84),
+        frame(self, remote, 6, 50007, 8443, 300),  frame(nb, remote, 6, 50008, 443, 800),
+        frame(remote, nb, 6, 443, 50008, 1500),    frame(self, remote, 6, 50009, 21, 60)};
     std::vector<std::vector<std::uint8_t>> out;
     std::mt19937 rng(7);
     for (int i = 0; i < 1024; ++i)

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Live capture under the highest packet rate this machine generates: Tallynet's capture and
 # then `tcpdump -i <veth> -w /dev/null`, each on 10 seconds of the same load, on a veth pair
-# into a namespace of its own (198.18.7.0/24, no route out).
+# into a namespace of its own (198.18.137.0/24, no route out).
 # Usage (as root): bench/live_capture_vs_tcpdump.sh [build-dir]
 set -eu
 cd "$(dirname "$0")/.."
@@ -25,25 +25,25 @@ cleanup() {
     ip netns del "$NS" 2>/dev/null || true
     rm -rf "$OUT"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT HUP INT PIPE TERM
 
 ip netns add "$NS"
 ip link add "$H" address 02:00:00:00:07:01 type veth peer name "$P" address 02:00:00:00:07:02
 ip link set "$P" netns "$NS"
 sysctl -qw "net.ipv6.conf.$H.disable_ipv6=1"
-ip addr add 198.18.7.1/24 dev "$H"
+ip addr add 198.18.137.1/24 dev "$H"
 ip link set "$H" up
-ip neigh replace 198.18.7.2 lladdr 02:00:00:00:07:02 nud permanent dev "$H"
+ip neigh replace 198.18.137.2 lladdr 02:00:00:00:07:02 nud permanent dev "$H"
 ip netns exec "$NS" sysctl -qw "net.ipv6.conf.$P.disable_ipv6=1"
-ip netns exec "$NS" ip addr add 198.18.7.2/24 dev "$P"
+ip netns exec "$NS" ip addr add 198.18.137.2/24 dev "$P"
 ip netns exec "$NS" ip link set "$P" up
-ip netns exec "$NS" ip neigh replace 198.18.7.1 lladdr 02:00:00:00:07:01 nud permanent dev "$P"
+ip netns exec "$NS" ip neigh replace 198.18.137.1 lladdr 02:00:00:00:07:01 nud permanent dev "$P"
 
 load() {
     pids=""
     i=0
     while [ "$i" -lt "$SENDERS" ]; do
-        ip netns exec "$NS" "$BIN" send 198.18.7.1 9 "$SECONDS_OF_LOAD" "$PAYLOAD" &
+        ip netns exec "$NS" "$BIN" send 198.18.137.1 9 "$SECONDS_OF_LOAD" "$PAYLOAD" &
         pids="$pids $!"
         i=$((i + 1))
     done

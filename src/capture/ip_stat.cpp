@@ -60,7 +60,9 @@ CIPStat::CIPStat(CGlobal& global, const IClock& clock)
     m_dayLow = m_dayHigh = 0;
 }
 
-CIPStat::~CIPStat() { stop(1000); }
+CIPStat::~CIPStat() {
+    stop(1000);
+}
 
 void CIPStat::resetAll() {
     for (int i = 0; i < kDays; ++i)
@@ -149,7 +151,9 @@ void CIPStat::restore(const StatRecords& r) {
 
 // ---- packet accounting ----
 
-void CIPStat::batchStarting() { m_lastFrameTime = m_clock.now(); }
+void CIPStat::batchStarting() {
+    m_lastFrameTime = m_clock.now();
+}
 
 void CIPStat::rollOver(std::int64_t now) {
     const auto lt = m_clock.toLocal(now);
@@ -281,16 +285,14 @@ void CIPStat::packetHandler(const CaptureHeader& header, const std::uint8_t* fra
         return;
     }
     if (sent)
-        account(m_daysSent[di], m_monthsSent[mi], protocol, dstPort, srcPort, portsPresent,
-                length);
+        account(m_daysSent[di], m_monthsSent[mi], protocol, dstPort, srcPort, portsPresent, length);
     else
-        account(m_daysReceived[di], m_monthsReceived[mi], protocol, srcPort, dstPort,
-                portsPresent, length);
+        account(m_daysReceived[di], m_monthsReceived[mi], protocol, srcPort, dstPort, portsPresent,
+                length);
 }
 
-void CIPStat::account(CPortStat& day, CPortStat& month, std::uint8_t protocol,
-                      std::uint16_t remote, std::uint16_t local, bool portsPresent,
-                      std::uint32_t length) {
+void CIPStat::account(CPortStat& day, CPortStat& month, std::uint8_t protocol, std::uint16_t remote,
+                      std::uint16_t local, bool portsPresent, std::uint32_t length) {
     if (protocol == 17) {
         day.add(kUdp, length);
         month.add(kUdp, length);
@@ -348,8 +350,8 @@ void CIPStat::clearStale(std::int64_t saveTime) {
     if (!lt || lt->day != ln->day)
         resetDay(ln->day - 1);
     // Truncating division; the cap only avoids a loop of billions for a wild save time.
-    std::int64_t n = saveTime <= now - kStaleDaysCap * 86400 ? kStaleDaysCap
-                                                              : (now - saveTime) / 86400;
+    std::int64_t n =
+        saveTime <= now - kStaleDaysCap * 86400 ? kStaleDaysCap : (now - saveTime) / 86400;
     int month = ln->month;
     std::int64_t q = now;
     for (; n > 0; --n) {
@@ -367,7 +369,9 @@ void CIPStat::clearStale(std::int64_t saveTime) {
     }
 }
 
-void CIPStat::load(std::int64_t& saveTime) { loadFrom(saveTime, true); }
+void CIPStat::load(std::int64_t& saveTime) {
+    loadFrom(saveTime, true);
+}
 
 void CIPStat::loadFrom(std::int64_t& saveTime, bool mayConvert) {
     const auto failed = [this](std::int32_t v) {
@@ -412,9 +416,9 @@ void CIPStat::loadFrom(std::int64_t& saveTime, bool mayConvert) {
         if (replaceFile(m_global.dataFile("stat.dat"), {}, encodeStatFile(records, oldSaveTime),
                         m_sinks)) {
             loadFrom(saveTime, false);
-            m_global.writeLog("Successfully converted database from version: " +
-                              std::to_string(version) + " to version: " +
-                              std::to_string(kStatFileVersion));
+            m_global.writeLog(
+                "Successfully converted database from version: " + std::to_string(version) +
+                " to version: " + std::to_string(kStatFileVersion));
         } else {
             failed(version);
         }

@@ -7,7 +7,9 @@ namespace tn {
 CPacket::CPacket(IAdapterSource* adapters, ICaptureFactory* capture)
     : CNetAdapter(adapters), m_factory(capture) {}
 
-CPacket::~CPacket() { closeAll(); }
+CPacket::~CPacket() {
+    closeAll();
+}
 
 int CPacket::open(int index, int userBufferBytes, int kernelBufferBytes, int promiscuous) {
     if (index < 0 || index >= adapterCount()) {
@@ -33,8 +35,8 @@ int CPacket::open(int index, int userBufferBytes, int kernelBufferBytes, int pro
         return 0;
     }
     if (!device) {
-        m_lastError = "Could not open Adapter: " + rec.description + " [index =" +
-                      std::to_string(index) + "] in CPacket::Open()";
+        m_lastError = "Could not open Adapter: " + rec.description +
+                      " [index =" + std::to_string(index) + "] in CPacket::Open()";
         if (!reason.empty())
             m_lastError += "\n" + reason;
         return 0;
@@ -55,7 +57,8 @@ int CPacket::openFile(int index, const std::filesystem::path& file) {
         stop(1000);
     m_selected = index;
     std::string reason;
-    std::unique_ptr<ICaptureDevice> device = m_factory ? m_factory->openFile(file, reason) : nullptr;
+    std::unique_ptr<ICaptureDevice> device =
+        m_factory ? m_factory->openFile(file, reason) : nullptr;
     if (!device) {
         m_lastError = "Could not open capture file " + file.string();
         if (!reason.empty())

@@ -22,7 +22,9 @@ enum PortCategory : int {
 // reads them at the same time, so every counter is read and written whole.
 class CPortStat {
 public:
-    std::uint64_t get(int k) const { return m_c[static_cast<std::size_t>(k)].load(std::memory_order_relaxed); }
+    std::uint64_t get(int k) const {
+        return m_c[static_cast<std::size_t>(k)].load(std::memory_order_relaxed);
+    }
     void set(int k, std::uint64_t v) {
         m_c[static_cast<std::size_t>(k)].store(v, std::memory_order_relaxed);
     }

@@ -45,7 +45,9 @@ int CThread::stop(int timeout_ms) {
     return join();
 }
 
-int CThread::waitForExit() { return join(); }
+int CThread::waitForExit() {
+    return join();
+}
 
 int CThread::join() {
     if (m_thread.joinable())

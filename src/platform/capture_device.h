@@ -22,8 +22,7 @@ struct CaptureHeader {
 };
 
 // Called once per frame from inside ICaptureDevice::dispatch, on the reading thread.
-using FrameCallback = void (*)(void* user, const CaptureHeader& header,
-                               const std::uint8_t* frame);
+using FrameCallback = void (*)(void* user, const CaptureHeader& header, const std::uint8_t* frame);
 
 struct CaptureStatistics {
     std::uint64_t received = 0; // frames the kernel passed to the capture

@@ -23,8 +23,8 @@ std::uint64_t getLe(const std::uint8_t* p, int bytes) {
     return v;
 }
 
-template <std::size_t N> void putArray(std::vector<std::uint8_t>& out,
-                                       const std::array<CounterArray, N>& recs) {
+template <std::size_t N>
+void putArray(std::vector<std::uint8_t>& out, const std::array<CounterArray, N>& recs) {
     for (const CounterArray& r : recs) {
         out.insert(out.end(), std::begin(kTag), std::end(kTag));
         putLe(out, 0, 4);

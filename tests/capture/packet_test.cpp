@@ -114,12 +114,12 @@ class Replay : public test::IPStatFixture {
 protected:
     std::vector<std::vector<std::uint8_t>> mix(bool ethernet) {
         std::vector<test::PacketSpec> specs = {
-            tcp(kSelf, 5000, kRemote, 80, 1500),     tcp(kRemote, 443, kSelf, 5000, 52),
-            tcp(kSelf, 5001, kRemote, 25, 600),      tcp(kRemote, 993, kSelf, 5002, 900),
-            tcp(kSelf, 5003, kRemote, 873, 120),     tcp(kSelf, 5004, kNeighbour, 80, 70),
-            tcp(kNeighbour, 6346, kRemote, 7, 333),  other(17, kSelf, kRemote, 76),
-            other(1, kRemote, kSelf, 84),            tcp(kRemote, 21, kNeighbour, 443, 44),
-            tcp(kRemote, 5000, kRemote2, 80, 999),   other(47, kNeighbour2, kRemote, 555)};
+            tcp(kSelf, 5000, kRemote, 80, 1500),    tcp(kRemote, 443, kSelf, 5000, 52),
+            tcp(kSelf, 5001, kRemote, 25, 600),     tcp(kRemote, 993, kSelf, 5002, 900),
+            tcp(kSelf, 5003, kRemote, 873, 120),    tcp(kSelf, 5004, kNeighbour, 80, 70),
+            tcp(kNeighbour, 6346, kRemote, 7, 333), other(17, kSelf, kRemote, 76),
+            other(1, kRemote, kSelf, 84),           tcp(kRemote, 21, kNeighbour, 443, 44),
+            tcp(kRemote, 5000, kRemote2, 80, 999),  other(47, kNeighbour2, kRemote, 555)};
         std::vector<std::vector<std::uint8_t>> frames;
         for (int round = 0; round < 50; ++round)
             for (auto p : specs) {
@@ -165,8 +165,8 @@ protected:
         expectSameRecords(replayed, *stat);
         EXPECT_GT(stat->dayTotal(17), 0u);
         // 50 rounds of the mix, lengths growing by one per round.
-        EXPECT_EQ(stat->totalSent(), 50u * (1500 + 600 + 120 + 70 + 333 + 76 + 555) +
-                                         7u * (0 + 49) * 50 / 2);
+        EXPECT_EQ(stat->totalSent(),
+                  50u * (1500 + 600 + 120 + 70 + 333 + 76 + 555) + 7u * (0 + 49) * 50 / 2);
     }
 };
 

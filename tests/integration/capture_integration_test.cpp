@@ -5,7 +5,9 @@
 #include "support/temp_dir.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <csignal>
 #include <future>
 #include <gtest/gtest.h>
@@ -23,11 +25,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Host side 198.18.5.1/24; the namespace answers on 198.18.6.1 (another subnet, reached by a
-// route into the veth) and on 198.18.5.2 (the host's own subnet).
-constexpr const char* kHostAddr = "198.18.5.1";
-constexpr const char* kFarAddr = "198.18.6.1";
-constexpr const char* kNearAddr = "198.18.5.2";
+// Host side 198.18.131.1/24; the namespace answers on 198.18.132.1 (another subnet, reached by a
+// route into the veth) and on 198.18.131.2 (the host's own subnet).
+constexpr const char* kHostAddr = "198.18.131.1";
+constexpr const char* kFarAddr = "198.18.132.1";
+constexpr const char* kNearAddr = "198.18.131.2";
 
 sockaddr_in endpoint(const char* addr, int port) {
     sockaddr_in a{};
@@ -118,6 +120,7 @@ std::size_t tcpExchange(const char* addr, int port, std::size_t out) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     const sockaddr_in a = endpoint(addr, port);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+        ADD_FAILURE() << "connect to " << addr << ":" << port << ": " << std::strerror(errno);
         ::close(fd);
         return 0;
     }
@@ -197,22 +200,25 @@ protected:
         const std::string& h = net->host;
         const std::string& p = net->peer;
         const std::vector<std::string> host = {
-            "ip link add " + h + " address 02:00:00:00:05:01 type veth peer name " + p +
-                " address 02:00:00:00:06:01",
+            "ip link add " + h + " address 02:00:00:00:83:01 type veth peer name " + p +
+                " address 02:00:00:00:84:01",
             "ip link set " + p + " netns " + net->ns,
             "sysctl -qw net.ipv6.conf." + h + ".disable_ipv6=1",
             "ip addr add " + std::string(kHostAddr) + "/24 dev " + h,
             "ip link set " + h + " up",
-            "ip route add 198.18.6.0/24 dev " + h,
-            "ip neigh replace " + std::string(kFarAddr) + " lladdr 02:00:00:00:06:01 nud permanent dev " + h,
-            "ip neigh replace " + std::string(kNearAddr) + " lladdr 02:00:00:00:06:01 nud permanent dev " + h};
+            "ip route add 198.18.132.0/24 dev " + h,
+            "ip neigh replace " + std::string(kFarAddr) +
+                " lladdr 02:00:00:00:84:01 nud permanent dev " + h,
+            "ip neigh replace " + std::string(kNearAddr) +
+                " lladdr 02:00:00:00:84:01 nud permanent dev " + h};
         const std::vector<std::string> inside = {
             "sysctl -qw net.ipv6.conf." + p + ".disable_ipv6=1",
             "ip addr add " + std::string(kFarAddr) + "/24 dev " + p,
             "ip addr add " + std::string(kNearAddr) + "/24 dev " + p,
             "ip link set lo up",
             "ip link set " + p + " up",
-            "ip neigh replace " + std::string(kHostAddr) + " lladdr 02:00:00:00:05:01 nud permanent dev " + p};
+            "ip neigh replace " + std::string(kHostAddr) +
+                " lladdr 02:00:00:00:83:01 nud permanent dev " + p};
         ASSERT_EQ(test::sh("ip netns add " + net->ns), 0);
         for (const auto& c : host)
             ASSERT_EQ(test::sh(c), 0) << c;

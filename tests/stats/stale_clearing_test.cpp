@@ -25,7 +25,8 @@ protected:
             for (auto& r : *a)
                 r.fill(1);
         const auto bytes = encodeStatFile(ones, saved);
-        test::writeText(paths.dataDirectory() / "stat.dat", std::string(bytes.begin(), bytes.end()));
+        test::writeText(paths.dataDirectory() / "stat.dat",
+                        std::string(bytes.begin(), bytes.end()));
         clock.nowValue = now;
         ASSERT_EQ(stat->initialise(-1), 1);
     }

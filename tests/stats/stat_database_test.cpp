@@ -191,9 +191,10 @@ TEST_F(Database, FilesOfTheWrongLengthAreRejectedForTheBackup) {
         std::size_t keep;
         const char* line;
     };
-    for (const Case& c : {Case{8000, "Rejected database file stat.dat: 8000 bytes do not fit version 2"},
-                          Case{8269, "Rejected database file stat.dat: 8269 bytes do not fit version 2"},
-                          Case{2, "Rejected database file stat.dat: 2 bytes hold no version"}}) {
+    for (const Case& c :
+         {Case{8000, "Rejected database file stat.dat: 8000 bytes do not fit version 2"},
+          Case{8269, "Rejected database file stat.dat: 8269 bytes do not fit version 2"},
+          Case{2, "Rejected database file stat.dat: 2 bytes hold no version"}}) {
         auto image = version2Image(3, 777);
         image.resize(c.keep, 0x5A);
         writeBytes(file("stat.dat"), image);

@@ -11,7 +11,8 @@ namespace tn::test {
 
 class FakeAdapterSource final : public IAdapterSource {
 public:
-    std::vector<AdapterInfo> adapters = {{"eth0", "Test NIC (eth0)", "198.18.0.10", "255.255.255.0"}};
+    std::vector<AdapterInfo> adapters = {
+        {"eth0", "Test NIC (eth0)", "198.18.0.10", "255.255.255.0"}};
     AdapterListStatus list(std::vector<AdapterInfo>& out) override {
         out = adapters;
         return AdapterListStatus::Ok;
@@ -84,8 +85,7 @@ public:
     std::string openedName;
 
     std::unique_ptr<ICaptureDevice> openLive(const std::string& name, const CaptureOptions&,
-                                             CaptureOpenStatus& status,
-                                             std::string& why) override {
+                                             CaptureOpenStatus& status, std::string& why) override {
         openedName = name;
         status = failWith;
         why = reason;

@@ -78,8 +78,8 @@ inline std::vector<std::uint8_t> sllFrame(const PacketSpec& p) {
 
 // Linux cooked v2: protocol, reserved, interface index, ARPHRD, packet type, address.
 inline std::vector<std::uint8_t> sll2Frame(const PacketSpec& p) {
-    std::vector<std::uint8_t> v = {0x08, 0x00, 0, 0, 0, 0, 0, 3, 0, 1, 4, 6,
-                                   2,    0,    0, 0, 0, 0, 0, 0};
+    std::vector<std::uint8_t> v = {0x08, 0x00, 0, 0, 0, 0, 0, 3, 0, 1,
+                                   4,    6,    2, 0, 0, 0, 0, 0, 0, 0};
     const std::vector<std::uint8_t> ip = ipBytes(p);
     v.insert(v.end(), ip.begin(), ip.end());
     return v;
@@ -114,8 +114,8 @@ class GuardedFrame {
 public:
     GuardedFrame() {
         m_page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-        void* p = ::mmap(nullptr, 2 * m_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                         -1, 0);
+        void* p =
+            ::mmap(nullptr, 2 * m_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED)
             throw std::runtime_error("mmap failed");
         m_base = static_cast<std::uint8_t*>(p);

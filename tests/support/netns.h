@@ -24,7 +24,8 @@ inline std::uint64_t readCounter(const std::string& ifname, const char* name) {
 class VethNamespace {
 public:
     VethNamespace(const std::string& tag)
-        : ns("tn" + tag + std::to_string(::getpid())), host("tn" + tag + "h" + std::to_string(::getpid())),
+        : ns("tn" + tag + std::to_string(::getpid())),
+          host("tn" + tag + "h" + std::to_string(::getpid())),
           peer("tn" + tag + "n" + std::to_string(::getpid())) {
         cleanup();
     }

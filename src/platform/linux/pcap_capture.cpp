@@ -124,6 +124,8 @@ std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openFile(const std::filesyst
     return std::make_unique<PcapDevice>(p, true);
 }
 
-std::string PcapCaptureFactory::libraryVersion() const { return pcap_lib_version(); }
+std::string PcapCaptureFactory::libraryVersion() const {
+    return pcap_lib_version();
+}
 
 } // namespace tn

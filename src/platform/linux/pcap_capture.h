@@ -11,8 +11,7 @@ public:
     // capture never gets a smaller ring than this.
     static constexpr int kMinRingBytes = 8 * 1024 * 1024;
 
-    std::unique_ptr<ICaptureDevice> openLive(const std::string& name,
-                                             const CaptureOptions& options,
+    std::unique_ptr<ICaptureDevice> openLive(const std::string& name, const CaptureOptions& options,
                                              CaptureOpenStatus& status,
                                              std::string& reason) override;
     std::unique_ptr<ICaptureDevice> openFile(const std::filesystem::path& file,
