@@ -323,12 +323,17 @@ void CIPStat::account(CPortStat& day, CPortStat& month, std::uint8_t protocol, s
 int CIPStat::initialise(int adapterIndex) {
     // The list is rebuilt below: no device may stay open on a record that goes away.
     closeAll();
+    // Reloading would drop what was counted since the last save (up to a minute of traffic
+    // when the user picks another adapter): write it out first.
+    if (m_dbReady && snapshot() != m_initialised)
+        save();
     m_dbReady = 1;
     std::int64_t saveTime =
         m_clock.fromLocal(LocalTime{2002, 1, 1, 0, 0, 0, -1}).value_or(1009843200);
     resetAll();
     load(saveTime);
     clearStale(saveTime);
+    m_initialised = snapshot();
     if (!buildAdapterList()) {
         m_statError = CNetAdapter::lastErrorText();
         return 0;

@@ -100,6 +100,7 @@ private:
     std::int64_t m_dayHigh = 0;
 
     int m_dbReady = 0;
+    StatRecords m_initialised; // the records as the last initialise left them
     std::string m_statError;
     SinkFactory m_sinks;
 };

@@ -19,6 +19,7 @@ struct StatRecords {
     std::array<CounterArray, 31> daysSent{};
     std::array<CounterArray, 12> monthsReceived{};
     std::array<CounterArray, 12> monthsSent{};
+    bool operator==(const StatRecords&) const = default;
 };
 
 inline constexpr std::size_t kStatFileV2Size = 8268;

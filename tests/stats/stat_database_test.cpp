@@ -131,6 +131,20 @@ TEST_F(Database, CountedTrafficLandsInTheSentSectionOfItsDay) {
     EXPECT_EQ(test::readBytes(file("stat.dat")), expected.bytes);
 }
 
+TEST_F(Database, ChoosingAnotherAdapterKeepsWhatWasCountedSinceTheLastSave) {
+    select();
+    const auto before = test::readBytes(file("stat.dat")); // none yet
+    capture.next = std::make_unique<test::FakeDevice>();
+    ASSERT_EQ(stat->initialise(0), 1);
+    EXPECT_EQ(test::readBytes(file("stat.dat")), before); // nothing counted: nothing written
+    stat->waitForExit();
+    feed(test::ethernetFrame(tcp(kSelf, 5000, kRemote, 80, 900)));
+    capture.next = std::make_unique<test::FakeDevice>();
+    ASSERT_EQ(stat->initialise(0), 1);
+    EXPECT_EQ(stat->dayRecord(Direction::Sent, 17, kWeb), 900u);
+    EXPECT_EQ(stat->monthTotal(3), 900u);
+}
+
 TEST_F(Database, SaveBeforeTheFirstInitialiseWritesNothing) {
     stat->save();
     EXPECT_FALSE(std::filesystem::exists(file("stat.dat")));
