@@ -30,7 +30,8 @@ public:
     int openFile(int index, const std::filesystem::path& file);
     // Stops a worker that still runs, then closes every record's device; returns 1.
     int closeAll();
-    // Kernel counters of the selected live device; false when there are none.
+    // Kernel counters of the selected live device; false when there are none. Ask while the
+    // worker is stopped: a libpcap handle is not meant for two threads at once.
     bool captureStatistics(CaptureStatistics& out);
     // The capture library's version text ("" without a capture library).
     std::string captureLibraryVersion() const;
