@@ -2,6 +2,7 @@
 #include "platform/linux/linux_icmp.h"
 #include "platform/linux/linux_paths.h"
 #include "platform/linux/netlink_interfaces.h"
+#include "platform/linux/pcap_capture.h"
 #include "platform/linux/system_clock.h"
 #include "platform/linux/xdg_autostart.h"
 #include "platform/platform_services.h"
@@ -27,6 +28,7 @@ public:
         s.interfaces = &m_interfaces;
         s.adapters = &m_adapters;
         s.icmp = &m_icmp;
+        s.capture = &m_capture;
         return s;
     }
 
@@ -39,6 +41,7 @@ private:
     NetlinkInterfaceTable m_interfaces;
     NetlinkAdapterSource m_adapters;
     LinuxIcmpFactory m_icmp;
+    PcapCaptureFactory m_capture;
 };
 
 } // namespace
