@@ -1,3 +1,4 @@
+#include "platform/linux/flock_instance_lock.h"
 #include "platform/linux/ini_settings_store.h"
 #include "platform/linux/linux_paths.h"
 #include "platform/linux/netlink_interfaces.h"
@@ -15,7 +16,8 @@ public:
         : m_settings(m_paths.configDirectory() / "Tallynet.conf", "SetariGenerale"),
           m_autostart(LinuxPaths::xdgConfigHome() / "autostart" / "TallynetStartUp.desktop",
                       m_paths.executablePath()),
-          m_interfaces(m_clock, m_names), m_adapters(m_names) {}
+          m_interfaces(m_clock, m_names), m_adapters(m_names),
+          m_instanceLock(m_paths.runtimeDirectory() / "Tallynet_Instance_Checker.lock") {}
 
     PlatformServices services() override {
         PlatformServices s;
@@ -25,6 +27,7 @@ public:
         s.autostart = &m_autostart;
         s.interfaces = &m_interfaces;
         s.adapters = &m_adapters;
+        s.instanceLock = &m_instanceLock;
         return s;
     }
 
@@ -36,6 +39,7 @@ private:
     DeviceNames m_names;
     NetlinkInterfaceTable m_interfaces;
     NetlinkAdapterSource m_adapters;
+    FlockInstanceLock m_instanceLock;
 };
 
 } // namespace
