@@ -49,13 +49,13 @@ void CGroupFrame::paintEvent(QPaintEvent*) {
     p.setPen(QPen(QColor(48, 62, 78), 1));
     p.setBrush(QColor(0, 0, 0, 40));
     p.drawRoundedRect(frame, 4, 4);
-    const int textWidth = fm.horizontalAdvance(m_title);
-    const QRect textRect(8, 0, std::min(textWidth + 6, width() - 12), fm.height());
+    const QString shown = fm.elidedText(m_title, Qt::ElideRight, std::max(0, width() - 18));
+    const QRect textRect(8, 0, fm.horizontalAdvance(shown) + 6, fm.height());
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(48, 62, 78));
     p.drawRoundedRect(textRect, 3, 3);
     p.setPen(QColor(240, 244, 248));
-    p.drawText(textRect, Qt::AlignCenter, m_title);
+    p.drawText(textRect.adjusted(3, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, shown);
 }
 
 } // namespace tn::ui
