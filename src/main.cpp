@@ -75,4 +75,6 @@ int CTallynetApp::run(int argc, char* argv[]) {
 
 } // namespace tn
 
-int main(int argc, char* argv[]) { return tn::CTallynetApp().run(argc, argv); }
+int main(int argc, char* argv[]) {
+    return tn::CTallynetApp().run(argc, argv);
+}

@@ -46,8 +46,8 @@ const std::string& TickView::text(int id) const {
 
 CTickSampler::CTickSampler(CGlobal& global, const IClock& clock, CAdapter& counters,
                            ICaptureTotals& capture, ITickEvents* events)
-    : m_global(global), m_clock(clock), m_counters(counters), m_capture(capture),
-      m_events(events) {}
+    : m_global(global), m_clock(clock), m_counters(counters), m_capture(capture), m_events(events) {
+}
 
 void CTickSampler::start() {
     m_prevTickMs = m_clock.tickMs();
@@ -81,8 +81,8 @@ std::uint64_t CTickSampler::readSource(std::uint64_t& received, std::uint64_t& s
         if (m_global.Incremtotal != 0) {
             received += m_rxBase;
             sent += m_txBase;
-            duration = found && reading.connectedSeconds != 0 ? reading.connectedSeconds
-                                                              : sinceStart;
+            duration =
+                found && reading.connectedSeconds != 0 ? reading.connectedSeconds : sinceStart;
         } else {
             duration = sinceStart;
         }

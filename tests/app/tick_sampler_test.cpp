@@ -92,7 +92,7 @@ TEST_F(TickSamplerTest, FirstTick_ShowsZerosAndTheSourceTotals) {
     EXPECT_EQ(v.text(1006), "0 B");
     EXPECT_EQ(v.text(1009), "976.56 KB"); // 1000000 / 1024 = 976.5625
     EXPECT_EQ(v.text(1010), "2.00 KB");
-    EXPECT_EQ(v.text(1018), "978.56 KB"); // 1002048 / 1024
+    EXPECT_EQ(v.text(1018), "978.56 KB");   // 1002048 / 1024
     EXPECT_EQ(v.text(1017), "00:01:02:05"); // 3725 s connected
     EXPECT_EQ(v.text(1020), "Traffic during last 0:00:01");
     EXPECT_EQ(v.text(1012), "Average Speeds during last 0:00:01");
@@ -148,7 +148,7 @@ TEST_F(TickSamplerTest, PcapWithIncremtotal_AddsBasesOfFirstSuccessfulLookup_Res
     global->RestartFlag = 1;
     v = tickAfter();
     EXPECT_EQ(global->RestartFlag.load(), 0);
-    EXPECT_EQ(v.text(1001), "0 B"); // new period
+    EXPECT_EQ(v.text(1001), "0 B");     // new period
     EXPECT_EQ(v.text(1009), "1.10 KB"); // capture totals alone
     EXPECT_EQ(v.text(1020), "Traffic during last 0:00:00");
 
@@ -202,7 +202,7 @@ TEST_F(TickSamplerTest, SpeedBarRange_FollowsConSpeed) {
 
 TEST_F(TickSamplerTest, LongPeriod_CaptionWrapsHoursButAveragesUseTheWholeSpan) {
     table.set(1000, 0);
-    tickAfter(0); // the first reading at the period start
+    tickAfter(0);            // the first reading at the period start
     clock.nowValue += 90000; // 25 hours
     table.set(901000, 0);
     const TickView v = tickAfter(0);

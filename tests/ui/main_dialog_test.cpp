@@ -129,21 +129,31 @@ private slots:
     void layout_everyControlHasItsIdentifierTextAndColour() {
         Rig rig;
         QCOMPARE(tn::ui::dialogUnitsToPixelsX(302, 96), 453);
-        QCOMPARE(tn::ui::dialogUnitsToPixelsY(174, 96), 283); // 282.75 rounded
+        QCOMPARE(tn::ui::dialogUnitsToPixelsY(174, 96), 283);  // 282.75 rounded
         QCOMPARE(tn::ui::dialogUnitsToPixelsX(302, 144), 680); // 679.5 at 150 %
         const struct {
             int id;
             const char* text;
-        } initial[] = {{1030, "..."},       {1046, "Download"},
-                       {1000, "0 kb/s"},    {1047, "Upload"},
-                       {1002, "0 kb/s"},    {1048, "Total Speed"},
-                       {1004, "0 kb/s"},    {1012, "Average Speeds (from program startup till current time)"},
-                       {1006, "0 kb/s"},    {1007, "0 kb/s"},
-                       {1008, "0 kb/s"},    {1020, "Traffic during last :"},
-                       {1001, "0 kb"},      {1003, "0 kb"},
-                       {1005, "0 kb"},      {1014, "General"},
-                       {1010, "0 kb/s"},    {1009, "0 kb/s"},
-                       {1017, "00:00:00:00"}, {1018, "0 kb/s"}};
+        } initial[] = {{1030, "..."},
+                       {1046, "Download"},
+                       {1000, "0 kb/s"},
+                       {1047, "Upload"},
+                       {1002, "0 kb/s"},
+                       {1048, "Total Speed"},
+                       {1004, "0 kb/s"},
+                       {1012, "Average Speeds (from program startup till current time)"},
+                       {1006, "0 kb/s"},
+                       {1007, "0 kb/s"},
+                       {1008, "0 kb/s"},
+                       {1020, "Traffic during last :"},
+                       {1001, "0 kb"},
+                       {1003, "0 kb"},
+                       {1005, "0 kb"},
+                       {1014, "General"},
+                       {1010, "0 kb/s"},
+                       {1009, "0 kb/s"},
+                       {1017, "00:00:00:00"},
+                       {1018, "0 kb/s"}};
         for (const auto& c : initial) {
             QCOMPARE(rig.dlg->findChild<QWidget*>(QString::number(c.id)), rig.dlg->control(c.id));
             QCOMPARE(rig.text(c.id), QString(c.text));
@@ -151,19 +161,23 @@ private slots:
         const struct {
             int id;
             const char* text;
-        } buttons[] = {{1087, " "},   {1021, "Hide"},  {1019, "Options"}, {2, "View Log"},
+        } buttons[] = {{1087, " "},    {1021, "Hide"},  {1019, "Options"}, {2, "View Log"},
                        {1022, "Help"}, {1013, "About"}, {1, "Exit"}};
         for (const auto& b : buttons)
             QCOMPARE(rig.button(b.id)->text(), QString(b.text));
         QVERIFY(rig.dlg->control(1015) && rig.dlg->control(1027) && rig.dlg->control(1011));
-        auto colour = [&](int id) { return rig.dlg->control(id)->palette().color(QPalette::WindowText); };
+        auto colour = [&](int id) {
+            return rig.dlg->control(id)->palette().color(QPalette::WindowText);
+        };
         QCOMPARE(colour(1000), QColor(0, 255, 0));
         QCOMPARE(colour(1002), QColor(255, 0, 0));
         QCOMPARE(colour(1004), QColor(0, 0, 0));
         QCOMPARE(colour(1009), QColor(255, 255, 0));
         QCOMPARE(colour(1017), QColor(255, 255, 255));
-        QCOMPARE(static_cast<tn::ui::CSpeedBar*>(rig.dlg->control(1052))->barColor(), QColor(0, 200, 0));
-        QCOMPARE(static_cast<tn::ui::CSpeedBar*>(rig.dlg->control(1053))->barColor(), QColor(200, 0, 0));
+        QCOMPARE(static_cast<tn::ui::CSpeedBar*>(rig.dlg->control(1052))->barColor(),
+                 QColor(0, 200, 0));
+        QCOMPARE(static_cast<tn::ui::CSpeedBar*>(rig.dlg->control(1053))->barColor(),
+                 QColor(200, 0, 0));
         QVERIFY(rig.dlg->windowFlags() & Qt::FramelessWindowHint);
     }
 
@@ -241,7 +255,8 @@ private slots:
         auto boxes = [] {
             QList<QMessageBox*> found;
             for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* b = qobject_cast<QMessageBox*>(w); b && b->objectName() == "initFailure" && b->isVisible())
+                if (auto* b = qobject_cast<QMessageBox*>(w);
+                    b && b->objectName() == "initFailure" && b->isVisible())
                     found << b;
             return found;
         };
@@ -312,8 +327,8 @@ private slots:
         rig.cursor = QPoint(300, 300);
         rig.dlg->handleActivationChange(false, &child); // our own window takes the focus
         QVERIFY(rig.dlg->isVisible());
-        rig.dlg->onTrayClicked(QPoint(300, 300)); // hides by the click...
-        rig.dlg->onTrayClicked(QPoint(300, 300)); // ...and shows again
+        rig.dlg->onTrayClicked(QPoint(300, 300));        // hides by the click...
+        rig.dlg->onTrayClicked(QPoint(300, 300));        // ...and shows again
         rig.dlg->handleActivationChange(false, nullptr); // cursor still at the tray click
         QVERIFY(rig.dlg->isVisible());
         rig.global->Autohide = 0;
@@ -394,7 +409,8 @@ private slots:
         rig.table.count = 0;
         rig.dlg->initDialog();
         QCOMPARE(rig.combo()->count(), 1);
-        QCOMPARE(rig.combo()->currentText(), QString("No adapters found. Please check your network."));
+        QCOMPARE(rig.combo()->currentText(),
+                 QString("No adapters found. Please check your network."));
         rig.tick(0, 0);
         QCOMPARE(rig.text(1000), QString("0 B/s"));
         QTest::mouseClick(rig.button(1087), Qt::LeftButton); // nothing to remember

@@ -8,9 +8,15 @@ CGraphPlaceholder::CGraphPlaceholder(QWidget* parent) : QWidget(parent) {}
 void CGraphPlaceholder::setTimerPeriods(unsigned, unsigned) {}
 void CGraphPlaceholder::setScalingMode(int) {}
 void CGraphPlaceholder::restorePinPoint(std::int32_t) {}
-void CGraphPlaceholder::setFixedMaximum(double v) { m_fixedMax = v; }
-void CGraphPlaceholder::setCurrentIncoming(std::uint32_t v) { m_in = v; }
-void CGraphPlaceholder::setCurrentOutgoing(std::uint32_t v) { m_out = v; }
+void CGraphPlaceholder::setFixedMaximum(double v) {
+    m_fixedMax = v;
+}
+void CGraphPlaceholder::setCurrentIncoming(std::uint32_t v) {
+    m_in = v;
+}
+void CGraphPlaceholder::setCurrentOutgoing(std::uint32_t v) {
+    m_out = v;
+}
 
 void CGraphPlaceholder::paintEvent(QPaintEvent*) {
     QPainter p(this);

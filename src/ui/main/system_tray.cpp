@@ -10,7 +10,9 @@ namespace tn::ui {
 
 CSystemTray::CSystemTray(std::unique_ptr<ITrayShell> shell) : m_shell(std::move(shell)) {}
 
-CSystemTray::~CSystemTray() { removeIcon(); }
+CSystemTray::~CSystemTray() {
+    removeIcon();
+}
 
 bool CSystemTray::create(const QString& tooltip, int iconId, int uid) {
     m_uid = uid;
@@ -76,7 +78,9 @@ void CSystemTray::readd() {
     m_removed = !ok;
 }
 
-bool CSystemTray::areaAvailable() const { return m_shell->available(); }
+bool CSystemTray::areaAvailable() const {
+    return m_shell->available();
+}
 
 QRect CSystemTray::trayAreaRect() const {
     const QRect icon = m_shell->iconGeometry();
@@ -92,6 +96,9 @@ QRect CSystemTray::trayAreaRect() const {
 
 QtTrayShell::QtTrayShell(QObject* parent)
     : QObject(parent), m_icon(std::make_unique<QSystemTrayIcon>()) {
+    // The four state pictures are drawn once; the tick switches between them every second.
+    for (int i = 0; i < 4; ++i)
+        m_icons[i] = art::trayIcon(134 + i);
     connect(m_icon.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger)
@@ -101,18 +108,24 @@ QtTrayShell::QtTrayShell(QObject* parent)
 
 QtTrayShell::~QtTrayShell() = default;
 
-bool QtTrayShell::available() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool QtTrayShell::available() const {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+const QIcon& QtTrayShell::cachedTrayIcon(int id) const {
+    return m_icons[id >= 134 && id <= 137 ? id - 134 : 0];
+}
 
 bool QtTrayShell::add(int iconId, const QString& tooltip) {
     m_icon->hide();
-    m_icon->setIcon(art::trayIcon(iconId));
+    m_icon->setIcon(cachedTrayIcon(iconId));
     m_icon->setToolTip(tooltip);
     m_icon->show();
     return m_icon->isVisible();
 }
 
 bool QtTrayShell::modifyIcon(int iconId) {
-    m_icon->setIcon(art::trayIcon(iconId));
+    m_icon->setIcon(cachedTrayIcon(iconId));
     return true;
 }
 
@@ -126,6 +139,8 @@ bool QtTrayShell::remove() {
     return true;
 }
 
-QRect QtTrayShell::iconGeometry() const { return m_icon->geometry(); }
+QRect QtTrayShell::iconGeometry() const {
+    return m_icon->geometry();
+}
 
 } // namespace tn::ui

@@ -1,4 +1,5 @@
 #pragma once
+#include <QIcon>
 #include <QObject>
 #include <QRect>
 #include <QString>
@@ -85,7 +86,9 @@ signals:
     void leftClicked();
 
 private:
+    const QIcon& cachedTrayIcon(int id) const;
     std::unique_ptr<QSystemTrayIcon> m_icon;
+    QIcon m_icons[4];
 };
 
 } // namespace tn::ui

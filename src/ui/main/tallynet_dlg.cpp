@@ -24,7 +24,9 @@ namespace tn::ui {
 
 namespace {
 
-std::uint32_t barMaximum(std::uint32_t conSpeed) { return (conSpeed << 10) >> 3; }
+std::uint32_t barMaximum(std::uint32_t conSpeed) {
+    return (conSpeed << 10) >> 3;
+}
 
 } // namespace
 
@@ -45,7 +47,9 @@ CTallynetDlg::CTallynetDlg(MainWindowServices services, QWidget* parent)
     buildControls();
 }
 
-CTallynetDlg::~CTallynetDlg() { shutdown(); }
+CTallynetDlg::~CTallynetDlg() {
+    shutdown();
+}
 
 void CTallynetDlg::buildControls() {
     QFont f = font();
@@ -141,7 +145,7 @@ void CTallynetDlg::buildControls() {
         const char* text;
     };
     const ButtonSpec buttons[] = {{2, "View Log"}, {1019, "Options"}, {1022, "Help"},
-                                  {1013, "About"},  {1021, "Hide"},    {1, "Exit"}};
+                                  {1013, "About"}, {1021, "Hide"},    {1, "Exit"}};
     for (int i = 0; i < 6; ++i) {
         auto* b = new CFlatButton(buttons[i].text, this);
         place(b, buttons[i].id, 4 + i * 49, 156, 46, 14);
@@ -354,7 +358,9 @@ void CTallynetDlg::onExit() {
     endDialog();
 }
 
-void CTallynetDlg::accept() { onExit(); }
+void CTallynetDlg::accept() {
+    onExit();
+}
 
 void CTallynetDlg::reject() {
     // Escape is the View Log command; it never closes the program.

@@ -3,8 +3,8 @@
 #include "ui/widgets/artwork.h"
 
 #include <QPainter>
-#include <QStyledItemDelegate>
 #include <QStylePainter>
+#include <QStyledItemDelegate>
 
 namespace tn::ui {
 

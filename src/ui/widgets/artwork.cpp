@@ -117,7 +117,8 @@ QPixmap statusBitmap(int id) {
     p.setBrush(QColor(160, 165, 172));
     p.drawRect(QRectF(18, 32, 12, 4));
     p.drawRect(QRectF(12, 36, 24, 3));
-    p.setPen(QPen(alert ? QColor(200, 20, 10) : QColor(40, 40, 40), 3, Qt::SolidLine, Qt::RoundCap));
+    p.setPen(
+        QPen(alert ? QColor(200, 20, 10) : QColor(40, 40, 40), 3, Qt::SolidLine, Qt::RoundCap));
     if (alert) {
         p.drawLine(QPointF(24, 39), QPointF(24, 42));
         p.drawLine(QPointF(24, 45), QPointF(24, 47));

@@ -16,8 +16,12 @@ int scaled(int units, int mul, int div, qreal dpi) {
 }
 } // namespace
 
-int dialogUnitsToPixelsX(int units, qreal dpi) { return scaled(units, 6, 4, dpi); }
-int dialogUnitsToPixelsY(int units, qreal dpi) { return scaled(units, 13, 8, dpi); }
+int dialogUnitsToPixelsX(int units, qreal dpi) {
+    return scaled(units, 6, 4, dpi);
+}
+int dialogUnitsToPixelsY(int units, qreal dpi) {
+    return scaled(units, 13, 8, dpi);
+}
 
 CBitmapDlg::CBitmapDlg(QWidget* parent) : QDialog(parent) {
     // Frameless, but a normal top-level window so that it has a taskbar entry.

@@ -25,7 +25,9 @@ void CFlatButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    QColor fill = isDown() ? QColor(60, 78, 98) : m_hover ? QColor(118, 142, 166) : QColor(88, 108, 130);
+    QColor fill = isDown()  ? QColor(60, 78, 98)
+                  : m_hover ? QColor(118, 142, 166)
+                            : QColor(88, 108, 130);
     if (!isEnabled())
         fill = QColor(130, 136, 142);
     p.setPen(QPen(hasFocus() ? QColor(255, 255, 255) : QColor(38, 50, 64), 1));

@@ -13,6 +13,8 @@ void CPlainLabel::setTextColor(const QColor& colour) {
     setPalette(pal);
 }
 
-QColor CPlainLabel::textColor() const { return palette().color(QPalette::WindowText); }
+QColor CPlainLabel::textColor() const {
+    return palette().color(QPalette::WindowText);
+}
 
 } // namespace tn::ui
