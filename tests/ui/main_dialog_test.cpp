@@ -5,6 +5,7 @@
 #include "fake_tray_shell.h"
 #include "platform/linux/ini_settings_store.h"
 #include "support/fake_clock.h"
+#include "support/file_bytes.h"
 #include "support/temp_dir.h"
 #include "ui/widgets/adapter_combo.h"
 #include "ui/widgets/bitmap_dlg.h"
@@ -401,6 +402,26 @@ private slots:
         QCOMPARE(rig.shell->lastIcon, 134);
         QCOMPARE(rig.text(1030), QString("..."));
         QCOMPARE(rig.text(1000), before); // nothing else changes in that tick
+    }
+
+    void statusPictureClick_startsTheFirstNetworkSettingsProgramThatExists() {
+        Rig rig;
+        rig.dlg->initDialog();
+        test::TempDir bin;
+        const auto marker = bin / "ran";
+        for (const char* name : {"gnome-control-center", "systemsettings"}) {
+            const auto script = bin / name;
+            test::writeText(script, std::string("#!/bin/sh\necho \"") + name + " $*\" >>" +
+                                        marker.string() + "\n");
+            std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+        }
+        const QByteArray oldPath = qgetenv("PATH");
+        qputenv("PATH", QByteArray::fromStdString(bin.path().string()));
+        QTest::mouseClick(rig.dlg->control(1027), Qt::LeftButton);
+        qputenv("PATH", oldPath);
+        QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(marker), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(test::readText(marker)),
+                                  QString("gnome-control-center network\n"), 10000);
     }
 
     void noAdapters_showTheNoticeEntry() {
