@@ -19,7 +19,26 @@ public:
     int run(int argc, char* argv[]);
 };
 
+namespace {
+
+bool haveDisplay() {
+    for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (const char* v = std::getenv(var); v && *v)
+            return true;
+    return false;
+}
+
+} // namespace
+
 int CTallynetApp::run(int argc, char* argv[]) {
+    if (!haveDisplay()) {
+        // Without this the toolkit aborts with a core dump and a less helpful text.
+        std::fputs("Tallynet is a desktop program and no display was found (DISPLAY and "
+                   "WAYLAND_DISPLAY are empty).\nStart it from your desktop session, or on a "
+                   "virtual display: Xvfb :99 & DISPLAY=:99 tallynet\n",
+                   stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tallynet");
     QApplication::setQuitOnLastWindowClosed(false); // the window hides to the tray
