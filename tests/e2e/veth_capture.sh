@@ -18,11 +18,14 @@ E2E_EXTRA_CLEANUP="ip link del $HOST_IF 2>/dev/null; ip netns del $NS 2>/dev/nul
 ip netns add "$NS" || fail "cannot create the namespace"
 ip link add "$HOST_IF" type veth peer name "$PEER_IF" || fail "cannot create the veth pair"
 ip link set "$PEER_IF" netns "$NS"
+# The sender sits outside our subnet: traffic inside it only counts in the running totals,
+# traffic that crosses the subnet boundary also counts in the day and month records.
 ip addr add 198.18.5.1/30 dev "$HOST_IF"
 ip link set "$HOST_IF" up
-ip netns exec "$NS" ip addr add 198.18.5.2/30 dev "$PEER_IF"
+ip route add 198.18.6.2/32 dev "$HOST_IF"
+ip netns exec "$NS" ip addr add 198.18.6.2/32 dev "$PEER_IF"
 ip netns exec "$NS" ip link set "$PEER_IF" up
-ip netns exec "$NS" ip link set lo up
+ip netns exec "$NS" ip route add 198.18.5.1/32 dev "$PEER_IF"
 
 write_settings "LastAdapterName=$HOST_IF"
 STAT="$XDG_DATA_HOME/Tallynet/stat.dat"
@@ -47,7 +50,7 @@ wait_exit "$P"
 day=$(date +%d | sed 's/^0//')
 offset=$((4 + (day - 1) * 96 + 8))
 received=0
-for v in $(od -A n -t u8 -j "$offset" -N 88 "$STAT"); do received=$((received + v)); done
+for v in $(od -v -A n -t u8 -j "$offset" -N 88 "$STAT"); do received=$((received + v)); done
 # 200 datagrams of 1000 bytes are at least 200000 bytes at the IP layer.
 [ "$received" -ge 200000 ] || fail "today's received counters sum to $received bytes"
 echo "received today: $received bytes"

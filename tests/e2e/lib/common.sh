@@ -26,6 +26,7 @@ e2e_setup() {
     mkdir -p "$ARTIFACTS"
     E2E_PIDS=""
     trap e2e_cleanup EXIT
+    trap 'exit 1' INT TERM HUP PIPE # ends through the EXIT trap, so namespaces go too
     e2e_start_display
 }
 
@@ -76,14 +77,16 @@ wait_for_paint() {
     done
 }
 
-# Waits (up to 20 s) for a process to end; its exit code goes to RC (137: it had to be killed).
+# Waits (up to 20 s, then kills it) for a process to end; its exit code goes to RC.
 wait_exit() {
-    ( sleep 20; kill -KILL "$1" 2>/dev/null ) &
-    watchdog=$!
+    i=0
+    while is_running "$1"; do
+        i=$((i + 1))
+        [ $i -eq 200 ] && kill -KILL "$1" 2>/dev/null
+        sleep 0.1
+    done
     wait "$1"
     RC=$?
-    kill "$watchdog" 2>/dev/null
-    wait "$watchdog" 2>/dev/null
 }
 
 # True while the process runs (an ended child that was not waited for does not count).
