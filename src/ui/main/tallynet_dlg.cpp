@@ -91,28 +91,34 @@ void CTallynetDlg::buildControls() {
 
     m_picture = new CPictureCtrl(this);
     m_picture->setPictureId(131);
-    place(m_picture, 1027, 262, 2, 32, 30);
+    place(m_picture, 1027, 264, 2, 32, 30);
     connect(m_picture, &CPictureCtrl::clicked, this, &CTallynetDlg::openNetworkSettings);
     // A double click follows a click that has already opened the same settings window.
-    label(1030, "...", 252, 33, 48, 9)->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    label(1030, "...", 262, 33, 36, 9)->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
-    group(1046, "Download", 4, 16, 82, 28);
-    label(0, "Speed :", 9, 26, 27, 8);
-    label(1000, "0 kb/s", 38, 26, 46, 8)->setTextColor(QColor(0, 255, 0));
-    m_rxBar = new CSpeedBar(this);
-    m_rxBar->setBarColor(QColor(0, 200, 0));
-    place(m_rxBar, 1052, 9, 36, 72, 5);
-
-    group(1047, "Upload", 88, 16, 82, 28);
-    label(0, "Speed :", 93, 26, 27, 8);
-    label(1002, "0 kb/s", 122, 26, 46, 8)->setTextColor(QColor(255, 0, 0));
-    m_txBar = new CSpeedBar(this);
-    m_txBar->setBarColor(QColor(200, 0, 0));
-    place(m_txBar, 1053, 93, 36, 72, 5);
-
-    group(1048, "Total Speed", 172, 16, 78, 28);
-    label(0, "Speed :", 177, 26, 27, 8);
-    label(1004, "0 kb/s", 206, 26, 42, 8)->setTextColor(QColor(0, 0, 0));
+    // Three speed groups of 84 units: "Speed :" and the value, the bar below.
+    struct SpeedGroup {
+        int group;
+        const char* title;
+        int value;
+        QColor colour;
+        int bar;
+    };
+    const SpeedGroup speeds[] = {{1046, "Download", 1000, QColor(0, 255, 0), 1052},
+                                 {1047, "Upload", 1002, QColor(255, 0, 0), 1053},
+                                 {1048, "Total Speed", 1004, QColor(0, 0, 0), 0}};
+    for (int i = 0; i < 3; ++i) {
+        const int x = 4 + i * 86;
+        group(speeds[i].group, speeds[i].title, x, 16, 84, 28);
+        label(0, "Speed :", x + 5, 26, 28, 8);
+        label(speeds[i].value, "0 kb/s", x + 33, 26, 50, 8)->setTextColor(speeds[i].colour);
+        if (speeds[i].bar == 0)
+            continue;
+        auto* bar = new CSpeedBar(this);
+        bar->setBarColor(i == 0 ? QColor(0, 200, 0) : QColor(200, 0, 0));
+        place(bar, speeds[i].bar, x + 5, 36, 74, 5);
+        (i == 0 ? m_rxBar : m_txBar) = bar;
+    }
 
     group(1012, "Average Speeds (from program startup till current time)", 4, 45, 146, 37);
     group(1020, "Traffic during last :", 152, 45, 146, 37);
