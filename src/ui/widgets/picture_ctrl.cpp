@@ -19,6 +19,14 @@ void CPictureCtrl::setPictureId(int id) {
     setPixmap(art::statusBitmap(id));
 }
 
+void CPictureCtrl::mousePressEvent(QMouseEvent* event) {
+    // Taken here, so the press does not start moving the window and the release comes back.
+    if (event->button() == Qt::LeftButton)
+        event->accept();
+    else
+        QLabel::mousePressEvent(event);
+}
+
 void CPictureCtrl::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         emit clicked();
