@@ -36,12 +36,11 @@ int trayIconFor(std::uint64_t receivedDelta, std::uint64_t sentDelta) {
     return kTrayIdle;
 }
 
-const std::string& TickView::text(int id) const {
-    static const std::string kNone;
+std::string TickView::text(int id) const {
     for (const auto& [key, value] : texts)
         if (key == id)
             return value;
-    return kNone;
+    return {};
 }
 
 CTickSampler::CTickSampler(CGlobal& global, const IClock& clock, CAdapter& counters,

@@ -48,7 +48,8 @@ struct TickView {
     static constexpr std::size_t kTextCount = 15;
     std::array<std::pair<int, std::string>, kTextCount> texts;
 
-    const std::string& text(int id) const;
+    // The text of one control; empty when the view has none for it.
+    std::string text(int id) const;
 };
 
 // The arithmetic of the main window's once-a-second tick: reads the chosen traffic source, turns
