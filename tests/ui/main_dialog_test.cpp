@@ -244,9 +244,16 @@ private slots:
         QCOMPARE(rig.dlg->sampler().periodReceived(), 0u);
         QCOMPARE(rig.shell->lastIcon, 134);
 
+        for (std::uint64_t in : {5000u, 6024u}) { // wlan0 is the open adapter now
+            rig.table.rows = {InterfaceRow{"wlan0", in, 10, 0}};
+            rig.clock.advance(1);
+            rig.dlg->onTick();
+        }
+        QCOMPARE(rig.dlg->sampler().periodReceived(), 1024u);
         rig.stats.calls.clear();
         rig.dlg->onResume(); // the same adapter is opened again after a suspend
         QCOMPARE(rig.stats.calls, (std::vector<std::string>{"stop", "save", "init 1"}));
+        QCOMPARE(rig.dlg->sampler().periodReceived(), 0u); // and a new period begins
     }
 
     void failingCapture_showsTheMessageOnce() {
