@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the Debian packages Tallynet needs, and only those that are missing.
-# Usage: scripts/deps.sh build|run|test|fuzz
+# Usage: scripts/deps.sh build|run|test|bench|fuzz
 set -eu
 
 common="build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libpcap-dev \
@@ -8,9 +8,10 @@ libnl-3-dev libnl-route-3-dev libudev-dev"
 case "${1:-build}" in
     build) wanted="$common" ;;
     run)   wanted="$common udev libcap2-bin" ;;
-    test)  wanted="$common libgtest-dev libbenchmark-dev xvfb xauth iproute2 procps" ;;
+    test)  wanted="$common libgtest-dev libbenchmark-dev xvfb xauth iproute2 procps fonts-dejavu-core" ;;
+    bench) wanted="$common libbenchmark-dev xvfb xauth iproute2 procps fonts-dejavu-core trayer" ;;
     fuzz)  wanted="$common clang-14 libclang-rt-14-dev" ;;
-    *) echo "usage: $0 build|run|test|fuzz" >&2; exit 2 ;;
+    *) echo "usage: $0 build|run|test|bench|fuzz" >&2; exit 2 ;;
 esac
 
 missing=""

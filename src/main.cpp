@@ -1,26 +1,100 @@
-// CTallynetApp: the Qt entry point.
+// CTallynetApp: the Qt entry point, the start-up order and the single running copy.
 #include "app/global.h"
+#include "app/ip_stat_owner.h"
+#include "platform/instance_lock.h"
 #include "platform/platform_services.h"
+#include "ui/main/signal_bridge.h"
+#include "ui/main/tallynet_dlg.h"
 
 #include <QApplication>
-#include <QLabel>
+#include <QDateTime>
 #include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
 
-int main(int argc, char* argv[]) {
+namespace tn {
+
+class CTallynetApp {
+public:
+    int run(int argc, char* argv[]);
+};
+
+namespace {
+
+bool haveDisplay() {
+    for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (const char* v = std::getenv(var); v && *v)
+            return true;
+    return false;
+}
+
+} // namespace
+
+int CTallynetApp::run(int argc, char* argv[]) {
+    if (!haveDisplay()) {
+        // Without this the toolkit aborts with a core dump and a less helpful text.
+        std::fputs("Tallynet is a desktop program and no display was found (DISPLAY and "
+                   "WAYLAND_DISPLAY are empty).\nStart it from your desktop session, or on a "
+                   "virtual display: Xvfb :99 & DISPLAY=:99 tallynet\n",
+                   stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tallynet");
-    auto platform = tn::createLinuxPlatform();
-    tn::CGlobal global(platform->services(), [](const std::string& text, tn::MessageIcon icon) {
-        QMessageBox box(icon == tn::MessageIcon::Exclamation ? QMessageBox::Warning
-                                                             : QMessageBox::NoIcon,
-                        "Tallynet", QString::fromStdString(text));
+    QApplication::setQuitOnLastWindowClosed(false); // the window hides to the tray
+    // Signals that arrive from here on end the run in order; before the window exists there
+    // is nothing to save.
+    ui::CSignalBridge signalBridge;
+
+    auto platform = createLinuxPlatform();
+    const PlatformServices os = platform->services();
+    CGlobal global(os, [](const std::string& text, MessageIcon icon) {
+        const QMessageBox::Icon kind = icon == MessageIcon::Stop          ? QMessageBox::Critical
+                                       : icon == MessageIcon::Exclamation ? QMessageBox::Warning
+                                       : icon == MessageIcon::Information ? QMessageBox::Information
+                                                                          : QMessageBox::NoIcon;
+        QMessageBox box(kind, "Tallynet", QString::fromStdString(text));
         box.exec();
     });
     global.loadSettings();
-    QLabel window(
-        QString("Tallynet %1").arg(QString::fromStdString(tn::CGlobal::programVersionText())));
-    window.setWindowIcon(QIcon(":/tallynet.svg"));
-    window.resize(453, 283);
-    window.show();
-    return app.exec();
+
+    std::unique_ptr<IStatisticsOwner> stats = makeStatisticsOwner(global, *os.clock);
+    ui::MainWindowServices services;
+    services.global = &global;
+    services.clock = os.clock;
+    services.interfaces = os.interfaces;
+    services.stats = stats.get();
+    services.icmp = os.icmp;
+    ui::CTallynetDlg dlg(std::move(services));
+
+    // One copy per session: a second one ends here, silently and successfully.
+    if (!os.instanceLock || !os.instanceLock->tryAcquire())
+        return 0;
+
+    if (std::getenv("TALLYNET_TRACE_STARTUP")) {
+        QObject::connect(&dlg, &ui::CTallynetDlg::firstPaint, [] {
+            std::fprintf(stderr, "tallynet: first paint at %lld ms\n",
+                         static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+        });
+    }
+    QObject::connect(&dlg, &QDialog::finished, &app, &QCoreApplication::quit);
+    QObject::connect(&signalBridge, &ui::CSignalBridge::terminationRequested, &dlg,
+                     [&dlg](int) { dlg.endDialog(); });
+    // The desktop session is ending: save now, the end itself follows as a signal or as the
+    // loss of the display.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &dlg,
+                     [&stats](QSessionManager&) { stats->save(); });
+    ui::setEmergencyExitHook([&stats] { stats->stopAndSave(); });
+
+    dlg.initDialog();
+    app.exec();
+    dlg.shutdown();
+    ui::clearEmergencyExitHook();
+    return 0;
+}
+
+} // namespace tn
+
+int main(int argc, char* argv[]) {
+    return tn::CTallynetApp().run(argc, argv);
 }

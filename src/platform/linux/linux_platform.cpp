@@ -1,3 +1,4 @@
+#include "platform/linux/flock_instance_lock.h"
 #include "platform/linux/ini_settings_store.h"
 #include "platform/linux/linux_icmp.h"
 #include "platform/linux/linux_paths.h"
@@ -17,7 +18,8 @@ public:
         : m_settings(m_paths.configDirectory() / "Tallynet.conf", "SetariGenerale"),
           m_autostart(LinuxPaths::xdgConfigHome() / "autostart" / "TallynetStartUp.desktop",
                       m_paths.executablePath()),
-          m_interfaces(m_clock, m_names), m_adapters(m_names) {}
+          m_interfaces(m_clock, m_names), m_adapters(m_names),
+          m_instanceLock(m_paths.runtimeDirectory() / "Tallynet_Instance_Checker.lock") {}
 
     PlatformServices services() override {
         PlatformServices s;
@@ -27,8 +29,9 @@ public:
         s.autostart = &m_autostart;
         s.interfaces = &m_interfaces;
         s.adapters = &m_adapters;
-        s.icmp = &m_icmp;
+        s.instanceLock = &m_instanceLock;
         s.capture = &m_capture;
+        s.icmp = &m_icmp;
         return s;
     }
 
@@ -40,14 +43,13 @@ private:
     DeviceNames m_names;
     NetlinkInterfaceTable m_interfaces;
     NetlinkAdapterSource m_adapters;
-    LinuxIcmpFactory m_icmp;
+    FlockInstanceLock m_instanceLock;
     PcapCaptureFactory m_capture;
+    LinuxIcmpFactory m_icmp;
 };
 
 } // namespace
 
-std::unique_ptr<Platform> createLinuxPlatform() {
-    return std::make_unique<LinuxPlatform>();
-}
+std::unique_ptr<Platform> createLinuxPlatform() { return std::make_unique<LinuxPlatform>(); }
 
 } // namespace tn

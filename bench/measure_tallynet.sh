@@ -1,0 +1,95 @@
+#!/bin/sh
+# Measures the real program under Xvfb: CPU time over 60 s with the window shown and with it
+# hidden in the tray, peak resident memory, and the time from launch to the first painted window.
+#
+#   scripts/deps.sh bench && scripts/build.sh && bench/measure_tallynet.sh [build/tallynet] [seconds]
+#
+# As root the program watches one end of a veth pair that carries about 20 datagrams a second
+# from a network namespace (198.18.0.0/15, no route out); otherwise it watches the adapter it
+# proposes. A notification area (trayer) runs on the virtual display when it is installed.
+set -eu
+TALLYNET=$(readlink -f "${1:-build/tallynet}")
+SECONDS_MEASURED=${2:-60}
+command -v Xvfb >/dev/null || { echo "Xvfb is missing: scripts/deps.sh bench" >&2; exit 1; }
+
+TMP=$(mktemp -d /tmp/tallynet-bench.XXXXXX)
+export HOME="$TMP/home" XDG_CONFIG_HOME="$TMP/home/.config" XDG_DATA_HOME="$TMP/home/.local/share"
+export XDG_RUNTIME_DIR="$TMP/run" QT_QPA_PLATFORM=xcb TALLYNET_TRACE_STARTUP=1
+unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
+mkdir -p "$XDG_CONFIG_HOME/Tallynet" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+PIDS=""
+NS=""
+cleanup() {
+    for p in $PIDS; do kill "$p" 2>/dev/null || true; done
+    if [ -n "$NS" ]; then ip link del "$HOST_IF" 2>/dev/null || true; ip netns del "$NS" 2>/dev/null || true; fi
+    rm -rf "$TMP"
+}
+trap cleanup EXIT
+
+n=80
+while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+export DISPLAY=":$n"
+Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+PIDS="$PIDS $!"
+while [ ! -e "/tmp/.X11-unix/X$n" ]; do sleep 0.1; done
+if command -v trayer >/dev/null; then
+    trayer --edge bottom --align right --widthtype pixel --width 200 --heighttype pixel \
+        --height 24 >/dev/null 2>&1 &
+    PIDS="$PIDS $!"
+    sleep 1
+    echo "notification area: trayer"
+else
+    echo "notification area: none (hidden means minimised)"
+fi
+
+ADAPTER_SETTING=""
+if [ "$(id -u)" -eq 0 ] && command -v ip >/dev/null; then
+    NS="tnbench$$"
+    HOST_IF="tnbh$(($$ % 100000))"
+    ip netns add "$NS"
+    ip link add "$HOST_IF" type veth peer name tnbpeer netns "$NS"
+    ip addr add 198.18.7.1/30 dev "$HOST_IF" && ip link set "$HOST_IF" up
+    ip netns exec "$NS" ip addr add 198.18.7.2/30 dev tnbpeer
+    ip netns exec "$NS" ip link set tnbpeer up
+    ip netns exec "$NS" bash -c 'end=$((SECONDS + '"$((2 * SECONDS_MEASURED + 60))"'))
+        while [ $SECONDS -lt $end ]; do
+            printf "%01200d" 0 >/dev/udp/198.18.7.1/9; sleep 0.05
+        done' >/dev/null 2>&1 &
+    PIDS="$PIDS $!"
+    ADAPTER_SETTING="LastAdapterName=$HOST_IF"
+    echo "adapter: $HOST_IF, about 20 datagrams of 1200 bytes a second"
+else
+    echo "adapter: the proposed one (run as root for a veth with steady traffic)"
+fi
+
+TCK=$(getconf CLK_TCK)
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+
+measure() { # name, extra setting
+    printf '[SetariGenerale]\n%s\n%s\n' "$ADAPTER_SETTING" "$2" >"$XDG_CONFIG_HOME/Tallynet/Tallynet.conf"
+    start_ms=$(date +%s%3N)
+    "$TALLYNET" >"$TMP/$1.log" 2>&1 &
+    pid=$!
+    PIDS="$PIDS $pid"
+    i=0
+    until grep -q "first paint" "$TMP/$1.log" || [ $i -gt 100 ]; do i=$((i + 1)); sleep 0.05; done
+    paint=$(sed -n 's/.*first paint at \([0-9]*\) ms.*/\1/p' "$TMP/$1.log" | head -1)
+    sleep 3 # start-up settles
+    t0=$(cpu_ticks "$pid")
+    sleep "$SECONDS_MEASURED"
+    t1=$(cpu_ticks "$pid")
+    hwm=$(awk '/VmHWM/ { print $2 }' "/proc/$pid/status")
+    kill -TERM "$pid"
+    wait "$pid" || true
+    awk -v t="$((t1 - t0))" -v hz="$TCK" -v s="$SECONDS_MEASURED" -v n="$1" -v kb="$hwm" \
+        'BEGIN { printf "%-7s CPU %.3f %% of one core over %d s (%d ticks), peak RSS %.1f MB\n",
+                 n, 100 * t / hz / s, s, t, kb / 1024 }'
+    if [ -n "$paint" ]; then
+        echo "$1: launch to first paint $((paint - start_ms)) ms"
+    else
+        echo "$1: no window painted"
+    fi
+}
+
+measure shown ""
+measure hidden "StartMin=1"

@@ -1,0 +1,36 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace tn {
+
+// What the once-a-second tick takes from the statistics owner: the capture totals (read without a
+// lock while the capture worker adds to them), the LAN-only flag and the periodic save.
+class ICaptureTotals {
+public:
+    virtual ~ICaptureTotals() = default;
+    virtual std::uint64_t totalReceived() const = 0;
+    virtual std::uint64_t totalSent() const = 0;
+    virtual void setLanOnly(int on) = 0;
+    virtual void save() = 0;
+};
+
+// Everything the main window uses of the statistics owner: the adapter list, opening capture on
+// one adapter, stopping it and the final save.
+class IStatisticsOwner : public ICaptureTotals {
+public:
+    // Builds the adapter list and, for an index of 0 or more, opens capture on that adapter.
+    // 1 on success, 0 with lastErrorText() set.
+    virtual int initialise(int adapterIndex) = 0;
+    virtual std::string lastErrorText() const = 0;
+    // Stops the capture worker (short wait) and closes the devices.
+    virtual void stopCapture() = 0;
+    // Stops the capture worker (1000 ms wait) and saves the statistics once more.
+    virtual void stopAndSave() = 0;
+    virtual int adapterCount() const = 0;
+    virtual std::string adapterDescription(int index) const = 0;
+    virtual int selectedIndex() const = 0;
+    virtual std::string selectedAdapterName() const = 0;
+};
+
+} // namespace tn

@@ -1,0 +1,175 @@
+#include "app/tick_sampler.h"
+
+#include "app/formats.h"
+#include "app/global.h"
+#include "platform/clock.h"
+
+#include <algorithm>
+#include <string>
+
+namespace tn {
+
+namespace {
+
+// A reading below the previous one means the counter started again (interface reset or
+// re-created, adapter gone): what arrived since then is the new reading itself, not a 64-bit
+// wrap worth exabytes.
+std::uint64_t counterDelta(std::uint64_t current, std::uint64_t previous) {
+    return current >= previous ? current - previous : current;
+}
+
+std::uint32_t speedOf(std::uint64_t delta, std::uint32_t elapsedMs) {
+    if (elapsedMs > 2000)
+        return static_cast<std::uint32_t>(delta * 1000 / elapsedMs);
+    return static_cast<std::uint32_t>(delta); // a tick up to two seconds late counts as one second
+}
+
+} // namespace
+
+int trayIconFor(std::uint64_t receivedDelta, std::uint64_t sentDelta) {
+    if (receivedDelta != 0 && sentDelta != 0)
+        return kTrayBoth;
+    if (sentDelta != 0)
+        return kTraySending;
+    if (receivedDelta != 0)
+        return kTrayReceiving;
+    return kTrayIdle;
+}
+
+std::string TickView::text(int id) const {
+    for (const auto& [key, value] : texts)
+        if (key == id)
+            return value;
+    return {};
+}
+
+CTickSampler::CTickSampler(CGlobal& global, const IClock& clock, CAdapter& counters,
+                           ICaptureTotals& capture, ITickEvents* events)
+    : m_global(global), m_clock(clock), m_counters(counters), m_capture(capture), m_events(events) {
+}
+
+void CTickSampler::start() {
+    m_prevTickMs = m_clock.tickMs();
+    m_periodStart = m_clock.now();
+    m_programStart = m_periodStart;
+}
+
+void CTickSampler::restartPeriod() {
+    m_periodRx = m_periodTx = 0;
+    m_prevRx = m_prevTx = 0;
+    m_periodStart = m_clock.now();
+}
+
+std::uint64_t CTickSampler::readSource(std::uint64_t& received, std::uint64_t& sent) {
+    m_counters.refreshInterfaceTable();
+    InterfaceReading reading;
+    const bool found = m_counters.findInterfaceReading(m_adapterName, reading) != 0;
+
+    if (m_global.RestartFlag.exchange(0) != 0)
+        restartPeriod();
+    if (m_rxBase == 0 && m_txBase == 0 && found) {
+        m_rxBase = reading.inOctets;
+        m_txBase = reading.outOctets;
+    }
+
+    const auto sinceStart = static_cast<std::uint64_t>(m_clock.now() - m_programStart);
+    std::uint64_t duration = 0;
+    if (m_global.WinPCap != 0) {
+        received = m_capture.totalReceived();
+        sent = m_capture.totalSent();
+        if (m_global.Incremtotal != 0) {
+            received += m_rxBase;
+            sent += m_txBase;
+            duration =
+                found && reading.connectedSeconds != 0 ? reading.connectedSeconds : sinceStart;
+        } else {
+            duration = sinceStart;
+        }
+    } else if (found) {
+        received = reading.inOctets;
+        sent = reading.outOctets;
+        duration = reading.connectedSeconds != 0 ? reading.connectedSeconds : sinceStart;
+    } else {
+        received = sent = 0;
+    }
+    if (m_prevRx == 0 && m_prevTx == 0) {
+        m_prevRx = received; // the first reading of a period gives zero deltas
+        m_prevTx = sent;
+    }
+    return duration;
+}
+
+TickView CTickSampler::tick() {
+    TickView view;
+    const int count = m_counters.countAdapters();
+    if (count != m_adapterCount) {
+        view.adapterSetChanged = true;
+        view.adapterCountWasNonZero = m_adapterCount != 0;
+        return view;
+    }
+
+    m_capture.setLanOnly(m_global.LanOnly);
+    if (++m_saveCounter >= 60) {
+        m_capture.save();
+        m_saveCounter = 0;
+    }
+
+    std::uint64_t received = 0, sent = 0;
+    const std::uint64_t duration = readSource(received, sent);
+
+    const std::uint64_t rxDelta = counterDelta(received, m_prevRx);
+    const std::uint64_t txDelta = counterDelta(sent, m_prevTx);
+    view.receivedDelta = rxDelta;
+    view.sentDelta = txDelta;
+
+    view.trayIcon = trayIconFor(rxDelta, txDelta);
+    view.tooltip = "In : " + formatBytes64(rxDelta) + "  Out : " + formatBytes64(txDelta);
+    if (m_events) {
+        m_events->outageStep(rxDelta);
+        m_events->probeStep();
+    }
+
+    m_prevRx = received;
+    m_prevTx = sent;
+    m_periodRx += rxDelta;
+    m_periodTx += txDelta;
+
+    const std::uint32_t nowMs = m_clock.tickMs();
+    const std::uint32_t elapsed = nowMs - m_prevTickMs; // unsigned: the 32-bit wrap is harmless
+    m_prevTickMs = nowMs;
+    view.receivedSpeed = speedOf(rxDelta, elapsed);
+    view.sentSpeed = speedOf(txDelta, elapsed);
+    if (elapsed > 2000)
+        m_global.writeLog("Warp:" + std::to_string(static_cast<int>(elapsed)));
+
+    view.barMaximum = (m_global.ConSpeed << 10) >> 3;
+
+    const double spanDays = static_cast<double>(m_clock.now() - m_periodStart) / 86400.0;
+    std::int64_t seconds = periodSeconds(spanDays);
+    if (seconds == 0)
+        seconds = periodSeconds(spanDays + 1.0); // never divide by zero; the totals are 0 then
+    const auto divisor = static_cast<std::uint64_t>(std::max<std::int64_t>(seconds, 1));
+    const std::string periodText = formatPeriodLength(spanDays);
+    const std::uint32_t speedSum = view.receivedSpeed + view.sentSpeed;
+
+    view.texts = {{
+        {1017, formatDuration(static_cast<std::int64_t>(duration))},
+        {1000, formatSpeed(view.receivedSpeed)},
+        {1002, formatSpeed(view.sentSpeed)},
+        {1001, formatBytes64(m_periodRx)},
+        {1003, formatBytes64(m_periodTx)},
+        {1005, formatBytes64(m_periodRx + m_periodTx)},
+        {1004, formatSpeed(speedSum)},
+        {1006, formatBytes64(m_periodRx / divisor)},
+        {1007, formatBytes64(m_periodTx / divisor)},
+        {1008, formatBytes64((m_periodRx + m_periodTx) / divisor)},
+        {1012, "Average Speeds during last " + periodText},
+        {1020, "Traffic during last " + periodText},
+        {1010, formatBytes64(sent)},
+        {1009, formatBytes64(received)},
+        {1018, formatBytes64(received + sent)},
+    }};
+    return view;
+}
+
+} // namespace tn

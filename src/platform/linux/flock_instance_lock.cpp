@@ -1,0 +1,36 @@
+#include "platform/linux/flock_instance_lock.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace tn {
+
+FlockInstanceLock::FlockInstanceLock(std::filesystem::path file) : m_path(std::move(file)) {}
+
+FlockInstanceLock::~FlockInstanceLock() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool FlockInstanceLock::tryAcquire() {
+    if (m_held)
+        return true;
+    if (m_fd < 0) {
+        std::error_code ec;
+        std::filesystem::create_directories(m_path.parent_path(), ec);
+        // O_CLOEXEC: programs started from the window (network settings) must not inherit it.
+        m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_fd < 0)
+            return false; // like a section that cannot be created: end as if another copy ran
+    }
+    int rc;
+    do {
+        rc = ::flock(m_fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    m_held = rc == 0;
+    return m_held;
+}
+
+} // namespace tn

@@ -1,0 +1,513 @@
+#include "ui/main/tallynet_dlg.h"
+
+#include "app/global.h"
+#include "app/statistics_owner.h"
+#include "platform/clock.h"
+#include "ui/widgets/adapter_combo.h"
+#include "ui/widgets/artwork.h"
+#include "ui/widgets/flat_button.h"
+#include "ui/widgets/picture_ctrl.h"
+#include "ui/widgets/plain_label.h"
+#include "ui/widgets/speed_bar.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QDBusConnection>
+#include <QMessageBox>
+#include <QProcess>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QStandardPaths>
+
+namespace tn::ui {
+
+namespace {
+
+std::uint32_t barMaximum(std::uint32_t conSpeed) {
+    return (conSpeed << 10) >> 3;
+}
+
+} // namespace
+
+CTallynetDlg::CTallynetDlg(MainWindowServices services, QWidget* parent)
+    : CBitmapDlg(parent), m_global(*services.global), m_clock(*services.clock),
+      m_stats(*services.stats), m_counters(services.interfaces) {
+    if (!services.trayShell) {
+        auto shell = std::make_unique<QtTrayShell>();
+        connect(shell.get(), &QtTrayShell::leftClicked, this,
+                [this] { onTrayClicked(cursorPos ? cursorPos() : QCursor::pos()); });
+        services.trayShell = std::move(shell);
+    }
+    m_tray = std::make_unique<CSystemTray>(std::move(services.trayShell));
+    m_sampler = std::make_unique<CTickSampler>(m_global, m_clock, m_counters, m_stats, this);
+    m_detector = std::make_unique<COutageDetector>(m_global, m_clock, *this);
+    m_probe = std::make_unique<CProbe>(services.icmp, m_clock);
+    m_timer.setInterval(kTimerPeriodMs);
+    m_timer.setTimerType(Qt::CoarseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &CTallynetDlg::onTick);
+    buildControls();
+}
+
+CTallynetDlg::~CTallynetDlg() {
+    shutdown();
+}
+
+void CTallynetDlg::buildControls() {
+    QFont f = font();
+    f.setPixelSize(11);
+    setFont(f);
+    QPalette pal = palette();
+    pal.setColor(QPalette::WindowText, QColor(236, 240, 245)); // the default text colour
+    setPalette(pal);
+    setDialogUnitSize(302, 174);
+
+    auto place = [this](QWidget* w, int id, int x, int y, int cx, int cy) {
+        w->setGeometry(dialogRect(x, y, cx, cy));
+        if (id != 0) {
+            w->setObjectName(QString::number(id));
+            m_controls.insert(id, w);
+        }
+        return w;
+    };
+    auto group = [&](int id, const QString& title, int x, int y, int cx, int cy) {
+        auto* g = new CGroupFrame(title, this);
+        place(g, id, x, y, cx, cy);
+        g->lower();
+    };
+    auto label = [&](int id, const QString& text, int x, int y, int cx, int cy) {
+        auto* l = new CPlainLabel(text, this);
+        place(l, id, x, y, cx, cy);
+        return l;
+    };
+
+    m_combo = new CAdapterCombo(this);
+    place(m_combo, 1015, 4, 3, 196, 12);
+    connect(m_combo, &QComboBox::activated, this, [this](int) { adapterSelectionChange(true); });
+
+    auto* remember = new CFlatButton(" ", this);
+    remember->setIcon(art::rememberIcon());
+    remember->setToolTip("Remember this adapter");
+    place(remember, 1087, 202, 3, 13, 12);
+    connect(remember, &QPushButton::clicked, this, &CTallynetDlg::onRemember);
+
+    m_picture = new CPictureCtrl(this);
+    m_picture->setPictureId(131);
+    place(m_picture, 1027, 264, 2, 32, 30);
+    connect(m_picture, &CPictureCtrl::clicked, this, &CTallynetDlg::openNetworkSettings);
+    // A double click follows a click that has already opened the same settings window.
+    label(1030, "...", 262, 33, 36, 9)->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+
+    // Three speed groups of 84 units: "Speed :" and the value, the bar below.
+    struct SpeedGroup {
+        int group;
+        const char* title;
+        int value;
+        QColor colour;
+        int bar;
+    };
+    const SpeedGroup speeds[] = {{1046, "Download", 1000, QColor(0, 255, 0), 1052},
+                                 {1047, "Upload", 1002, QColor(255, 0, 0), 1053},
+                                 {1048, "Total Speed", 1004, QColor(0, 0, 0), 0}};
+    for (int i = 0; i < 3; ++i) {
+        const int x = 4 + i * 86;
+        group(speeds[i].group, speeds[i].title, x, 16, 84, 28);
+        label(0, "Speed :", x + 5, 26, 28, 8);
+        label(speeds[i].value, "0 kb/s", x + 33, 26, 50, 8)->setTextColor(speeds[i].colour);
+        if (speeds[i].bar == 0)
+            continue;
+        auto* bar = new CSpeedBar(this);
+        bar->setBarColor(i == 0 ? QColor(0, 200, 0) : QColor(200, 0, 0));
+        place(bar, speeds[i].bar, x + 5, 36, 74, 5);
+        (i == 0 ? m_rxBar : m_txBar) = bar;
+    }
+
+    group(1012, "Average Speeds (from program startup till current time)", 4, 45, 146, 37);
+    group(1020, "Traffic during last :", 152, 45, 146, 37);
+    const char* rows[] = {"Dl :", "Ul :", "Total :"};
+    const int averageIds[] = {1006, 1007, 1008};
+    const int trafficIds[] = {1001, 1003, 1005};
+    for (int i = 0; i < 3; ++i) {
+        const int y = 55 + i * 8;
+        label(0, rows[i], 9, y, 24, 8);
+        label(averageIds[i], "0 kb/s", 36, y, 110, 8);
+        label(0, rows[i], 157, y, 24, 8);
+        label(trafficIds[i], "0 kb", 184, y, 110, 8);
+    }
+
+    group(1014, "General", 4, 83, 294, 27);
+    label(0, "Total Download :", 9, 93, 62, 8);
+    label(1009, "0 kb/s", 72, 93, 76, 8)->setTextColor(QColor(255, 255, 0));
+    label(0, "Total Upload :", 9, 101, 62, 8);
+    label(1010, "0 kb/s", 72, 101, 76, 8);
+    label(0, "Total General :", 157, 93, 60, 8);
+    label(1018, "0 kb/s", 218, 93, 76, 8);
+    label(0, "Duration :", 157, 101, 60, 8);
+    label(1017, "00:00:00:00", 218, 101, 76, 8)->setTextColor(QColor(255, 255, 255));
+
+    m_graph = new GraphControl(m_global, this);
+    place(m_graph, 1011, 4, 112, 294, 41);
+    m_graph->attach();
+
+    struct ButtonSpec {
+        int id;
+        const char* text;
+    };
+    const ButtonSpec buttons[] = {{2, "View Log"}, {1019, "Options"}, {1022, "Help"},
+                                  {1013, "About"}, {1021, "Hide"},    {1, "Exit"}};
+    for (int i = 0; i < 6; ++i) {
+        auto* b = new CFlatButton(buttons[i].text, this);
+        place(b, buttons[i].id, 4 + i * 49, 156, 46, 14);
+    }
+    auto* exitButton = static_cast<QPushButton*>(control(1));
+    exitButton->setDefault(true);
+    connect(exitButton, &QPushButton::clicked, this, &CTallynetDlg::onExit);
+    connect(static_cast<QPushButton*>(control(1021)), &QPushButton::clicked, this,
+            &CTallynetDlg::hideWindow);
+    // View Log, Options, Help and About open windows that are not part of this build yet.
+}
+
+void CTallynetDlg::initDialog() {
+    setWindowTitle(QString("Tallynet ver ") +
+                   QString::fromStdString(CGlobal::programVersionText()));
+    setWindowIcon(art::appIcon());
+    m_startHidden = m_global.StartMin != 0;
+    m_tray->create(QString(), kTrayIdle, kTrayUid);
+    m_rxBar->setRange(barMaximum(m_global.ConSpeed));
+    m_txBar->setRange(barMaximum(m_global.ConSpeed));
+    restorePosition();
+    loadAdapterList();
+    m_graph->setTimerPeriods(1000, 100);
+    m_graph->setScalingMode(m_global.TMaxScale);
+    m_graph->restorePinPoint(m_global.PinPoint);
+    m_graph->setFixedMaximum(static_cast<double>(barMaximum(m_global.ConSpeed)));
+    m_sampler->start();
+    m_timer.start();
+
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (bus.isConnected())
+        bus.connect("org.freedesktop.login1", "/org/freedesktop/login1",
+                    "org.freedesktop.login1.Manager", "PrepareForSleep", this,
+                    SLOT(onPrepareForSleep(bool)));
+    m_initialised = true;
+
+    if (!m_startHidden)
+        show();
+    else if (!m_tray->areaAvailable() || m_tray->isHidden())
+        showMinimized(); // no notification area to come back from
+}
+
+void CTallynetDlg::onPrepareForSleep(bool sleeping) {
+    if (sleeping)
+        m_stats.save(); // a machine that never wakes up keeps the last minute too
+    else
+        onResume();
+}
+
+void CTallynetDlg::shutdown() {
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    if (m_initialised) {
+        storePosition();
+        m_timer.stop();
+        m_stats.stopAndSave();
+    }
+    m_tray->removeIcon();
+}
+
+void CTallynetDlg::endDialog() {
+    m_ending = true;
+    done(QDialog::Accepted);
+}
+
+void CTallynetDlg::outageStep(std::uint64_t incoming) {
+    m_detector->step(incoming, m_sampler->adapterCount());
+}
+
+void CTallynetDlg::probeStep() {
+    probeSchedulerStep(m_global, m_clock, *m_probe);
+}
+
+void CTallynetDlg::setStatusPicture(int bitmapId) {
+    m_picture->setPictureId(bitmapId);
+}
+
+void CTallynetDlg::setStatusText(const std::string& text) {
+    setText(1030, QString::fromStdString(text));
+}
+
+void CTallynetDlg::showFileError(const std::string& text) {
+    auto* box = new QMessageBox(QMessageBox::Warning, "Tallynet", QString::fromStdString(text),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void CTallynetDlg::onTick() {
+    const TickView v = m_sampler->tick();
+    if (v.adapterSetChanged) {
+        if (v.adapterCountWasNonZero)
+            m_stats.stopCapture();
+        loadAdapterList();
+        showIdleState();
+        return;
+    }
+    m_tray->setIcon(v.trayIcon);
+    m_tray->setTooltipText(QString::fromStdString(v.tooltip));
+    m_graph->setCurrentIncoming(v.receivedSpeed);
+    m_graph->setCurrentOutgoing(v.sentSpeed);
+    m_graph->update();
+    m_rxBar->setRange(v.barMaximum);
+    m_txBar->setRange(v.barMaximum);
+    m_rxBar->setPosition(v.receivedSpeed);
+    m_txBar->setPosition(v.sentSpeed);
+    for (const auto& [id, text] : v.texts)
+        setText(id, QString::fromStdString(text));
+    if (++m_tickCount % 5 == 0)
+        m_tray->checkNotificationArea();
+}
+
+void CTallynetDlg::setText(int id, const QString& text) {
+    QWidget* w = control(id);
+    if (auto* l = qobject_cast<QLabel*>(w))
+        l->setText(text);
+    else if (auto* g = qobject_cast<CGroupFrame*>(w))
+        g->setTitle(text);
+}
+
+void CTallynetDlg::showIdleState() {
+    m_tray->setIcon(kTrayIdle);
+    m_detector->reset(); // picture 131 and "..." again
+}
+
+void CTallynetDlg::loadAdapterList() {
+    m_sampler->setAdapterCount(0);
+    if (m_everInitialised)
+        m_stats.save(); // Initialise reloads the records from the file: keep the last minute
+    m_everInitialised = true;
+    m_stats.initialise(-1);
+    const int count = m_stats.adapterCount();
+    m_sampler->setAdapterCount(count);
+
+    const QSignalBlocker block(m_combo);
+    m_combo->clear();
+    if (count == 0) {
+        m_combo->addItem(kNoAdapters);
+        m_combo->setCurrentIndex(0);
+        adapterSelectionChange(false);
+        return;
+    }
+    for (int i = 0; i < count; ++i)
+        m_combo->addItem(QString::fromStdString(m_stats.adapterDescription(i)));
+    const int selected = m_stats.selectedIndex();
+    m_combo->setCurrentIndex(selected >= 0 && selected < count ? selected : 0);
+
+    const int remembered = m_combo->findText(QString::fromStdString(m_global.LastAdapterName),
+                                             Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (remembered < 0) {
+        m_sampler->setAdapterName("");
+        adapterSelectionChange(false);
+        return;
+    }
+    m_combo->setCurrentIndex(remembered);
+    m_combo->setRemembered(remembered, true);
+    m_sampler->setAdapterName(m_global.LastAdapterName);
+    m_stats.stopCapture();
+    initialiseAdapter(remembered, false);
+}
+
+bool CTallynetDlg::initialiseAdapter(int index, bool byUser) {
+    if (m_everInitialised)
+        m_stats.save();
+    m_everInitialised = true;
+    if (m_stats.initialise(index) != 0)
+        return true;
+    const QString text = QString("Failed to initialize network adapter!\nErr : ") +
+                         QString::fromStdString(m_stats.lastErrorText());
+    // Shown once: a reload or a resume that fails the same way does not ask again.
+    if (byUser || text != m_lastFailureShown) {
+        m_lastFailureShown = text;
+        auto* box = new QMessageBox(QMessageBox::Critical, "Tallynet", text, QMessageBox::Ok, this);
+        box->setObjectName("initFailure");
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open(); // never blocks the tick
+    }
+    return false;
+}
+
+void CTallynetDlg::adapterSelectionChange(bool byUser) {
+    const int index = m_combo->currentIndex();
+    if (index < 0)
+        return;
+    const QString selected = m_combo->itemText(index);
+    if (selected.toStdString() != m_sampler->adapterName()) {
+        if (m_sampler->adapterCount() != 0) {
+            m_stats.stopCapture();
+            initialiseAdapter(index, byUser);
+            m_sampler->setAdapterName(selected.toStdString());
+        }
+        m_sampler->restartPeriod();
+    }
+    showIdleState();
+}
+
+void CTallynetDlg::onResume() {
+    m_sampler->setAdapterName(kResumeMarker);
+    adapterSelectionChange(false);
+}
+
+void CTallynetDlg::onRemember() {
+    const int index = m_combo->currentIndex();
+    if (m_sampler->adapterCount() == 0 || index < 0 || m_combo->itemText(index).isEmpty())
+        return;
+    const std::string selected = m_combo->itemText(index).toStdString();
+    if (m_global.LastAdapterName != selected) {
+        m_global.LastAdapterName = selected;
+        m_combo->clearRemembered();
+        m_combo->setRemembered(index, true);
+    } else {
+        m_global.LastAdapterName.clear();
+        m_combo->setRemembered(index, false);
+    }
+    m_combo->update();
+    m_global.writeString("LastAdapterName", m_global.LastAdapterName);
+}
+
+void CTallynetDlg::onExit() {
+    if (m_global.ConfirmExit != 0) {
+        QMessageBox box(QMessageBox::Question, "Tallynet", "Exit program?",
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setObjectName("confirmExit");
+        if (box.exec() != QMessageBox::Yes)
+            return;
+    }
+    endDialog();
+}
+
+void CTallynetDlg::accept() {
+    onExit();
+}
+
+void CTallynetDlg::reject() {
+    // Escape is the View Log command; it never closes the program.
+}
+
+void CTallynetDlg::closeEvent(QCloseEvent* event) {
+    if (m_ending) {
+        event->accept();
+        return;
+    }
+    // A close request from the window manager hides the window; Exit ends the program.
+    event->ignore();
+    hideWindow();
+}
+
+void CTallynetDlg::paintEvent(QPaintEvent* event) {
+    CBitmapDlg::paintEvent(event);
+    if (!m_firstPaintSeen) {
+        m_firstPaintSeen = true;
+        emit firstPaint();
+    }
+}
+
+void CTallynetDlg::hideWindow() {
+    if (m_tray->areaAvailable() && !m_tray->isHidden())
+        hide();
+    else
+        showMinimized(); // no notification area: the taskbar is the way back
+}
+
+void CTallynetDlg::showWindow() {
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+}
+
+void CTallynetDlg::onTrayClicked(const QPoint& cursor) {
+    m_trayClickPoint = cursor;
+    m_startHidden = false;
+    if (isVisible() && !isMinimized())
+        hideWindow();
+    else
+        showWindow();
+    m_tray->notification(kTrayUid, 0x0202);
+}
+
+void CTallynetDlg::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ActivationChange)
+        handleActivationChange(isActiveWindow(), QApplication::activeWindow());
+    CBitmapDlg::changeEvent(event);
+}
+
+void CTallynetDlg::handleActivationChange(bool active, QWidget* activated) {
+    if (active || m_global.Autohide == 0 || !isVisible() || isMinimized())
+        return;
+    const QPoint cursor = cursorPos ? cursorPos() : QCursor::pos();
+    if (cursor == m_trayClickPoint || m_tray->trayAreaRect().contains(cursor))
+        return;
+    if (activated && activated != this && activated->parentWidget() == this)
+        return; // one of our own windows
+    hideWindow();
+}
+
+QPoint CTallynetDlg::clampedPosition(const QRect& frame, const QSize& screen) {
+    auto clamp = [](int start, int length, int limit) {
+        if (start < 0)
+            return 0;
+        if (start + length > limit)
+            return std::max(0, limit - length);
+        return start;
+    };
+    return {clamp(frame.x(), frame.width(), screen.width()),
+            clamp(frame.y(), frame.height(), screen.height())};
+}
+
+std::vector<std::uint8_t> CTallynetDlg::encodePosition(const QPoint& pos) {
+    const auto x = static_cast<std::uint16_t>(pos.x());
+    const auto y = static_cast<std::uint16_t>(pos.y());
+    return {static_cast<std::uint8_t>(x & 0xFF), static_cast<std::uint8_t>(x >> 8),
+            static_cast<std::uint8_t>(y & 0xFF), static_cast<std::uint8_t>(y >> 8)};
+}
+
+void CTallynetDlg::restorePosition() {
+    const auto bytes = m_global.readBinary("WndPos");
+    if (!bytes || bytes->size() != 4)
+        return;
+    const int x = (*bytes)[0] | ((*bytes)[1] << 8);
+    const int y = (*bytes)[2] | ((*bytes)[3] << 8);
+    move(x, y); // no check against the screen here: the stored value was clamped on exit
+}
+
+void CTallynetDlg::storePosition() {
+    QSize screenArea;
+    if (screenSize) {
+        screenArea = screenSize();
+    } else if (const QScreen* s = QGuiApplication::primaryScreen()) {
+        const QRect all = s->virtualGeometry();
+        screenArea = QSize(all.right() + 1, all.bottom() + 1);
+    }
+    if (screenArea.isEmpty())
+        return;
+    m_global.writeBinary("WndPos", encodePosition(clampedPosition(frameGeometry(), screenArea)));
+}
+
+void CTallynetDlg::openNetworkSettings() {
+    if (m_combo->currentIndex() < 0)
+        return;
+    const QStringList candidates[] = {{"nm-connection-editor"},
+                                      {"gnome-control-center", "network"},
+                                      {"systemsettings", "kcm_networkmanagement"}};
+    for (const QStringList& c : candidates) {
+        const QString exe = QStandardPaths::findExecutable(c.first());
+        if (!exe.isEmpty()) {
+            QProcess::startDetached(exe, c.mid(1));
+            return;
+        }
+    }
+}
+
+} // namespace tn::ui

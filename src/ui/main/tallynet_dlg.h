@@ -1,0 +1,149 @@
+#pragma once
+#include "app/tick_sampler.h"
+#include "capture/adapter.h"
+#include "stats/outage_detector.h"
+#include "stats/probe.h"
+#include "ui/main/graph_control.h"
+#include "ui/main/system_tray.h"
+#include "ui/widgets/bitmap_dlg.h"
+
+#include <QHash>
+#include <QPointer>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+namespace tn {
+class CGlobal;
+class IClock;
+class IIcmpFactory;
+class IInterfaceTable;
+class IStatisticsOwner;
+} // namespace tn
+
+namespace tn::ui {
+
+class CAdapterCombo;
+class CFlatButton;
+class CPictureCtrl;
+class CPlainLabel;
+class CSpeedBar;
+
+// What the main window needs from the rest of the program.
+struct MainWindowServices {
+    CGlobal* global = nullptr;
+    const IClock* clock = nullptr;
+    IInterfaceTable* interfaces = nullptr; // the operating system's counters
+    IStatisticsOwner* stats = nullptr;     // capture, accounting and stat.dat
+    IIcmpFactory* icmp = nullptr;          // null: probes fail quietly
+    std::unique_ptr<ITrayShell> trayShell; // null: the desktop's notification area
+};
+
+// The main window: adapter choice, live speeds and totals once a second, the tray icon.
+class CTallynetDlg : public CBitmapDlg, public ITickEvents, public IOutageStatus {
+    Q_OBJECT
+public:
+    static constexpr int kTimerPeriodMs = 1000;
+    static constexpr int kTrayUid = 2000;
+    static constexpr const char* kNoAdapters = "No adapters found. Please check your network.";
+    static constexpr const char* kResumeMarker = "@@@";
+
+    explicit CTallynetDlg(MainWindowServices services, QWidget* parent = nullptr);
+    ~CTallynetDlg() override;
+
+    // Initialisation: tray icon, position, adapter list, graph, the tick. Shows the window
+    // unless it starts hidden.
+    void initDialog();
+    // The end of the run: position stored, tick stopped, capture stopped, statistics saved.
+    // Runs once; later calls do nothing.
+    void shutdown();
+    // Ends the run as the Exit button does, without asking.
+    void endDialog();
+    bool isEnding() const { return m_ending; }
+
+    // One tick of timer 103.
+    void onTick();
+    // Resume from suspend: reopen the adapter and start a new measuring period.
+    void onResume();
+    // Left click on the tray icon.
+    void onTrayClicked(const QPoint& cursor);
+    // Hides the window, or minimises it when the desktop has no notification area.
+    void hideWindow();
+    void showWindow();
+    // Activation change: auto-hide when deactivated and every condition holds.
+    void handleActivationChange(bool active, QWidget* activated);
+
+    // The window position rule on exit: kept inside a screen of the given size.
+    static QPoint clampedPosition(const QRect& frame, const QSize& screen);
+    static std::vector<std::uint8_t> encodePosition(const QPoint& pos);
+
+    QWidget* control(int id) const { return m_controls.value(id); }
+    CSystemTray& tray() { return *m_tray; }
+    CTickSampler& sampler() { return *m_sampler; }
+    GraphControl* graph() const { return m_graph; }
+    bool startHidden() const { return m_startHidden; }
+    // Replaceable in tests: cursor position and screen size.
+    std::function<QPoint()> cursorPos;
+    std::function<QSize()> screenSize;
+
+signals:
+    void firstPaint();
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void reject() override;
+    void accept() override;
+
+private slots:
+    void onPrepareForSleep(bool sleeping);
+
+private:
+    // ITickEvents: the outage detector and the probe schedule.
+    void outageStep(std::uint64_t incoming) override;
+    void probeStep() override;
+    // IOutageStatus: the status picture 1027 and text 1030.
+    void setStatusPicture(int bitmapId) override;
+    void setStatusText(const std::string& text) override;
+    void showFileError(const std::string& text) override;
+
+    void buildControls();
+    void loadAdapterList();
+    void adapterSelectionChange(bool byUser);
+    bool initialiseAdapter(int index, bool byUser);
+    void showIdleState();
+    void onRemember();
+    void onExit();
+    void openNetworkSettings();
+    void restorePosition();
+    void storePosition();
+    void setText(int id, const QString& text);
+
+    CGlobal& m_global;
+    const IClock& m_clock;
+    IStatisticsOwner& m_stats;
+    CAdapter m_counters;
+    std::unique_ptr<CSystemTray> m_tray;
+    std::unique_ptr<CTickSampler> m_sampler;
+    std::unique_ptr<COutageDetector> m_detector;
+    std::unique_ptr<CProbe> m_probe;
+    QTimer m_timer;
+    QHash<int, QWidget*> m_controls;
+    CAdapterCombo* m_combo = nullptr;
+    CPictureCtrl* m_picture = nullptr;
+    CSpeedBar* m_rxBar = nullptr;
+    CSpeedBar* m_txBar = nullptr;
+    GraphControl* m_graph = nullptr;
+    bool m_startHidden = false;
+    bool m_initialised = false;
+    bool m_ending = false;
+    bool m_shutDown = false;
+    bool m_firstPaintSeen = false;
+    bool m_everInitialised = false; // Initialise ran once: later ones save the records first
+    QPoint m_trayClickPoint{-1, -1};
+    QString m_lastFailureShown;
+    int m_tickCount = 0;
+};
+
+} // namespace tn::ui

@@ -1,0 +1,82 @@
+#include "ui/widgets/bitmap_dlg.h"
+
+#include "ui/widgets/artwork.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QWindow>
+#include <cmath>
+
+namespace tn::ui {
+
+namespace {
+int scaled(int units, int mul, int div, qreal dpi) {
+    return static_cast<int>(std::lround(units * mul * dpi / (div * 96.0)));
+}
+} // namespace
+
+int dialogUnitsToPixelsX(int units, qreal dpi) {
+    return scaled(units, 6, 4, dpi);
+}
+int dialogUnitsToPixelsY(int units, qreal dpi) {
+    return scaled(units, 13, 8, dpi);
+}
+
+CBitmapDlg::CBitmapDlg(QWidget* parent) : QDialog(parent) {
+    // Frameless, but a normal top-level window so that it has a taskbar entry.
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+qreal CBitmapDlg::dpi() const {
+    const QScreen* s = screen();
+    return s ? s->logicalDotsPerInch() : 96.0;
+}
+
+void CBitmapDlg::setDialogUnitSize(int width, int height) {
+    setFixedSize(dialogUnitsToPixelsX(width, dpi()), dialogUnitsToPixelsY(height, dpi()));
+}
+
+QRect CBitmapDlg::dialogRect(int x, int y, int w, int h) const {
+    const qreal d = dpi();
+    const int left = dialogUnitsToPixelsX(x, d);
+    const int top = dialogUnitsToPixelsY(y, d);
+    return {left, top, dialogUnitsToPixelsX(x + w, d) - left, dialogUnitsToPixelsY(y + h, d) - top};
+}
+
+void CBitmapDlg::resizeEvent(QResizeEvent* event) {
+    m_background = art::dialogBackground(size());
+    QDialog::resizeEvent(event);
+}
+
+void CBitmapDlg::paintEvent(QPaintEvent* event) {
+    QPainter p(this);
+    if (m_background.size() != size())
+        m_background = art::dialogBackground(size());
+    p.drawPixmap(event->rect(), m_background, event->rect());
+}
+
+void CBitmapDlg::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        // Let the window manager move the window where it can (Wayland needs it); else by hand.
+        if (windowHandle() && windowHandle()->startSystemMove())
+            return;
+        m_dragging = true;
+        m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
+    }
+    QDialog::mousePressEvent(event);
+}
+
+void CBitmapDlg::mouseMoveEvent(QMouseEvent* event) {
+    if (m_dragging && (event->buttons() & Qt::LeftButton))
+        move(event->globalPosition().toPoint() - m_dragOffset);
+    QDialog::mouseMoveEvent(event);
+}
+
+void CBitmapDlg::mouseReleaseEvent(QMouseEvent* event) {
+    m_dragging = false;
+    QDialog::mouseReleaseEvent(event);
+}
+
+} // namespace tn::ui

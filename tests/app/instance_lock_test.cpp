@@ -1,0 +1,72 @@
+#include "platform/linux/flock_instance_lock.h"
+
+#include "support/file_bytes.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tn {
+namespace {
+
+TEST(FlockInstanceLock, SecondHolderIsRefused_UntilTheFirstIsGone) {
+    test::TempDir dir;
+    const auto file = dir / "run/Tallynet_Instance_Checker.lock"; // folder created on demand
+    auto first = std::make_unique<FlockInstanceLock>(file);
+    FlockInstanceLock second(file);
+    EXPECT_TRUE(first->tryAcquire());
+    EXPECT_TRUE(first->tryAcquire()); // asking again keeps it
+    EXPECT_FALSE(second.tryAcquire());
+    first.reset();
+    EXPECT_TRUE(second.tryAcquire());
+}
+
+TEST(FlockInstanceLock, AnotherProcessIsRefused_AndTheLockDiesWithItsProcess) {
+    test::TempDir dir;
+    const auto file = dir / "Tallynet_Instance_Checker.lock";
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        FlockInstanceLock held(file);
+        const char ok = held.tryAcquire() ? '1' : '0';
+        [[maybe_unused]] auto n = ::write(ready[1], &ok, 1);
+        ::pause(); // holds the lock until killed
+        ::_exit(0);
+    }
+    // The child never outlives the test, even when an assertion ends it early.
+    struct Reaper {
+        pid_t pid;
+        bool done = false;
+        void reap() {
+            if (!done) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+                done = true;
+            }
+        }
+        ~Reaper() { reap(); }
+    } reaper{child};
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    EXPECT_EQ(ok, '1');
+    FlockInstanceLock mine(file);
+    EXPECT_FALSE(mine.tryAcquire());
+    reaper.reap(); // killed: no clean-up code runs in the child
+    EXPECT_TRUE(mine.tryAcquire());
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
+TEST(FlockInstanceLock, LockThatCannotBeCreated_CountsAsAnotherCopy) {
+    test::TempDir dir;
+    test::writeText(dir / "file", "not a folder");
+    FlockInstanceLock lock(dir / "file/Tallynet_Instance_Checker.lock");
+    EXPECT_FALSE(lock.tryAcquire());
+}
+
+} // namespace
+} // namespace tn

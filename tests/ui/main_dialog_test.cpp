@@ -1,0 +1,481 @@
+#include "ui/main/tallynet_dlg.h"
+
+#include "app/global.h"
+#include "app/statistics_owner.h"
+#include "fake_tray_shell.h"
+#include "platform/linux/ini_settings_store.h"
+#include "support/fake_clock.h"
+#include "support/file_bytes.h"
+#include "support/temp_dir.h"
+#include "ui/widgets/adapter_combo.h"
+#include "ui/widgets/bitmap_dlg.h"
+#include "ui/widgets/picture_ctrl.h"
+#include "ui/widgets/speed_bar.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+using namespace tn;
+using tn::ui::CTallynetDlg;
+
+class FakeTable final : public IInterfaceTable {
+public:
+    std::vector<InterfaceRow> rows;
+    int count = 2;
+    bool refresh(std::vector<InterfaceRow>& out) override {
+        out = rows;
+        return true;
+    }
+    int countAdapters() override { return count; }
+};
+
+class FakeStats final : public IStatisticsOwner {
+public:
+    std::vector<std::string> adapters{"eth0", "wlan0"};
+    std::vector<std::string> calls;
+    std::string failText; // non-empty: opening an adapter fails with it
+    int selected = -1;
+    std::uint64_t totalReceived() const override { return 0; }
+    std::uint64_t totalSent() const override { return 0; }
+    void setLanOnly(int) override {}
+    void save() override { calls.emplace_back("save"); }
+    int initialise(int index) override {
+        calls.push_back("init " + std::to_string(index));
+        if (index < 0)
+            return 1;
+        selected = index;
+        return failText.empty() ? 1 : 0;
+    }
+    std::string lastErrorText() const override { return failText; }
+    void stopCapture() override { calls.emplace_back("stop"); }
+    void stopAndSave() override { calls.emplace_back("stopAndSave"); }
+    int adapterCount() const override { return static_cast<int>(adapters.size()); }
+    std::string adapterDescription(int i) const override { return adapters.at(std::size_t(i)); }
+    int selectedIndex() const override { return selected; }
+    std::string selectedAdapterName() const override { return {}; }
+};
+
+// A main window over fakes: its settings in a temporary folder, a clock the test moves.
+struct Rig {
+    test::TempDir dir;
+    test::TempPaths paths{dir.path()};
+    test::FakeClock clock;
+    IniSettingsStore store{dir / "config/Tallynet.conf", "SetariGenerale"};
+    FakeTable table;
+    FakeStats stats;
+    std::unique_ptr<CGlobal> global;
+    test::FakeTrayShell* shell = nullptr;
+    std::unique_ptr<CTallynetDlg> dlg;
+
+    explicit Rig(const std::function<void(CGlobal&)>& settings = {}, bool trayArea = true) {
+        PlatformServices os;
+        os.clock = &clock;
+        os.paths = &paths;
+        os.settings = &store;
+        global = std::make_unique<CGlobal>(os);
+        global->loadSettings();
+        if (settings)
+            settings(*global);
+        auto fakeShell = std::make_unique<test::FakeTrayShell>();
+        fakeShell->areaAvailable = trayArea;
+        shell = fakeShell.get();
+        ui::MainWindowServices services;
+        services.global = global.get();
+        services.clock = &clock;
+        services.interfaces = &table;
+        services.stats = &stats;
+        services.trayShell = std::move(fakeShell);
+        dlg = std::make_unique<CTallynetDlg>(std::move(services));
+        dlg->cursorPos = [this] { return cursor; };
+        dlg->screenSize = [] { return QSize(1280, 1024); };
+    }
+    QPoint cursor{10, 10};
+
+    QString text(int id) const {
+        if (auto* l = qobject_cast<QLabel*>(dlg->control(id)))
+            return l->text();
+        if (auto* g = qobject_cast<ui::CGroupFrame*>(dlg->control(id)))
+            return g->title();
+        return "<none>";
+    }
+    ui::CAdapterCombo* combo() const { return static_cast<ui::CAdapterCombo*>(dlg->control(1015)); }
+    QPushButton* button(int id) const { return static_cast<QPushButton*>(dlg->control(id)); }
+    void tick(std::uint64_t in, std::uint64_t out) {
+        table.rows = {InterfaceRow{"eth0", in, out, 0}, InterfaceRow{"wlan0", 1, 1, 0}};
+        clock.advance(1);
+        dlg->onTick();
+    }
+};
+
+// Clicks a button of the next message box with the given object name.
+void answerNextBox(QObject* context, const char* name, QMessageBox::StandardButton answer) {
+    QTimer::singleShot(0, context, [name, answer] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->objectName() == name)
+                box->button(answer)->click();
+    });
+}
+
+} // namespace
+
+class MainDialogTest : public QObject {
+    Q_OBJECT
+private slots:
+    void layout_everyControlHasItsIdentifierTextAndColour() {
+        Rig rig;
+        QCOMPARE(tn::ui::dialogUnitsToPixelsX(302, 96), 453);
+        QCOMPARE(tn::ui::dialogUnitsToPixelsY(174, 96), 283);  // 282.75 rounded
+        QCOMPARE(tn::ui::dialogUnitsToPixelsX(302, 144), 680); // 679.5 at 150 %
+        const struct {
+            int id;
+            const char* text;
+        } initial[] = {{1030, "..."},
+                       {1046, "Download"},
+                       {1000, "0 kb/s"},
+                       {1047, "Upload"},
+                       {1002, "0 kb/s"},
+                       {1048, "Total Speed"},
+                       {1004, "0 kb/s"},
+                       {1012, "Average Speeds (from program startup till current time)"},
+                       {1006, "0 kb/s"},
+                       {1007, "0 kb/s"},
+                       {1008, "0 kb/s"},
+                       {1020, "Traffic during last :"},
+                       {1001, "0 kb"},
+                       {1003, "0 kb"},
+                       {1005, "0 kb"},
+                       {1014, "General"},
+                       {1010, "0 kb/s"},
+                       {1009, "0 kb/s"},
+                       {1017, "00:00:00:00"},
+                       {1018, "0 kb/s"}};
+        for (const auto& c : initial) {
+            QCOMPARE(rig.dlg->findChild<QWidget*>(QString::number(c.id)), rig.dlg->control(c.id));
+            QCOMPARE(rig.text(c.id), QString(c.text));
+        }
+        const struct {
+            int id;
+            const char* text;
+        } buttons[] = {{1087, " "},    {1021, "Hide"},  {1019, "Options"}, {2, "View Log"},
+                       {1022, "Help"}, {1013, "About"}, {1, "Exit"}};
+        for (const auto& b : buttons)
+            QCOMPARE(rig.button(b.id)->text(), QString(b.text));
+        QVERIFY(rig.dlg->control(1015) && rig.dlg->control(1027) && rig.dlg->control(1011));
+        auto colour = [&](int id) {
+            return rig.dlg->control(id)->palette().color(QPalette::WindowText);
+        };
+        QCOMPARE(colour(1000), QColor(0, 255, 0));
+        QCOMPARE(colour(1002), QColor(255, 0, 0));
+        QCOMPARE(colour(1004), QColor(0, 0, 0));
+        QCOMPARE(colour(1009), QColor(255, 255, 0));
+        QCOMPARE(colour(1017), QColor(255, 255, 255));
+        QCOMPARE(static_cast<tn::ui::CSpeedBar*>(rig.dlg->control(1052))->barColor(),
+                 QColor(0, 200, 0));
+        QCOMPARE(static_cast<tn::ui::CSpeedBar*>(rig.dlg->control(1053))->barColor(),
+                 QColor(200, 0, 0));
+        QVERIFY(rig.dlg->windowFlags() & Qt::FramelessWindowHint);
+    }
+
+    void ticks_fillTheTextsBarsGraphAndTray() {
+        Rig rig([](CGlobal& g) { g.LastAdapterName = "eth0"; });
+        rig.dlg->initDialog();
+        QCOMPARE(rig.dlg->windowTitle(), QString("Tallynet ver ") + TALLYNET_VERSION_TEXT);
+        rig.tick(1000, 500);
+        QCOMPARE(rig.text(1000), QString("0 B/s"));
+        QCOMPARE(rig.text(1009), QString("1000 B"));
+        rig.tick(1000 + 3072, 500 + 512);
+        QCOMPARE(rig.text(1000), QString("3.00 KB/s"));
+        QCOMPARE(rig.text(1002), QString("512 B/s"));
+        QCOMPARE(rig.text(1004), QString("3.50 KB/s"));
+        QCOMPARE(rig.text(1001), QString("3.00 KB"));
+        QCOMPARE(rig.text(1005), QString("3.50 KB"));
+        QCOMPARE(rig.text(1009), QString("3.98 KB")); // 4072 / 1024
+        QCOMPARE(rig.text(1020), QString("Traffic during last 0:00:02"));
+        QCOMPARE(rig.text(1012), QString("Average Speeds during last 0:00:02"));
+        QCOMPARE(rig.text(1006), QString("1.50 KB")); // 3072 B over 2 s
+        QCOMPARE(rig.shell->lastIcon, 137);
+        QCOMPARE(rig.shell->lastTooltip, QString("In : 3.00 KB  Out : 512 B"));
+        auto* rx = static_cast<tn::ui::CSpeedBar*>(rig.dlg->control(1052));
+        QCOMPARE(rx->maximum(), 16384u);
+        QCOMPARE(rx->position(), 3072u);
+        QCOMPARE(rig.dlg->graph()->model().fixedMaximum(), 16384.0);
+        rig.dlg->graph()->sampleTick(); // the graph samples what the tick gave it
+        const auto& model = rig.dlg->graph()->model();
+        QCOMPARE(model.valueAt(model.columns()), 3584.0); // 3072 in + 512 out
+        rig.tick(4072, 1012);
+        QCOMPARE(rig.shell->lastIcon, 134);
+    }
+
+    void rememberedAdapter_isMarkedAndOpened_toggleRemembersThenForgets() {
+        Rig rig([](CGlobal& g) { g.LastAdapterName = "wlan0"; });
+        rig.dlg->initDialog();
+        QCOMPARE(rig.combo()->currentText(), QString("wlan0"));
+        QVERIFY(rig.combo()->isRemembered(1));
+        QVERIFY(!rig.combo()->isRemembered(0));
+        QCOMPARE(rig.stats.calls, (std::vector<std::string>{"init -1", "stop", "save", "init 1"}));
+
+        rig.combo()->setCurrentIndex(0);
+        QTest::mouseClick(rig.button(1087), Qt::LeftButton);
+        QCOMPARE(rig.global->LastAdapterName, std::string("eth0"));
+        QVERIFY(rig.combo()->isRemembered(0));
+        QVERIFY(!rig.combo()->isRemembered(1));
+        QCOMPARE(rig.store.getString("LastAdapterName").value_or("?"), std::string("eth0"));
+        QTest::mouseClick(rig.button(1087), Qt::LeftButton);
+        QCOMPARE(rig.global->LastAdapterName, std::string());
+        QVERIFY(!rig.combo()->isRemembered(0));
+        QCOMPARE(rig.store.getString("LastAdapterName").value_or("?"), std::string());
+    }
+
+    void userSelection_reopensCapture_andRestartsThePeriod() {
+        Rig rig;
+        rig.dlg->initDialog();
+        rig.tick(1000, 1000);
+        rig.tick(5096, 1000);
+        QCOMPARE(rig.text(1001), QString("4.00 KB"));
+        rig.stats.calls.clear();
+        rig.combo()->setCurrentIndex(1);
+        emit rig.combo()->activated(1);
+        // The records since the last save are kept before Initialise reloads them.
+        QCOMPARE(rig.stats.calls, (std::vector<std::string>{"stop", "save", "init 1"}));
+        QCOMPARE(rig.dlg->sampler().periodReceived(), 0u);
+        QCOMPARE(rig.shell->lastIcon, 134);
+
+        for (std::uint64_t in : {5000u, 6024u}) { // wlan0 is the open adapter now
+            rig.table.rows = {InterfaceRow{"wlan0", in, 10, 0}};
+            rig.clock.advance(1);
+            rig.dlg->onTick();
+        }
+        QCOMPARE(rig.dlg->sampler().periodReceived(), 1024u);
+        rig.stats.calls.clear();
+        rig.dlg->onResume(); // the same adapter is opened again after a suspend
+        QCOMPARE(rig.stats.calls, (std::vector<std::string>{"stop", "save", "init 1"}));
+        QCOMPARE(rig.dlg->sampler().periodReceived(), 0u); // and a new period begins
+    }
+
+    void failingCapture_showsTheMessageOnce() {
+        Rig rig([](CGlobal& g) { g.LastAdapterName = "eth0"; });
+        rig.stats.failText = "eth0: You don't have permission to capture on that device";
+        rig.dlg->initDialog();
+        auto boxes = [] {
+            QList<QMessageBox*> found;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* b = qobject_cast<QMessageBox*>(w);
+                    b && b->objectName() == "initFailure" && b->isVisible())
+                    found << b;
+            return found;
+        };
+        QCOMPARE(boxes().size(), 1);
+        QCOMPARE(boxes().first()->text(),
+                 QString("Failed to initialize network adapter!\nErr : eth0: You don't have "
+                         "permission to capture on that device"));
+        QCOMPARE(boxes().first()->windowTitle(), QString("Tallynet"));
+        rig.dlg->onResume(); // fails again the same way: no second box
+        rig.table.count = 3;
+        rig.stats.adapters.push_back("usb0");
+        rig.tick(0, 0); // the adapter set changed: list reloaded, remembered adapter reopened
+        QCOMPARE(boxes().size(), 1);
+        QVERIFY(rig.dlg->isVisible()); // and the program runs on
+        boxes().first()->close();
+    }
+
+    void exitQuestion_answeredNoKeepsRunning_YesEnds() {
+        Rig rig([](CGlobal& g) { g.ConfirmExit = 1; });
+        rig.dlg->initDialog();
+        QSignalSpy finished(rig.dlg.get(), &QDialog::finished);
+        answerNextBox(rig.dlg.get(), "confirmExit", QMessageBox::No);
+        rig.button(1)->click();
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(rig.dlg->isVisible());
+        QVERIFY(!rig.dlg->isEnding());
+        answerNextBox(rig.dlg.get(), "confirmExit", QMessageBox::Yes);
+        rig.button(1)->click();
+        QCOMPARE(finished.count(), 1);
+    }
+
+    void exitWithoutQuestion_endsAtOnce_andShutdownSavesOnce() {
+        Rig rig;
+        rig.dlg->initDialog();
+        QSignalSpy finished(rig.dlg.get(), &QDialog::finished);
+        rig.button(1)->click();
+        QCOMPARE(finished.count(), 1);
+        rig.stats.calls.clear();
+        rig.dlg->shutdown();
+        rig.dlg->shutdown();
+        QCOMPARE(rig.stats.calls, std::vector<std::string>{"stopAndSave"});
+        QCOMPARE(rig.shell->calls.last(), QString("remove"));
+    }
+
+    void escapeAndCloseRequest_doNotEndTheProgram() {
+        Rig rig;
+        rig.dlg->initDialog();
+        QSignalSpy finished(rig.dlg.get(), &QDialog::finished);
+        QTest::keyClick(rig.dlg.get(), Qt::Key_Escape);
+        QVERIFY(rig.dlg->isVisible());
+        rig.dlg->close();
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(!rig.dlg->isEnding());
+        QVERIFY(!rig.dlg->isVisible()); // the close request hid it to the tray
+    }
+
+    void autoHide_hidesOnlyWhenEveryConditionHolds() {
+        Rig rig([](CGlobal& g) { g.Autohide = 1; });
+        rig.shell->geometry = QRect(1200, 1000, 24, 24);
+        rig.dlg->initDialog();
+        QWidget child(rig.dlg.get(), Qt::Dialog);
+
+        rig.dlg->handleActivationChange(true, rig.dlg.get()); // activated, not deactivated
+        QVERIFY(rig.dlg->isVisible());
+        rig.cursor = QPoint(1210, 1010); // on the tray icon
+        rig.dlg->handleActivationChange(false, nullptr);
+        QVERIFY(rig.dlg->isVisible());
+        rig.cursor = QPoint(300, 300);
+        rig.dlg->handleActivationChange(false, &child); // our own window takes the focus
+        QVERIFY(rig.dlg->isVisible());
+        rig.dlg->onTrayClicked(QPoint(300, 300));        // hides by the click...
+        rig.dlg->onTrayClicked(QPoint(300, 300));        // ...and shows again
+        rig.dlg->handleActivationChange(false, nullptr); // cursor still at the tray click
+        QVERIFY(rig.dlg->isVisible());
+        rig.global->Autohide = 0;
+        rig.cursor = QPoint(500, 500);
+        rig.dlg->handleActivationChange(false, nullptr);
+        QVERIFY(rig.dlg->isVisible());
+        rig.global->Autohide = 1;
+        rig.dlg->handleActivationChange(false, nullptr); // every condition holds
+        QVERIFY(!rig.dlg->isVisible());
+        QVERIFY(!rig.dlg->isMinimized());
+    }
+
+    void startHidden_showsOnlyTheTrayIcon_untilTheFirstClick() {
+        Rig rig([](CGlobal& g) { g.StartMin = 1; });
+        rig.dlg->initDialog();
+        QVERIFY(!rig.dlg->isVisible());
+        QVERIFY(rig.dlg->startHidden());
+        rig.dlg->onTrayClicked(QPoint(1, 1));
+        QVERIFY(rig.dlg->isVisible());
+        QVERIFY(!rig.dlg->startHidden());
+        rig.dlg->onTrayClicked(QPoint(1, 1));
+        QVERIFY(!rig.dlg->isVisible());
+    }
+
+    void noNotificationArea_hideAndStartHiddenMinimiseInstead() {
+        Rig rig([](CGlobal& g) { g.StartMin = 1; }, false);
+        rig.dlg->initDialog();
+        QVERIFY(rig.dlg->isVisible());
+        QVERIFY(rig.dlg->isMinimized());
+        rig.dlg->showWindow();
+        QVERIFY(!rig.dlg->isMinimized());
+        rig.button(1021)->click();
+        QVERIFY(rig.dlg->isVisible());
+        QVERIFY(rig.dlg->isMinimized());
+    }
+
+    void position_restoredUncheckedAndStoredInsideTheScreen() {
+        using tn::ui::CTallynetDlg;
+        // A right edge at 1400 on a 1280-pixel screen is stored at 1280 - width.
+        QCOMPARE(CTallynetDlg::clampedPosition(QRect(947, 100, 453, 283), QSize(1280, 1024)),
+                 QPoint(827, 100));
+        QCOMPARE(CTallynetDlg::clampedPosition(QRect(-20, 900, 453, 283), QSize(1280, 1024)),
+                 QPoint(0, 741));
+        QCOMPARE(CTallynetDlg::clampedPosition(QRect(100, 200, 453, 283), QSize(1280, 1024)),
+                 QPoint(100, 200));
+        QCOMPARE(CTallynetDlg::encodePosition(QPoint(827, 100)),
+                 (std::vector<std::uint8_t>{0x3B, 0x03, 0x64, 0x00}));
+
+        Rig rig([](CGlobal& g) { g.writeBinary("WndPos", {0xDC, 0x05, 0x28, 0x00}); });
+        rig.dlg->initDialog();
+        QCOMPARE(rig.dlg->pos(), QPoint(1500, 40)); // off-screen, as stored
+        rig.dlg->shutdown();
+        QCOMPARE(rig.store.getBinary("WndPos").value(),
+                 (std::vector<std::uint8_t>{0x3B, 0x03, 0x28, 0x00})); // 1280 - 453 = 827
+    }
+
+    void adapterSetChange_reloadsTheListAndShowsTheIdleState() {
+        Rig rig;
+        rig.dlg->initDialog();
+        rig.tick(1000, 1000);
+        rig.tick(2000, 2000);
+        QCOMPARE(rig.shell->lastIcon, 137);
+        rig.stats.adapters = {"eth0", "wlan0", "usb0"};
+        rig.table.count = 3;
+        rig.stats.calls.clear();
+        const QString before = rig.text(1000);
+        rig.tick(3000, 3000);
+        QCOMPARE(rig.stats.calls.front(), std::string("stop"));
+        QCOMPARE(rig.combo()->count(), 3);
+        QCOMPARE(rig.shell->lastIcon, 134);
+        QCOMPARE(rig.text(1030), QString("..."));
+        QCOMPARE(rig.text(1000), before); // nothing else changes in that tick
+    }
+
+    void statusPictureClick_startsTheFirstNetworkSettingsProgramThatExists() {
+        Rig rig;
+        rig.dlg->initDialog();
+        test::TempDir bin;
+        const auto marker = bin / "ran";
+        for (const char* name : {"gnome-control-center", "systemsettings"}) {
+            const auto script = bin / name;
+            test::writeText(script, std::string("#!/bin/sh\necho \"") + name + " $*\" >>" +
+                                        marker.string() + "\n");
+            std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+        }
+        const QByteArray oldPath = qgetenv("PATH");
+        qputenv("PATH", QByteArray::fromStdString(bin.path().string()));
+        QTest::mouseClick(rig.dlg->control(1027), Qt::LeftButton);
+        qputenv("PATH", oldPath);
+        QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(marker), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(test::readText(marker)),
+                                  QString("gnome-control-center network\n"), 10000);
+    }
+
+    void silence_showsTheRunningOutage_andDataRecordsIt() {
+        Rig rig([](CGlobal& g) {
+            g.LogFalls = 1;
+            g.FallSecs = 0;
+        });
+        rig.dlg->initDialog();
+        auto* picture = static_cast<tn::ui::CPictureCtrl*>(rig.dlg->control(1027));
+        rig.tick(1000, 1000); // t = 1700000001: the first reading, nothing received
+        QCOMPARE(rig.text(1030), QString("00:00:01"));
+        QCOMPARE(picture->pictureId(), 131);
+        rig.tick(1000, 1200); // sending alone does not end an outage
+        QCOMPARE(rig.text(1030), QString("00:00:02"));
+        QCOMPARE(picture->pictureId(), 141);
+        rig.tick(2000, 1200); // t = 1700000003: data again
+        QCOMPARE(rig.text(1030), QString(""));
+        QCOMPARE(picture->pictureId(), 131);
+        const auto bytes = test::readBytes(rig.paths.dataDirectory() / "NetFalls.dat");
+        // 1700000001 = 0x6553F101 and 1700000003 = 0x6553F103, little-endian 64-bit.
+        QCOMPARE(bytes, (std::vector<std::uint8_t>{0x01, 0xF1, 0x53, 0x65, 0, 0, 0, 0, 0x03, 0xF1,
+                                                   0x53, 0x65, 0, 0, 0, 0}));
+
+        rig.tick(2000, 1200); // the first silent tick after data is not counted
+        rig.tick(2000, 1200);
+        QCOMPARE(rig.text(1030), QString("00:00:01"));
+        emit rig.combo()->activated(0); // choosing an entry ends the shown outage unrecorded
+        QCOMPARE(rig.text(1030), QString("..."));
+        QCOMPARE(picture->pictureId(), 131);
+    }
+
+    void noAdapters_showTheNoticeEntry() {
+        Rig rig;
+        rig.stats.adapters.clear();
+        rig.table.count = 0;
+        rig.dlg->initDialog();
+        QCOMPARE(rig.combo()->count(), 1);
+        QCOMPARE(rig.combo()->currentText(),
+                 QString("No adapters found. Please check your network."));
+        rig.tick(0, 0);
+        QCOMPARE(rig.text(1000), QString("0 B/s"));
+        QTest::mouseClick(rig.button(1087), Qt::LeftButton); // nothing to remember
+        QCOMPARE(rig.global->LastAdapterName, std::string());
+    }
+};
+
+QTEST_MAIN(MainDialogTest)
+#include "main_dialog_test.moc"
