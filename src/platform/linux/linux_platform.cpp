@@ -2,6 +2,7 @@
 #include "platform/linux/ini_settings_store.h"
 #include "platform/linux/linux_paths.h"
 #include "platform/linux/netlink_interfaces.h"
+#include "platform/linux/pcap_capture.h"
 #include "platform/linux/system_clock.h"
 #include "platform/linux/xdg_autostart.h"
 #include "platform/platform_services.h"
@@ -28,6 +29,7 @@ public:
         s.interfaces = &m_interfaces;
         s.adapters = &m_adapters;
         s.instanceLock = &m_instanceLock;
+        s.capture = &m_capture;
         return s;
     }
 
@@ -40,6 +42,7 @@ private:
     NetlinkInterfaceTable m_interfaces;
     NetlinkAdapterSource m_adapters;
     FlockInstanceLock m_instanceLock;
+    PcapCaptureFactory m_capture;
 };
 
 } // namespace

@@ -1,0 +1,454 @@
+#include "capture/ip_stat.h"
+
+#include "app/global.h"
+#include "platform/clock.h"
+
+#include <cstring>
+#include <system_error>
+
+namespace tn {
+
+namespace {
+
+constexpr std::uint8_t kNoCategory = 0xFF;
+
+// Category of every port number that the category table lists.
+constexpr std::array<std::uint8_t, 65536> makePortTable() {
+    std::array<std::uint8_t, 65536> t{};
+    for (auto& c : t)
+        c = kNoCategory;
+    for (int p : {80, 443})
+        t[p] = kWeb;
+    for (int p : {25, 109, 110, 143, 220, 585, 993, 995})
+        t[p] = kMail;
+    for (int p : {119, 563})
+        t[p] = kNews;
+    for (int p : {1214, 1412, 4661, 4662, 6346, 6347, 6367, 6426, 6699, 8888})
+        t[p] = kFilesharing;
+    for (int p : {20, 21})
+        t[p] = kFtp;
+    return t;
+}
+
+constinit const std::array<std::uint8_t, 65536> kPortTable = makePortTable();
+
+inline std::uint16_t be16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+
+// Addresses stay in network byte order, as the adapter record keeps them.
+inline std::uint32_t raw32(const std::uint8_t* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// A saved time this many days back clears as much as any older one: every day and month.
+constexpr std::int64_t kStaleDaysCap = 800;
+
+} // namespace
+
+CIPStat::CIPStat(CGlobal& global, const IClock& clock)
+    : CPacket(global.os().adapters, global.os().capture), m_global(global), m_clock(clock) {
+    resetAll();
+    m_lastFrameTime = m_clock.now();
+    if (const auto lt = m_clock.toLocal(m_lastFrameTime)) {
+        m_currentDay = lt->day;
+        m_currentMonth = lt->month;
+    }
+    // The first frame asks the calendar.
+    m_dayLow = m_dayHigh = 0;
+}
+
+CIPStat::~CIPStat() {
+    stop(1000);
+}
+
+void CIPStat::resetAll() {
+    for (int i = 0; i < kDays; ++i)
+        resetDay(i);
+    for (int m = 0; m < kMonths; ++m) {
+        m_monthsSent[static_cast<std::size_t>(m)].reset();
+        m_monthsReceived[static_cast<std::size_t>(m)].reset();
+    }
+}
+
+void CIPStat::resetDay(int index) {
+    if (index < 0 || index >= kDays)
+        return;
+    m_daysReceived[static_cast<std::size_t>(index)].reset();
+    m_daysSent[static_cast<std::size_t>(index)].reset();
+}
+
+void CIPStat::clearCategory(int category) {
+    if (category < 0 || category >= kCategoryCount)
+        return;
+    for (int d = 0; d < kDays; ++d) {
+        m_daysSent[static_cast<std::size_t>(d)].set(category, 0);
+        m_daysReceived[static_cast<std::size_t>(d)].set(category, 0);
+    }
+    for (int m = 0; m < kMonths; ++m) {
+        m_monthsSent[static_cast<std::size_t>(m)].set(category, 0);
+        m_monthsReceived[static_cast<std::size_t>(m)].set(category, 0);
+    }
+}
+
+std::uint64_t CIPStat::dayTotal(int day) const {
+    if (day < 1 || day > kDays)
+        return 0;
+    const auto i = static_cast<std::size_t>(day - 1);
+    return m_daysReceived[i].total() + m_daysSent[i].total();
+}
+
+std::uint64_t CIPStat::monthTotal(int month) const {
+    if (month < 1 || month > kMonths)
+        return 0;
+    const auto i = static_cast<std::size_t>(month - 1);
+    return m_monthsSent[i].total() + m_monthsReceived[i].total();
+}
+
+std::uint64_t CIPStat::dayRecord(Direction dir, int day, int category) const {
+    if (day < 1 || day > kDays || category < 0 || category >= kCategoryCount)
+        return 0;
+    const auto i = static_cast<std::size_t>(day - 1);
+    return (dir == Direction::Sent ? m_daysSent[i] : m_daysReceived[i]).get(category);
+}
+
+std::uint64_t CIPStat::monthRecord(Direction dir, int month, int category) const {
+    if (month < 1 || month > kMonths || category < 0 || category >= kCategoryCount)
+        return 0;
+    const auto i = static_cast<std::size_t>(month - 1);
+    return (dir == Direction::Sent ? m_monthsSent[i] : m_monthsReceived[i]).get(category);
+}
+
+StatRecords CIPStat::snapshot() const {
+    StatRecords r;
+    for (std::size_t i = 0; i < kDays; ++i)
+        for (int k = 0; k < kCategoryCount; ++k) {
+            r.daysReceived[i][static_cast<std::size_t>(k)] = m_daysReceived[i].get(k);
+            r.daysSent[i][static_cast<std::size_t>(k)] = m_daysSent[i].get(k);
+        }
+    for (std::size_t i = 0; i < kMonths; ++i)
+        for (int k = 0; k < kCategoryCount; ++k) {
+            r.monthsReceived[i][static_cast<std::size_t>(k)] = m_monthsReceived[i].get(k);
+            r.monthsSent[i][static_cast<std::size_t>(k)] = m_monthsSent[i].get(k);
+        }
+    return r;
+}
+
+void CIPStat::restore(const StatRecords& r) {
+    for (std::size_t i = 0; i < kDays; ++i)
+        for (int k = 0; k < kCategoryCount; ++k) {
+            m_daysReceived[i].set(k, r.daysReceived[i][static_cast<std::size_t>(k)]);
+            m_daysSent[i].set(k, r.daysSent[i][static_cast<std::size_t>(k)]);
+        }
+    for (std::size_t i = 0; i < kMonths; ++i)
+        for (int k = 0; k < kCategoryCount; ++k) {
+            m_monthsReceived[i].set(k, r.monthsReceived[i][static_cast<std::size_t>(k)]);
+            m_monthsSent[i].set(k, r.monthsSent[i][static_cast<std::size_t>(k)]);
+        }
+}
+
+// ---- packet accounting ----
+
+void CIPStat::batchStarting() {
+    m_lastFrameTime = m_clock.now();
+}
+
+void CIPStat::rollOver(std::int64_t now) {
+    const auto lt = m_clock.toLocal(now);
+    if (!lt) {
+        // No calendar: the records stay as they are; ask again with the next second.
+        m_dayLow = now;
+        m_dayHigh = now + 1;
+        return;
+    }
+    if (lt->day != m_currentDay && lt->day >= 1 && lt->day <= kDays) {
+        m_currentDay = lt->day;
+        resetDay(lt->day - 1);
+    }
+    if (lt->month != m_currentMonth && lt->month >= 1 && lt->month <= kMonths) {
+        m_currentMonth = lt->month;
+        m_monthsReceived[static_cast<std::size_t>(lt->month - 1)].reset();
+        m_monthsSent[static_cast<std::size_t>(lt->month - 1)].reset();
+    }
+    // A clock set back below `now` asks again; so does any time from the next local midnight.
+    m_dayLow = now;
+    m_dayHigh = nextDayStart(*lt, now);
+}
+
+std::int64_t CIPStat::nextDayStart(const LocalTime& lt, std::int64_t now) const {
+    const auto dayAt = [this](std::int64_t t) {
+        const auto l = m_clock.toLocal(t);
+        return l ? l->day : -1;
+    };
+    LocalTime next{lt.year, lt.month, lt.day + 1, 0, 0, 0, -1};
+    const auto guess = m_clock.fromLocal(next);
+    if (guess && *guess > now && dayAt(*guess) != lt.day && dayAt(*guess - 1) == lt.day)
+        return *guess;
+    // Where midnight does not exist (a daylight-saving jump at 00:00) the calendar may place
+    // it wrongly: find the first second of another day instead.
+    std::int64_t low = now;
+    std::int64_t high = now + 3 * 86400;
+    if (dayAt(high) == lt.day)
+        return now + 1;
+    while (high - low > 1) {
+        const std::int64_t mid = low + (high - low) / 2;
+        if (dayAt(mid) == lt.day)
+            low = mid;
+        else
+            high = mid;
+    }
+    return high;
+}
+
+void CIPStat::packetHandler(const CaptureHeader& header, const std::uint8_t* frame) {
+    if (m_selected == -1)
+        return;
+    const std::int64_t now = m_lastFrameTime;
+    if (now < m_dayLow || now >= m_dayHigh) [[unlikely]]
+        rollOver(now);
+
+    // Nothing is read past the captured bytes: a frame too short for the IP header's first 20
+    // bytes is not counted at all, and a TCP segment cut before its ports counts in the totals
+    // but in no category.
+    const std::uint32_t cap = header.capturedLength;
+    std::uint32_t ip;
+    switch (m_link) {
+    case LinkKind::Ethernet:
+        if (cap < 14 || frame[12] != 0x08 || frame[13] != 0x00)
+            return;
+        ip = 14;
+        break;
+    case LinkKind::LinuxSll:
+        if (cap < 16 || frame[14] != 0x08 || frame[15] != 0x00)
+            return;
+        ip = 16;
+        break;
+    case LinkKind::LinuxSll2:
+        if (cap < 20 || frame[0] != 0x08 || frame[1] != 0x00)
+            return;
+        ip = 20;
+        break;
+    case LinkKind::RawIp:
+        if (cap < 1 || (frame[0] >> 4) != 4)
+            return;
+        ip = 0;
+        break;
+    default:
+        return;
+    }
+    if (cap < ip + 20)
+        return;
+    const std::uint8_t* iph = frame + ip;
+    const std::uint32_t length = be16(iph + 2);
+    const std::uint8_t protocol = iph[9];
+    const std::uint32_t s = raw32(iph + 12);
+    const std::uint32_t d = raw32(iph + 16);
+    // The ports are read 20 bytes into the IP header whatever its length field says.
+    const bool portsPresent = cap >= ip + 24;
+    const std::uint16_t srcPort = portsPresent ? be16(iph + 20) : 0;
+    const std::uint16_t dstPort = portsPresent ? be16(iph + 22) : 0;
+
+    const std::uint32_t a = m_selAddress;
+    const std::uint32_t net = a & m_selMask;
+    const auto local = [&](std::uint32_t x) { return (x & m_selMask) == net; };
+    const auto di = static_cast<std::size_t>(m_currentDay - 1);
+    const auto mi = static_cast<std::size_t>(m_currentMonth - 1);
+
+    bool sent;
+    if (s == a) {
+        m_totalSent.store(m_totalSent.load(std::memory_order_relaxed) + length,
+                          std::memory_order_relaxed);
+        if (local(d))
+            return;
+        sent = true;
+    } else if (d == a) {
+        m_totalReceived.store(m_totalReceived.load(std::memory_order_relaxed) + length,
+                              std::memory_order_relaxed);
+        if (local(s))
+            return;
+        sent = false;
+    } else if (local(s)) {
+        m_totalSent.store(m_totalSent.load(std::memory_order_relaxed) + length,
+                          std::memory_order_relaxed);
+        if (local(d) || m_lanOnly.load(std::memory_order_relaxed) != 0)
+            return;
+        sent = true;
+    } else if (local(d)) {
+        m_totalReceived.store(m_totalReceived.load(std::memory_order_relaxed) + length,
+                              std::memory_order_relaxed);
+        if (m_lanOnly.load(std::memory_order_relaxed) != 0)
+            return;
+        sent = false;
+    } else {
+        return;
+    }
+    if (sent)
+        account(m_daysSent[di], m_monthsSent[mi], protocol, dstPort, srcPort, portsPresent, length);
+    else
+        account(m_daysReceived[di], m_monthsReceived[mi], protocol, srcPort, dstPort, portsPresent,
+                length);
+}
+
+void CIPStat::account(CPortStat& day, CPortStat& month, std::uint8_t protocol, std::uint16_t remote,
+                      std::uint16_t local, bool portsPresent, std::uint32_t length) {
+    if (protocol == 17) {
+        day.add(kUdp, length);
+        month.add(kUdp, length);
+        return;
+    }
+    if (protocol != 6) {
+        remote = 0;
+        local = 0;
+    } else if (!portsPresent) {
+        return;
+    }
+    const CustomPortList& custom = m_global.customPorts();
+    if (custom.contains(remote) || custom.contains(local)) {
+        day.add(kCustom, length);
+        month.add(kCustom, length);
+    }
+    int category = kPortTable[remote];
+    if (category == kNoCategory)
+        category = kPortTable[local];
+    if (category == kNoCategory)
+        category = kOthers;
+    day.add(category, length);
+    month.add(category, length);
+}
+
+// ---- database ----
+
+int CIPStat::initialise(int adapterIndex) {
+    // The list is rebuilt below: no device may stay open on a record that goes away.
+    closeAll();
+    // Reloading would drop what was counted since the last save (up to a minute of traffic
+    // when the user picks another adapter): write it out first.
+    if (m_dbReady && snapshot() != m_initialised)
+        save();
+    m_dbReady = 1;
+    std::int64_t saveTime =
+        m_clock.fromLocal(LocalTime{2002, 1, 1, 0, 0, 0, -1}).value_or(1009843200);
+    resetAll();
+    load(saveTime);
+    clearStale(saveTime);
+    m_initialised = snapshot();
+    if (!buildAdapterList()) {
+        m_statError = CNetAdapter::lastErrorText();
+        return 0;
+    }
+    if (adapterIndex < 0)
+        return 1;
+    if (open(adapterIndex, kUserBufferBytes, kKernelBufferBytes, 1))
+        return 1;
+    m_statError = CNetAdapter::lastErrorText();
+    return 0;
+}
+
+void CIPStat::clearStale(std::int64_t saveTime) {
+    const std::int64_t now = m_clock.now();
+    const auto ln = m_clock.toLocal(now);
+    if (!ln)
+        return;
+    const auto lt = m_clock.toLocal(saveTime);
+    if (!lt || lt->day != ln->day)
+        resetDay(ln->day - 1);
+    // Truncating division; the cap only avoids a loop of billions for a wild save time.
+    std::int64_t n =
+        saveTime <= now - kStaleDaysCap * 86400 ? kStaleDaysCap : (now - saveTime) / 86400;
+    int month = ln->month;
+    std::int64_t q = now;
+    for (; n > 0; --n) {
+        if (const auto lq = m_clock.toLocal(q))
+            resetDay(lq->day - 1);
+        q -= 86400;
+        const auto lq = m_clock.toLocal(q);
+        if (lq && lq->month != month) {
+            if (month >= 1 && month <= kMonths) {
+                m_monthsReceived[static_cast<std::size_t>(month - 1)].reset();
+                m_monthsSent[static_cast<std::size_t>(month - 1)].reset();
+            }
+            month = lq->month;
+        }
+    }
+}
+
+void CIPStat::load(std::int64_t& saveTime) {
+    loadFrom(saveTime, true);
+}
+
+void CIPStat::loadFrom(std::int64_t& saveTime, bool mayConvert) {
+    const auto failed = [this](std::int32_t v) {
+        m_global.writeLog("Failed converting database from version: " + std::to_string(v) +
+                          " to version: " + std::to_string(kStatFileVersion));
+    };
+    for (const char* name : {"stat.dat", "stat.bak"}) {
+        std::vector<std::uint8_t> bytes;
+        const ReadStatus status = readFileBounded(m_global.dataFile(name), kStatFileV1Size, bytes);
+        if (status == ReadStatus::Missing)
+            continue;
+        std::int32_t version = 0;
+        const bool hasVersion = statFileVersion(bytes, version);
+        if (hasVersion && version != 1 && version != 2) {
+            failed(version);
+            return;
+        }
+        const std::size_t expected = version == 2 ? kStatFileV2Size : kStatFileV1Size;
+        if (!hasVersion || status == ReadStatus::TooLarge || bytes.size() != expected) {
+            // A cut or overlong file is not read as data: the other copy is tried instead.
+            std::error_code ec;
+            const auto size = std::filesystem::file_size(m_global.dataFile(name), ec);
+            m_global.writeLog(std::string("Rejected database file ") + name + ": " +
+                              std::to_string(ec ? bytes.size() : size) + " bytes" +
+                              (hasVersion ? " do not fit version " + std::to_string(version)
+                                          : " hold no version"));
+            continue;
+        }
+        StatRecords records = snapshot();
+        if (version == 2) {
+            decodeStatFileV2(bytes, records, saveTime);
+            restore(records);
+            return;
+        }
+        if (!mayConvert) {
+            failed(version);
+            return;
+        }
+        std::int64_t oldSaveTime = 0;
+        decodeStatFileV1(bytes, records, oldSaveTime);
+        restore(records);
+        if (replaceFile(m_global.dataFile("stat.dat"), {}, encodeStatFile(records, oldSaveTime),
+                        m_sinks)) {
+            loadFrom(saveTime, false);
+            m_global.writeLog(
+                "Successfully converted database from version: " + std::to_string(version) +
+                " to version: " + std::to_string(kStatFileVersion));
+        } else {
+            failed(version);
+        }
+        return;
+    }
+}
+
+void CIPStat::save() {
+    if (!m_dbReady)
+        return;
+    const std::int64_t now = m_clock.now();
+    // Every counter is read whole and the copy does not change while it is written.
+    const std::vector<std::uint8_t> bytes = encodeStatFile(snapshot(), now);
+    replaceFile(m_global.dataFile("stat.dat"), m_global.dataFile("stat.bak"), bytes, m_sinks);
+}
+
+void CIPStat::stopAndSave() {
+    stop(1000);
+    save();
+}
+
+void CIPStat::stopCapture() {
+    if (hasThread())
+        stop(100);
+    closeAll();
+}
+
+} // namespace tn

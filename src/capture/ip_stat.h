@@ -1,0 +1,108 @@
+#pragma once
+#include "capture/packet.h"
+#include "capture/port_stat.h"
+#include "stats/stat_file.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace tn {
+
+class CGlobal;
+class IClock;
+struct LocalTime;
+
+enum class Direction { Sent, Received };
+
+// The statistics owner: the capture object with the packet accounting by direction and port
+// category, the day and month records, the running totals and the database stat.dat.
+class CIPStat : public CPacket {
+public:
+    static constexpr int kDays = 31;
+    static constexpr int kMonths = 12;
+    static constexpr int kUserBufferBytes = 524288;
+    static constexpr int kKernelBufferBytes = 524288;
+
+    CIPStat(CGlobal& global, const IClock& clock);
+    ~CIPStat() override;
+
+    // Loads the database, clears what went stale, rebuilds the adapter list and, for an index
+    // of 0 or more, opens capture on it. 1 on success, 0 with lastErrorText() set.
+    int initialise(int adapterIndex);
+    std::string lastErrorText() const { return m_statError; }
+    // Writes stat.dat (the previous one becomes stat.bak); nothing before the first initialise.
+    void save();
+    // Stops the worker (1000 ms) and saves.
+    void stopAndSave();
+    // Stops the worker (100 ms) and closes every device.
+    void stopCapture();
+    // Reads stat.dat (else stat.bak) into the records; `saveTime` receives the stored save
+    // time of a version-2 file and is left alone otherwise. Converts a version-1 file.
+    void load(std::int64_t& saveTime);
+
+    // The packet handler; runs on the capture worker.
+    void packetHandler(const CaptureHeader& header, const std::uint8_t* frame) override;
+    // Takes the time that the next frames are accounted at.
+    void batchStarting() override;
+
+    std::uint64_t totalReceived() const { return m_totalReceived.load(std::memory_order_relaxed); }
+    std::uint64_t totalSent() const { return m_totalSent.load(std::memory_order_relaxed); }
+    void setLanOnly(int on) { m_lanOnly.store(on, std::memory_order_relaxed); }
+    int lanOnly() const { return m_lanOnly.load(std::memory_order_relaxed); }
+
+    // Day d (1..31) and month m (1..12), both directions; 0 outside those ranges.
+    std::uint64_t dayTotal(int day) const;
+    std::uint64_t monthTotal(int month) const;
+    std::uint64_t dayRecord(Direction dir, int day, int category) const;
+    std::uint64_t monthRecord(Direction dir, int month, int category) const;
+    // Clears days received[i] and days sent[i]; an index outside 0..30 is ignored.
+    void resetDay(int index);
+    // Sets counter k to 0 in every day and month record.
+    void clearCategory(int category);
+
+    int databaseVersion() const { return kStatFileVersion; }
+    int databaseReady() const { return m_dbReady; }
+    StatRecords snapshot() const;
+    // Replaces all 86 records; only while capture is stopped.
+    void restore(const StatRecords& records);
+    // Where saves write their bytes; tests substitute a failing writer.
+    void setSinkFactory(SinkFactory sinks) { m_sinks = std::move(sinks); }
+
+private:
+    void resetAll();
+    void clearStale(std::int64_t saveTime);
+    void loadFrom(std::int64_t& saveTime, bool mayConvert);
+    void rollOver(std::int64_t now);
+    std::int64_t nextDayStart(const LocalTime& lt, std::int64_t now) const;
+    void account(CPortStat& day, CPortStat& month, std::uint8_t protocol, std::uint16_t remote,
+                 std::uint16_t local, bool portsPresent, std::uint32_t length);
+
+    CGlobal& m_global;
+    const IClock& m_clock;
+
+    std::array<CPortStat, kDays> m_daysSent;
+    std::array<CPortStat, kDays> m_daysReceived;
+    std::array<CPortStat, kMonths> m_monthsSent;
+    std::array<CPortStat, kMonths> m_monthsReceived;
+    std::atomic<int> m_lanOnly{1};
+    std::atomic<std::uint64_t> m_totalReceived{0};
+    std::atomic<std::uint64_t> m_totalSent{0};
+
+    // Worker-only state of the handler.
+    std::int64_t m_lastFrameTime = 0;
+    int m_currentDay = 1;
+    int m_currentMonth = 1;
+    // The local day of the last frame holds for every time in [m_dayLow, m_dayHigh); outside
+    // it the calendar is asked again.
+    std::int64_t m_dayLow = 0;
+    std::int64_t m_dayHigh = 0;
+
+    int m_dbReady = 0;
+    StatRecords m_initialised; // the records as the last initialise left them
+    std::string m_statError;
+    SinkFactory m_sinks;
+};
+
+} // namespace tn

@@ -1,0 +1,137 @@
+#include "capture/packet.h"
+
+#include <chrono>
+
+namespace tn {
+
+CPacket::CPacket(IAdapterSource* adapters, ICaptureFactory* capture)
+    : CNetAdapter(adapters), m_factory(capture) {}
+
+CPacket::~CPacket() {
+    closeAll();
+}
+
+int CPacket::open(int index, int userBufferBytes, int kernelBufferBytes, int promiscuous) {
+    if (index < 0 || index >= adapterCount()) {
+        m_lastError = "No valid adapter found!";
+        return 0;
+    }
+    if (hasThread())
+        stop(1000); // a second device must not be opened under a running worker
+    m_selected = index;
+    const AdapterRecord& rec = m_records[static_cast<std::size_t>(index)];
+    CaptureOptions options;
+    options.kernelBufferBytes = kernelBufferBytes;
+    options.promiscuous = promiscuous != 0;
+    options.readTimeoutMs = kReadTimeoutMs;
+    options.snapLength = kSnapLength;
+    CaptureOpenStatus status = CaptureOpenStatus::DeviceFailed;
+    std::string reason;
+    std::unique_ptr<ICaptureDevice> device;
+    if (m_factory)
+        device = m_factory->openLive(rec.name, options, status, reason);
+    if (!device && status == CaptureOpenStatus::KernelBufferFailed) {
+        m_lastError = "Not enough memory for kernel buffer!";
+        return 0;
+    }
+    if (!device) {
+        m_lastError = "Could not open Adapter: " + rec.description +
+                      " [index =" + std::to_string(index) + "] in CPacket::Open()";
+        if (!reason.empty())
+            m_lastError += "\n" + reason;
+        return 0;
+    }
+    if (userBufferBytes <= 0) {
+        m_lastError = "Not enough memory for packet buffer";
+        return 0;
+    }
+    return startOn(index, std::move(device));
+}
+
+int CPacket::openFile(int index, const std::filesystem::path& file) {
+    if (index < 0 || index >= adapterCount()) {
+        m_lastError = "No valid adapter found!";
+        return 0;
+    }
+    if (hasThread())
+        stop(1000);
+    m_selected = index;
+    std::string reason;
+    std::unique_ptr<ICaptureDevice> device =
+        m_factory ? m_factory->openFile(file, reason) : nullptr;
+    if (!device) {
+        m_lastError = "Could not open capture file " + file.string();
+        if (!reason.empty())
+            m_lastError += "\n" + reason;
+        return 0;
+    }
+    return startOn(index, std::move(device));
+}
+
+int CPacket::startOn(int index, std::unique_ptr<ICaptureDevice> device) {
+    const AdapterRecord& rec = m_records[static_cast<std::size_t>(index)];
+    m_selAddress = rec.address;
+    m_selMask = rec.mask;
+    m_link = device->linkKind();
+    if (m_devices.size() < m_records.size())
+        m_devices.resize(m_records.size());
+    m_devices[static_cast<std::size_t>(index)] = std::move(device);
+    m_active = m_devices[static_cast<std::size_t>(index)].get();
+    start();
+    return 1;
+}
+
+int CPacket::closeAll() {
+    if (hasThread())
+        stop(1000);
+    m_active = nullptr;
+    m_devices.clear();
+    return 1;
+}
+
+bool CPacket::captureStatistics(CaptureStatistics& out) {
+    return m_active && m_active->statistics(out);
+}
+
+std::string CPacket::captureLibraryVersion() const {
+    return m_factory ? m_factory->libraryVersion() : std::string();
+}
+
+void CPacket::onFrame(void* user, const CaptureHeader& header, const std::uint8_t* frame) {
+    auto* self = static_cast<CPacket*>(user);
+    if (self->m_newBatch) {
+        // The time is taken once the read has returned: on an idle link the read may have
+        // waited for hours before this frame came.
+        self->m_newBatch = false;
+        self->batchStarting();
+    }
+    self->packetHandler(header, frame);
+}
+
+void CPacket::run() {
+    while (runFlag()) {
+        if (m_selected < 0 || !m_active)
+            break;
+        m_newBatch = true;
+        const int n = m_active->dispatch(&CPacket::onFrame, this);
+        if (n == ICaptureDevice::kEndOfFile)
+            break;
+        // A device that fails at once (interface gone down) would otherwise spin the core.
+        if (n == ICaptureDevice::kReadError && !waitWhileRunning(kReadTimeoutMs))
+            break;
+    }
+}
+
+bool CPacket::waitWhileRunning(int ms) {
+    std::unique_lock lock(m_idleMutex);
+    return !m_idle.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !runFlag(); });
+}
+
+void CPacket::wakeUp() {
+    if (m_active)
+        m_active->breakLoop();
+    std::lock_guard lock(m_idleMutex);
+    m_idle.notify_all();
+}
+
+} // namespace tn

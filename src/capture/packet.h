@@ -1,0 +1,65 @@
+#pragma once
+#include "capture/net_adapter.h"
+#include "capture/thread.h"
+#include "platform/capture_device.h"
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+namespace tn {
+
+// The capture object: opens the capture device of one adapter record and hands every frame it
+// delivers to the packet handler on a worker thread of its own. A capture file goes through the
+// same worker and handler, so recorded frames are accounted exactly like live ones.
+class CPacket : public CThread, public CNetAdapter {
+public:
+    // The accounting reads at most 24 bytes past the IP header, whose offset is at most 20 (Linux
+    // cooked v2); lengths come from the IP header, so nothing more of a frame is needed.
+    static constexpr int kSnapLength = 64;
+    static constexpr int kReadTimeoutMs = 500;
+
+    CPacket(IAdapterSource* adapters, ICaptureFactory* capture);
+    ~CPacket() override;
+
+    // Opens record `index` and starts the worker; 1 when capture runs, 0 with the last error
+    // text set. libpcap keeps its own user buffer, so `userBufferBytes` only has to be positive.
+    int open(int index, int userBufferBytes, int kernelBufferBytes, int promiscuous);
+    // Feeds a capture file through the worker as if it were the device of record `index`; the
+    // worker ends by itself at the end of the file (waitForExit).
+    int openFile(int index, const std::filesystem::path& file);
+    // Stops a worker that still runs, then closes every record's device; returns 1.
+    int closeAll();
+    // Kernel counters of the selected live device; false when there are none. Ask while the
+    // worker is stopped: a libpcap handle is not meant for two threads at once.
+    bool captureStatistics(CaptureStatistics& out);
+    // The capture library's version text ("" without a capture library).
+    std::string captureLibraryVersion() const;
+
+protected:
+    virtual void packetHandler(const CaptureHeader& header, const std::uint8_t* frame) = 0;
+    // Called on the worker before the first frame of every batch.
+    virtual void batchStarting() {}
+
+    void run() override;
+    void wakeUp() override;
+
+    // Taken from the selected record when its device opens; the handler reads them per frame.
+    std::uint32_t m_selAddress = 0;
+    std::uint32_t m_selMask = 0;
+    LinkKind m_link = LinkKind::Unsupported;
+
+private:
+    static void onFrame(void* user, const CaptureHeader& header, const std::uint8_t* frame);
+    int startOn(int index, std::unique_ptr<ICaptureDevice> device);
+    bool waitWhileRunning(int ms);
+
+    ICaptureFactory* m_factory;
+    std::vector<std::unique_ptr<ICaptureDevice>> m_devices; // one slot per adapter record
+    ICaptureDevice* m_active = nullptr;
+    bool m_newBatch = false;
+    std::mutex m_idleMutex;
+    std::condition_variable m_idle;
+};
+
+} // namespace tn

@@ -1,0 +1,186 @@
+#include "stats/stat_file.h"
+
+#include <cstdio>
+#include <system_error>
+
+namespace tn {
+
+namespace {
+
+constexpr std::size_t kRecordV2 = 96;
+constexpr std::size_t kRecordV1 = 136;
+constexpr std::uint8_t kTag[4] = {0xC0, 0xEA, 0x45, 0x00};
+
+void putLe(std::vector<std::uint8_t>& out, std::uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+std::uint64_t getLe(const std::uint8_t* p, int bytes) {
+    std::uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+template <std::size_t N>
+void putArray(std::vector<std::uint8_t>& out, const std::array<CounterArray, N>& recs) {
+    for (const CounterArray& r : recs) {
+        out.insert(out.end(), std::begin(kTag), std::end(kTag));
+        putLe(out, 0, 4);
+        for (std::uint64_t c : r)
+            putLe(out, c, 8);
+    }
+}
+
+// Counters `first` .. `first + count - 1` of each record, `skip` bytes into each stored record.
+template <std::size_t N>
+const std::uint8_t* getArray(const std::uint8_t* p, std::array<CounterArray, N>& recs,
+                             std::size_t recordSize, std::size_t skip, std::size_t count) {
+    for (CounterArray& r : recs) {
+        for (std::size_t k = 0; k < count; ++k)
+            r[k] = getLe(p + skip + 8 * k, 8);
+        p += recordSize;
+    }
+    return p;
+}
+
+class FileSink final : public IByteSink {
+public:
+    explicit FileSink(std::FILE* f) : m_file(f) {}
+    ~FileSink() override {
+        if (m_file)
+            std::fclose(m_file);
+    }
+    FileSink(const FileSink&) = delete;
+    FileSink& operator=(const FileSink&) = delete;
+    bool write(std::span<const std::uint8_t> bytes) override {
+        return m_file && std::fwrite(bytes.data(), 1, bytes.size(), m_file) == bytes.size();
+    }
+    bool finish() override {
+        if (!m_file)
+            return false;
+        const bool flushed = std::fflush(m_file) == 0;
+        const bool closed = std::fclose(m_file) == 0;
+        m_file = nullptr;
+        return flushed && closed;
+    }
+
+private:
+    std::FILE* m_file;
+};
+
+} // namespace
+
+std::vector<std::uint8_t> encodeStatFile(const StatRecords& records, std::int64_t saveTime) {
+    std::vector<std::uint8_t> out;
+    out.reserve(kStatFileV2Size);
+    putLe(out, static_cast<std::uint32_t>(kStatFileVersion), 4);
+    putArray(out, records.daysReceived);
+    putArray(out, records.daysSent);
+    putArray(out, records.monthsReceived);
+    putArray(out, records.monthsSent);
+    putLe(out, static_cast<std::uint64_t>(saveTime), 8);
+    return out;
+}
+
+bool statFileVersion(std::span<const std::uint8_t> bytes, std::int32_t& version) {
+    if (bytes.size() < 4)
+        return false;
+    version = static_cast<std::int32_t>(static_cast<std::uint32_t>(getLe(bytes.data(), 4)));
+    return true;
+}
+
+bool decodeStatFileV2(std::span<const std::uint8_t> bytes, StatRecords& records,
+                      std::int64_t& saveTime) {
+    if (bytes.size() != kStatFileV2Size)
+        return false;
+    const std::uint8_t* p = bytes.data() + 4;
+    p = getArray(p, records.daysReceived, kRecordV2, 8, 11);
+    p = getArray(p, records.daysSent, kRecordV2, 8, 11);
+    p = getArray(p, records.monthsReceived, kRecordV2, 8, 11);
+    p = getArray(p, records.monthsSent, kRecordV2, 8, 11);
+    saveTime = static_cast<std::int64_t>(getLe(p, 8));
+    return true;
+}
+
+bool decodeStatFileV1(std::span<const std::uint8_t> bytes, StatRecords& records,
+                      std::int64_t& saveTime) {
+    if (bytes.size() != kStatFileV1Size)
+        return false;
+    const std::uint8_t* p = bytes.data() + 4;
+    p = getArray(p, records.daysReceived, kRecordV1, 88, 6);
+    p = getArray(p, records.daysSent, kRecordV1, 88, 6);
+    p = getArray(p, records.monthsReceived, kRecordV1, 88, 6);
+    p = getArray(p, records.monthsSent, kRecordV1, 88, 6);
+    saveTime = static_cast<std::int64_t>(getLe(p, 8));
+    return true;
+}
+
+std::unique_ptr<IByteSink> openFileSink(const std::filesystem::path& file) {
+    std::FILE* f = std::fopen(file.c_str(), "wb");
+    if (!f)
+        return nullptr;
+    return std::make_unique<FileSink>(f);
+}
+
+ReadStatus readFileBounded(const std::filesystem::path& file, std::size_t maxBytes,
+                           std::vector<std::uint8_t>& out) {
+    out.clear();
+    std::FILE* f = std::fopen(file.c_str(), "rb");
+    if (!f)
+        return ReadStatus::Missing;
+    std::uint8_t buf[4096];
+    ReadStatus status = ReadStatus::Ok;
+    for (;;) {
+        const std::size_t n = std::fread(buf, 1, sizeof buf, f);
+        if (out.size() + n > maxBytes) {
+            status = ReadStatus::TooLarge;
+            break;
+        }
+        out.insert(out.end(), buf, buf + n);
+        if (n < sizeof buf)
+            break;
+    }
+    if (std::ferror(f))
+        status = ReadStatus::Missing;
+    std::fclose(f);
+    return status;
+}
+
+bool replaceFile(const std::filesystem::path& target, const std::filesystem::path& backup,
+                 std::span<const std::uint8_t> bytes, const SinkFactory& sinks) {
+    std::filesystem::path temp = target;
+    temp += ".new";
+    std::error_code ec;
+    {
+        std::unique_ptr<IByteSink> sink = sinks ? sinks(temp) : openFileSink(temp);
+        const bool written = sink && sink->write(bytes) && sink->finish();
+        if (!written) {
+            sink.reset();
+            std::filesystem::remove(temp, ec);
+            return false;
+        }
+    }
+    // From here on one complete copy always carries a name that the load looks for.
+    std::error_code renamed;
+    if (backup.empty()) {
+        std::filesystem::rename(temp, target, renamed);
+    } else if (std::filesystem::exists(target, ec)) {
+        std::filesystem::remove(backup, ec);
+        std::filesystem::rename(target, backup, ec);
+        std::filesystem::rename(temp, target, renamed);
+    } else {
+        // Only the backup holds data: it may go only once the new file carries the name.
+        std::filesystem::rename(temp, target, renamed);
+        if (!renamed)
+            std::filesystem::remove(backup, ec);
+    }
+    if (renamed) {
+        std::filesystem::remove(temp, ec);
+        return false;
+    }
+    return true;
+}
+
+} // namespace tn

@@ -1,0 +1,239 @@
+#include "support/ip_stat_fixture.h"
+
+namespace tn {
+namespace {
+
+using test::ethernetFrame;
+using test::Ip4;
+using test::PacketSpec;
+
+// Today is 2026-03-17 in every test here.
+class Handler : public test::IPStatFixture {
+protected:
+    void SetUp() override {
+        IPStatFixture::SetUp();
+        select();
+    }
+    std::uint64_t day(Direction d, int k) const { return stat->dayRecord(d, 17, k); }
+    std::uint64_t month(Direction d, int k) const { return stat->monthRecord(d, 3, k); }
+};
+
+TEST_F(Handler, OutboundAndInboundWebCountInTodayAndThisMonth) {
+    feed(ethernetFrame(tcp(kSelf, 50000, kRemote, 80, 60)));
+    EXPECT_EQ(stat->totalSent(), 60u);
+    EXPECT_EQ(stat->totalReceived(), 0u);
+    EXPECT_EQ(day(Direction::Sent, kWeb), 60u);
+    EXPECT_EQ(month(Direction::Sent, kWeb), 60u);
+    EXPECT_EQ(day(Direction::Received, kWeb), 0u);
+
+    feed(ethernetFrame(tcp(kRemote, 443, kSelf, 50000, 1500)));
+    EXPECT_EQ(stat->totalReceived(), 1500u);
+    EXPECT_EQ(day(Direction::Received, kWeb), 1500u);
+    EXPECT_EQ(month(Direction::Received, kWeb), 1500u);
+    EXPECT_EQ(stat->dayTotal(17), 1560u);
+    EXPECT_EQ(stat->monthTotal(3), 1560u);
+    EXPECT_EQ(stat->dayTotal(16), 0u);
+    EXPECT_EQ(stat->dayTotal(0), 0u);
+    EXPECT_EQ(stat->monthTotal(13), 0u);
+}
+
+TEST_F(Handler, SameSubnetTrafficCountsInTotalsOnly) {
+    feed(ethernetFrame(tcp(kSelf, 50000, kNeighbour, 80, 100)));
+    feed(ethernetFrame(tcp(kNeighbour, 80, kSelf, 50000, 40)));
+    EXPECT_EQ(stat->totalSent(), 100u);
+    EXPECT_EQ(stat->totalReceived(), 40u);
+    EXPECT_EQ(stat->dayTotal(17), 0u);
+    EXPECT_EQ(stat->monthTotal(3), 0u);
+}
+
+TEST_F(Handler, RemotePortIsClassifiedBeforeLocalPort) {
+    feed(ethernetFrame(tcp(kSelf, 443, kRemote, 873, 100))); // remote not listed: local 443
+    EXPECT_EQ(day(Direction::Sent, kWeb), 100u);
+    feed(ethernetFrame(tcp(kSelf, 443, kRemote, 21, 50))); // remote 21 wins
+    EXPECT_EQ(day(Direction::Sent, kFtp), 50u);
+    EXPECT_EQ(day(Direction::Sent, kWeb), 100u);
+    feed(ethernetFrame(tcp(kRemote, 21, kSelf, 443, 70))); // received: the source is remote
+    EXPECT_EQ(day(Direction::Received, kFtp), 70u);
+
+    feed(ethernetFrame(tcp(kSelf, 25, kRemote, 8888, 11)));
+    feed(ethernetFrame(tcp(kSelf, 5000, kRemote, 995, 12)));
+    feed(ethernetFrame(tcp(kSelf, 563, kRemote, 5000, 13)));
+    feed(ethernetFrame(tcp(kSelf, 5000, kRemote, 6000, 14)));
+    feed(ethernetFrame(tcp(kSelf, 20, kRemote, 6001, 15)));
+    EXPECT_EQ(day(Direction::Sent, kFilesharing), 11u);
+    EXPECT_EQ(day(Direction::Sent, kMail), 12u);
+    EXPECT_EQ(day(Direction::Sent, kNews), 13u);
+    EXPECT_EQ(day(Direction::Sent, kOthers), 14u);
+    EXPECT_EQ(day(Direction::Sent, kFtp), 65u);
+}
+
+TEST_F(Handler, CustomPortsCountBesideTheirCategoryButNeverForUdp) {
+    global->replaceCustomPorts({873, 53});
+    feed(ethernetFrame(tcp(kSelf, 700, kRemote, 873, 100)));
+    EXPECT_EQ(day(Direction::Sent, kCustom), 100u);
+    EXPECT_EQ(day(Direction::Sent, kOthers), 100u);
+    EXPECT_EQ(stat->dayTotal(17), 200u); // counted twice in the record's total
+
+    feed(ethernetFrame(tcp(kSelf, 873, kRemote, 80, 10))); // local port in the list
+    EXPECT_EQ(day(Direction::Sent, kCustom), 110u);
+    EXPECT_EQ(day(Direction::Sent, kWeb), 10u);
+
+    PacketSpec dns = tcp(kSelf, 53, kRemote, 53, 80);
+    dns.protocol = 17;
+    feed(ethernetFrame(dns));
+    EXPECT_EQ(day(Direction::Sent, kUdp), 80u);
+    EXPECT_EQ(day(Direction::Sent, kCustom), 110u);
+    EXPECT_EQ(month(Direction::Sent, kCustom), 110u);
+}
+
+TEST_F(Handler, ProtocolsOtherThanTcpAndUdpAreOthersWhateverTheirBytes) {
+    feed(ethernetFrame(other(1, kSelf, kRemote, 84)));
+    PacketSpec gre = other(47, kRemote, kSelf, 200);
+    gre.srcPort = 80; // would be Web if the ports were looked at
+    gre.dstPort = 80;
+    feed(ethernetFrame(gre));
+    EXPECT_EQ(day(Direction::Sent, kOthers), 84u);
+    EXPECT_EQ(day(Direction::Received, kOthers), 200u);
+    EXPECT_EQ(day(Direction::Received, kWeb), 0u);
+}
+
+TEST_F(Handler, NeighbourTrafficCountsInCategoriesOnlyWithoutLanOnly) {
+    ASSERT_EQ(stat->lanOnly(), 1); // the flag until the first tick copies the setting
+    feed(ethernetFrame(tcp(kNeighbour, 5000, kRemote, 80, 100)));
+    feed(ethernetFrame(tcp(kRemote, 80, kNeighbour, 5000, 200)));
+    EXPECT_EQ(stat->totalSent(), 100u);
+    EXPECT_EQ(stat->totalReceived(), 200u);
+    EXPECT_EQ(stat->dayTotal(17), 0u);
+
+    stat->setLanOnly(0);
+    feed(ethernetFrame(tcp(kNeighbour, 5000, kRemote, 80, 100)));
+    feed(ethernetFrame(tcp(kRemote, 80, kNeighbour, 5000, 200)));
+    EXPECT_EQ(stat->totalSent(), 200u);
+    EXPECT_EQ(stat->totalReceived(), 400u);
+    EXPECT_EQ(day(Direction::Sent, kWeb), 100u);
+    EXPECT_EQ(day(Direction::Received, kWeb), 200u);
+
+    feed(ethernetFrame(tcp(kNeighbour, 5000, kNeighbour2, 80, 10))); // stays in the subnet
+    EXPECT_EQ(stat->totalSent(), 210u);
+    feed(ethernetFrame(tcp(kRemote, 5000, kRemote2, 80, 10))); // not ours at all
+    EXPECT_EQ(stat->totalSent(), 210u);
+    EXPECT_EQ(stat->totalReceived(), 400u);
+    EXPECT_EQ(stat->dayTotal(17), 300u);
+}
+
+TEST_F(Handler, FrameFromAndToThisStationCountsAsSent) {
+    feed(ethernetFrame(tcp(kSelf, 1000, kSelf, 80, 77)));
+    EXPECT_EQ(stat->totalSent(), 77u);
+    EXPECT_EQ(stat->totalReceived(), 0u);
+    EXPECT_EQ(stat->dayTotal(17), 0u);
+}
+
+TEST_F(Handler, IpOptionsDoNotMoveThePorts) {
+    PacketSpec p = tcp(kSelf, 5000, kRemote, 25, 64); // the real TCP header says Mail
+    p.headerWords = 6;
+    p.optionPorts = {0x13, 0x88, 0x00, 0x50}; // frame bytes 34-37: 5000 -> 80
+    feed(ethernetFrame(p));
+    EXPECT_EQ(day(Direction::Sent, kWeb), 64u);
+    EXPECT_EQ(day(Direction::Sent, kMail), 0u);
+}
+
+TEST_F(Handler, ShortFramesAreReadOnlyAsFarAsTheirCapturedBytes) {
+    const auto web = ethernetFrame(tcp(kSelf, 5000, kRemote, 80, 1000));
+    PacketSpec u = tcp(kSelf, 5000, kRemote, 53, 300);
+    u.protocol = 17;
+    const auto udp = ethernetFrame(u);
+
+    feed(web, 0);
+    feed(web, 13); // no complete type field
+    feed(web, 33); // IP header cut before the destination's last byte
+    EXPECT_EQ(stat->totalSent(), 0u);
+
+    feed(web, 34); // whole IP header, no ports: totals only
+    feed(web, 37);
+    EXPECT_EQ(stat->totalSent(), 2000u);
+    EXPECT_EQ(stat->dayTotal(17), 0u);
+
+    feed(udp, 34); // UDP needs no ports
+    EXPECT_EQ(day(Direction::Sent, kUdp), 300u);
+    feed(web, 38);
+    EXPECT_EQ(day(Direction::Sent, kWeb), 1000u);
+    EXPECT_EQ(stat->totalSent(), 3300u);
+
+    feed(ethernetFrame(tcp(kSelf, 5000, kRemote, 80, 1000), 0x86DD)); // IPv6 type
+    feed(ethernetFrame(tcp(kSelf, 5000, kRemote, 80, 1000), 0x8100)); // VLAN tag
+    EXPECT_EQ(stat->totalSent(), 3300u);
+}
+
+TEST_F(Handler, ReservedCountersAreNeverIncremented) {
+    global->replaceCustomPorts({9000});
+    stat->setLanOnly(0);
+    const std::vector<PacketSpec> mix = {
+        tcp(kSelf, 9000, kRemote, 443, 1), other(17, kRemote, kSelf, 2),
+        other(1, kNeighbour, kRemote, 3), tcp(kRemote, 110, kNeighbour, 9, 4)};
+    for (const auto& p : mix)
+        feed(ethernetFrame(p));
+    for (Direction d : {Direction::Sent, Direction::Received})
+        for (int k = 8; k <= 10; ++k) {
+            EXPECT_EQ(day(d, k), 0u);
+            EXPECT_EQ(month(d, k), 0u);
+        }
+    EXPECT_EQ(stat->dayTotal(17), 1u + 1u + 2u + 3u + 4u); // port 9000 also in Custom
+}
+
+TEST_F(Handler, ClearCategoryZeroesItInEveryRecordOnly) {
+    global->replaceCustomPorts({873});
+    feed(ethernetFrame(tcp(kSelf, 700, kRemote, 873, 100)));
+    feed(ethernetFrame(tcp(kRemote, 873, kSelf, 700, 30)));
+    stat->clearCategory(kCustom);
+    EXPECT_EQ(day(Direction::Sent, kCustom), 0u);
+    EXPECT_EQ(month(Direction::Received, kCustom), 0u);
+    EXPECT_EQ(day(Direction::Sent, kOthers), 100u);
+    EXPECT_EQ(month(Direction::Received, kOthers), 30u);
+    stat->clearCategory(11); // out of range: ignored
+    EXPECT_EQ(stat->monthTotal(3), 130u);
+}
+
+class HandlerWithoutAdapter : public test::IPStatFixture {};
+
+TEST_F(HandlerWithoutAdapter, FramesAreIgnoredUntilAnAdapterIsSelected) {
+    feed(ethernetFrame(tcp(kSelf, 5000, kRemote, 80, 60)));
+    EXPECT_EQ(stat->totalSent(), 0u);
+    EXPECT_EQ(stat->selectedIndex(), -1);
+}
+
+class LinkTypes : public test::IPStatFixture {};
+
+TEST_F(LinkTypes, CookedAndRawIpFramesFollowTheSameRules) {
+    const PacketSpec p = tcp(kSelf, 5000, kRemote, 80, 500);
+    select(LinkKind::LinuxSll);
+    feed(test::sllFrame(p));
+    feed(test::sllFrame(p), 16 + 23); // ports cut: totals only
+    select(LinkKind::LinuxSll2);
+    feed(test::sll2Frame(p));
+    select(LinkKind::RawIp);
+    feed(test::ipBytes(p));
+    feed(test::ipBytes(tcp(kRemote, 443, kSelf, 5000, 40)));
+    EXPECT_EQ(stat->totalSent(), 2000u);
+    EXPECT_EQ(stat->totalReceived(), 40u);
+    EXPECT_EQ(stat->dayRecord(Direction::Sent, 17, kWeb), 1500u);
+    EXPECT_EQ(stat->dayRecord(Direction::Received, 17, kWeb), 40u);
+}
+
+TEST_F(LinkTypes, OtherPayloadsAndUnknownLinksAreNotCounted) {
+    const PacketSpec p = tcp(kSelf, 5000, kRemote, 80, 500);
+    select(LinkKind::RawIp);
+    std::vector<std::uint8_t> v6 = test::ipBytes(p);
+    v6[0] = 0x60;
+    feed(v6);
+    select(LinkKind::LinuxSll);
+    std::vector<std::uint8_t> arp = test::sllFrame(p);
+    arp[14] = 0x08;
+    arp[15] = 0x06;
+    feed(arp);
+    select(LinkKind::Unsupported);
+    feed(ethernetFrame(p));
+    EXPECT_EQ(stat->totalSent(), 0u);
+}
+
+} // namespace
+} // namespace tn
