@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the Debian packages Tallynet needs, and only those that are missing.
-# Usage: scripts/deps.sh build|run|test|bench
+# Usage: scripts/deps.sh build|run|test|bench|fuzz
 set -eu
 
 common="build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libpcap-dev \
@@ -10,7 +10,8 @@ case "${1:-build}" in
     run)   wanted="$common udev libcap2-bin" ;;
     test)  wanted="$common libgtest-dev libbenchmark-dev xvfb xauth iproute2 procps fonts-dejavu-core" ;;
     bench) wanted="$common libbenchmark-dev xvfb xauth iproute2 procps fonts-dejavu-core trayer" ;;
-    *) echo "usage: $0 build|run|test|bench" >&2; exit 2 ;;
+    *) echo "usage: $0 build|run|test|bench|fuzz" >&2; exit 2 ;;
+    fuzz)  wanted="$common clang-14 libclang-rt-14-dev" ;;
 esac
 
 missing=""

@@ -168,7 +168,7 @@ std::filesystem::path CGlobal::moduleDirectory() const {
     return m_os.paths ? m_os.paths->dataDirectory() : std::filesystem::path(".");
 }
 
-bool CGlobal::appendOutageRecord(std::int64_t start, std::int64_t stop) {
+OutageAppend CGlobal::appendOutageRecord(std::int64_t start, std::int64_t stop) {
     unsigned char rec[16];
     for (int i = 0; i < 8; ++i) {
         rec[i] = static_cast<unsigned char>(static_cast<std::uint64_t>(start) >> (8 * i));
@@ -180,16 +180,22 @@ bool CGlobal::appendOutageRecord(std::int64_t start, std::int64_t stop) {
     const std::uintmax_t oldSize = ec ? 0 : before;
     std::FILE* f = std::fopen(file.c_str(), "ab");
     if (!f)
-        return false;
-    // The record goes out in one write at the flush; should the disk fill half-way, the file
-    // is cut back so that it never holds part of a record.
-    const bool ok = std::fwrite(rec, 1, sizeof rec, f) == sizeof rec && std::fflush(f) == 0;
-    std::fclose(f);
+        return OutageAppend::NotOpened;
+    // Unbuffered, so the 16 bytes leave in one write of their own; should the disk fill
+    // half-way, the file is cut back so that it never holds part of a record.
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    bool ok = std::fwrite(rec, 1, sizeof rec, f) == sizeof rec;
+    int error = ok ? 0 : errno;
+    if (std::fclose(f) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
     if (!ok) {
         std::filesystem::resize_file(file, oldSize, ec);
-        return false;
+        errno = error;
+        return OutageAppend::WriteFailed;
     }
-    return true;
+    return OutageAppend::Written;
 }
 
 std::string CGlobal::programVersionText() {

@@ -1,5 +1,7 @@
 #include "platform/linux/file_util.h"
 
+#include "platform/linux/unique_fd.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <fstream>
@@ -22,22 +24,6 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& file) {
 
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
-
 bool writeAll(int fd, std::string_view data) {
     while (!data.empty()) {
         const ssize_t n = ::write(fd, data.data(), data.size());
@@ -57,7 +43,7 @@ bool replaceFileDurably(const std::filesystem::path& file, std::string_view cont
     std::filesystem::create_directories(file.parent_path(), ec);
     const std::filesystem::path tmp = file.string() + ".tmp";
     {
-        Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        UniqueFd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
         if (fd.get() < 0)
             return false;
         if (!writeAll(fd.get(), content) || ::fsync(fd.get()) != 0) {
@@ -73,7 +59,7 @@ bool replaceFileDurably(const std::filesystem::path& file, std::string_view cont
         std::filesystem::remove(tmp, ec);
         return false;
     }
-    Fd dir(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0)
         ::fsync(dir.get());
     return true;

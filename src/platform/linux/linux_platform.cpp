@@ -1,5 +1,6 @@
 #include "platform/linux/flock_instance_lock.h"
 #include "platform/linux/ini_settings_store.h"
+#include "platform/linux/linux_icmp.h"
 #include "platform/linux/linux_paths.h"
 #include "platform/linux/netlink_interfaces.h"
 #include "platform/linux/pcap_capture.h"
@@ -30,6 +31,7 @@ public:
         s.adapters = &m_adapters;
         s.instanceLock = &m_instanceLock;
         s.capture = &m_capture;
+        s.icmp = &m_icmp;
         return s;
     }
 
@@ -43,6 +45,7 @@ private:
     NetlinkAdapterSource m_adapters;
     FlockInstanceLock m_instanceLock;
     PcapCaptureFactory m_capture;
+    LinuxIcmpFactory m_icmp;
 };
 
 } // namespace

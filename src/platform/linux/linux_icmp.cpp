@@ -1,0 +1,179 @@
+#include "platform/linux/linux_icmp.h"
+
+#include "platform/linux/unique_fd.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace tn {
+
+namespace {
+
+sockaddr_in toSockaddr(const Ipv4Address& a) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    std::memcpy(&sa.sin_addr, a.octets, 4);
+    return sa;
+}
+
+int setIntOption(int fd, int level, int name, int value) {
+    return ::setsockopt(fd, level, name, &value, sizeof value) == 0 ? 0 : errno;
+}
+
+class LinuxIcmpSocket final : public IIcmpSocket {
+public:
+    LinuxIcmpSocket(int fd, bool raw) : m_fd(fd), m_raw(raw) {}
+
+    bool receivesIpHeader() const override { return m_raw; }
+
+    bool kernelIdentifier(std::uint16_t& identifier) const override {
+        if (m_raw)
+            return false;
+        // A ping socket's local "port" is the identifier of its requests, in network order.
+        sockaddr_in sa{};
+        socklen_t len = sizeof sa;
+        if (::getsockname(m_fd.get(), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+            return false;
+        std::memcpy(&identifier, &sa.sin_port, sizeof identifier);
+        return true;
+    }
+
+    int bind(const Ipv4Address& local) override {
+        const sockaddr_in sa = toSockaddr(local);
+        return ::bind(m_fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 ? 0
+                                                                                          : errno;
+    }
+    int setTimeToLive(int ttl) override {
+        return setIntOption(m_fd.get(), IPPROTO_IP, IP_TTL, ttl);
+    }
+    int setTypeOfService(int tos) override {
+        return setIntOption(m_fd.get(), IPPROTO_IP, IP_TOS, tos);
+    }
+    int setDontFragment() override {
+        return setIntOption(m_fd.get(), IPPROTO_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DO);
+    }
+
+    int sendTo(std::span<const std::uint8_t> message, const Ipv4Address& to) override {
+        const sockaddr_in sa = toSockaddr(to);
+        const ssize_t sent = ::sendto(m_fd.get(), message.data(), message.size(), 0,
+                                      reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+        if (sent < 0)
+            return errno;
+        return static_cast<std::size_t>(sent) == message.size() ? 0 : EMSGSIZE;
+    }
+
+    WaitResult waitReadable(std::uint32_t timeoutMs, std::stop_token stop, int& error) override {
+        // An eventfd lets the owner's stop request end the wait at once instead of after the
+        // whole timeout.
+        UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        if (wake.get() < 0) {
+            error = errno;
+            return WaitResult::Failed;
+        }
+        std::stop_callback onStop(stop, [&wake] {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t n = ::write(wake.get(), &one, sizeof one);
+        });
+        pollfd fds[2] = {{m_fd.get(), POLLIN, 0}, {wake.get(), POLLIN, 0}};
+        const int timeout = timeoutMs > 0x7fffffffu ? -1 : static_cast<int>(timeoutMs);
+        for (;;) {
+            const int n = ::poll(fds, 2, timeout);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                error = errno;
+                return WaitResult::Failed;
+            }
+            if (n == 0)
+                return WaitResult::TimedOut;
+            if (fds[1].revents != 0) {
+                error = ECANCELED;
+                return WaitResult::Failed;
+            }
+            return WaitResult::Readable;
+        }
+    }
+
+    bool receive(std::span<std::uint8_t> buffer, std::size_t& length, Ipv4Address& from,
+                 int& error) override {
+        sockaddr_in sa{};
+        socklen_t len = sizeof sa;
+        // MSG_TRUNC reports the datagram's full length, so one too long for the buffer fails.
+        const ssize_t n =
+            ::recvfrom(m_fd.get(), buffer.data(), buffer.size(), MSG_TRUNC | MSG_DONTWAIT,
+                       reinterpret_cast<sockaddr*>(&sa), &len);
+        if (n < 0) {
+            error = errno;
+            return false;
+        }
+        if (static_cast<std::size_t>(n) > buffer.size()) {
+            error = EMSGSIZE;
+            return false;
+        }
+        length = static_cast<std::size_t>(n);
+        std::memcpy(from.octets, &sa.sin_addr, 4);
+        return true;
+    }
+
+private:
+    UniqueFd m_fd;
+    bool m_raw;
+};
+
+} // namespace
+
+ResolveResult LinuxIcmpFactory::resolve(const std::string& host) {
+    ResolveResult r;
+    in_addr numeric{};
+    if (::inet_pton(AF_INET, host.c_str(), &numeric) == 1) {
+        std::memcpy(r.address.octets, &numeric, 4);
+        r.ok = true;
+        return r;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_RAW;
+    hints.ai_protocol = IPPROTO_ICMP;
+    addrinfo* list = nullptr;
+    const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
+    if (rc != 0 || !list) {
+        if (rc == EAI_SYSTEM) {
+            r.error = errno;
+            r.errorText = std::strerror(r.error);
+        } else {
+            r.error = rc;
+            r.errorText = ::gai_strerror(rc);
+        }
+        return r;
+    }
+    const auto* sa = reinterpret_cast<const sockaddr_in*>(list->ai_addr);
+    std::memcpy(r.address.octets, &sa->sin_addr, 4);
+    ::freeaddrinfo(list);
+    r.ok = true;
+    return r;
+}
+
+std::unique_ptr<IIcmpSocket> LinuxIcmpFactory::open(int& error) {
+    int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (fd >= 0)
+        return std::make_unique<LinuxIcmpSocket>(fd, true);
+    // The raw socket's refusal is what the user is told when the datagram socket is refused too.
+    error = errno;
+    fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (fd >= 0)
+        return std::make_unique<LinuxIcmpSocket>(fd, false);
+    return nullptr;
+}
+
+std::uint32_t LinuxIcmpFactory::processId() const {
+    return static_cast<std::uint32_t>(::getpid());
+}
+
+} // namespace tn

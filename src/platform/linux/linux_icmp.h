@@ -1,0 +1,15 @@
+#pragma once
+#include "platform/icmp.h"
+
+namespace tn {
+
+// ICMP on Linux: a raw socket needs CAP_NET_RAW; without it an ICMP datagram ("ping") socket
+// serves, which needs the process's group in net.ipv4.ping_group_range.
+class LinuxIcmpFactory final : public IIcmpFactory {
+public:
+    ResolveResult resolve(const std::string& host) override;
+    std::unique_ptr<IIcmpSocket> open(int& error) override;
+    std::uint32_t processId() const override;
+};
+
+} // namespace tn

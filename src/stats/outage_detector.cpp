@@ -1,0 +1,74 @@
+#include "stats/outage_detector.h"
+
+#include "app/formats.h"
+#include "app/global.h"
+#include "platform/clock.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+
+namespace tn {
+
+namespace {
+
+// The marker keeps the low 32 bits of the tick's bytes and is only ever tested for zero, so a
+// count that is a whole multiple of 4 GiB must not pass for a silent tick.
+std::uint32_t incomingMarker(std::uint64_t incomingBytes) {
+    const auto low = static_cast<std::uint32_t>(incomingBytes);
+    return (low == 0 && incomingBytes != 0) ? 1u : low;
+}
+
+} // namespace
+
+COutageDetector::COutageDetector(CGlobal& global, const IClock& clock, IOutageStatus& status)
+    : m_global(global), m_clock(clock), m_status(status) {}
+
+void COutageDetector::step(std::uint64_t incomingBytes, int listedAdapters) {
+    if (m_global.LogFalls == 0 || listedAdapters == 0)
+        return; // frozen: switching back on resumes from the same count and marker
+    // Only an edited settings file holds a negative threshold. Taken as it is, the first data
+    // tick after start-up would log an outage beginning in 1970 and every lone silent tick an
+    // outage, so it counts as 0.
+    const std::int32_t threshold = std::max(m_global.FallSecs, 0);
+    if (incomingBytes == 0) {
+        if (m_silentTicks == 0)
+            m_outageStart = m_clock.now();
+        if (m_previousIncoming == 0) {
+            // Saturates rather than wrapping after 68 years of silence.
+            if (m_silentTicks < std::numeric_limits<std::int32_t>::max())
+                ++m_silentTicks;
+            if (m_silentTicks > threshold) {
+                m_status.setStatusPicture(m_silentTicks % 2 != 0 ? kNormalPicture : kAlertPicture);
+                m_status.setStatusText(formatTimeSpan("%H:%M:%S", m_silentTicks));
+            }
+        }
+    } else if (m_previousIncoming == 0) {
+        if (m_silentTicks > threshold) {
+            m_outageEnd = m_clock.now();
+            m_silentTicks = 0;
+            const OutageAppend result = m_global.appendOutageRecord(m_outageStart, m_outageEnd);
+            if (result == OutageAppend::WriteFailed) {
+                // The display keeps the outage it showed, so the user sees which one was lost.
+                const int error = errno;
+                m_status.showFileError("An error occurred while writing NetFalls.dat: " +
+                                       CGlobal::systemErrorText(error));
+                m_previousIncoming = incomingMarker(incomingBytes);
+                return;
+            }
+            m_status.setStatusPicture(kNormalPicture);
+            m_status.setStatusText("");
+        } else {
+            m_silentTicks = 0;
+        }
+    }
+    m_previousIncoming = incomingMarker(incomingBytes);
+}
+
+void COutageDetector::reset() {
+    m_silentTicks = 0;
+    m_status.setStatusPicture(kNormalPicture);
+    m_status.setStatusText(kIdleText);
+}
+
+} // namespace tn

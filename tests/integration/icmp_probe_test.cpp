@@ -1,0 +1,238 @@
+// ICMP echo against hosts in network namespaces. Needs root; each test builds two namespaces,
+// "prober" and "host", joined by a veth pair on 198.18.42.0/24 with no other route.
+#include "platform/linux/linux_icmp.h"
+#include "platform/linux/system_clock.h"
+#include "stats/icmp_echo.h"
+#include "stats/probe.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <functional>
+#include <future>
+#include <grp.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tn {
+namespace {
+
+constexpr const char* kProberAddress = "198.18.42.1";
+constexpr const char* kHostAddress = "198.18.42.2";
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNoGroup = 65534;
+
+bool sh(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The two namespaces of one test, removed (with their veth pair) when the object goes.
+class NamespacePair {
+public:
+    NamespacePair() {
+        static std::atomic<int> counter{0};
+        const std::string base =
+            "tnicmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+        prober = base + "p";
+        host = base + "h";
+        m_created = sh("ip netns add " + prober) && sh("ip netns add " + host);
+        if (!m_created)
+            return;
+        // Both ends live inside the test's own namespaces, so fixed names cannot collide.
+        const std::string vp = "tnprobe";
+        const std::string vh = "tnhost";
+        m_ready = sh("ip -n " + prober + " link add " + vp + " type veth peer name " + vh +
+                     " netns " + host) &&
+                  sh("ip -n " + prober + " addr add " + kProberAddress + "/24 dev " + vp) &&
+                  sh("ip -n " + host + " addr add " + kHostAddress + "/24 dev " + vh) &&
+                  sh("ip -n " + prober + " link set lo up") &&
+                  sh("ip -n " + prober + " link set " + vp + " up") &&
+                  sh("ip -n " + host + " link set " + vh + " up");
+    }
+    ~NamespacePair() {
+        if (!prober.empty()) {
+            sh("ip netns del " + prober);
+            sh("ip netns del " + host);
+        }
+    }
+    NamespacePair(const NamespacePair&) = delete;
+    NamespacePair& operator=(const NamespacePair&) = delete;
+
+    bool ready() const { return m_created && m_ready; }
+    bool sysctl(const std::string& ns, const std::string& key, const std::string& value) {
+        const std::string file = "/proc/sys/net/ipv4/" + key;
+        return sh("ip netns exec " + ns + " sh -c 'echo \"" + value + "\" > " + file +
+                  " && test \"$(cat " + file + ")\" = \"" + value + "\"'");
+    }
+
+    std::string prober;
+    std::string host;
+
+private:
+    bool m_created = false;
+    bool m_ready = false;
+};
+
+// Runs body in a child process that has joined namespace ns (and, when asked, become
+// nobody/nogroup), and returns what body returned.
+std::string runInNamespace(const std::string& ns, bool unprivileged,
+                           const std::function<std::string()>& body) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return "pipe failed";
+    const pid_t child = ::fork();
+    if (child < 0)
+        return "fork failed";
+    if (child == 0) {
+        ::close(fds[0]);
+        std::string out;
+        const int nsfd = ::open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
+        if (nsfd < 0 || ::setns(nsfd, CLONE_NEWNET) != 0)
+            out = "setns failed";
+        else if (unprivileged && (::setgroups(0, nullptr) != 0 || ::setgid(kNoGroup) != 0 ||
+                                  ::setuid(kNobody) != 0))
+            out = "could not become nobody";
+        else
+            out = body();
+        [[maybe_unused]] const ssize_t n = ::write(fds[1], out.data(), out.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string out;
+    char buf[512];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status))
+        return "child crashed";
+    return out;
+}
+
+std::string dotted(const Ipv4Address& a) {
+    return std::to_string(a.octets[0]) + "." + std::to_string(a.octets[1]) + "." +
+           std::to_string(a.octets[2]) + "." + std::to_string(a.octets[3]);
+}
+
+// "ok <address> <rtt> raw|datagram" or "fail <code> <text>".
+std::string echoOnce(const std::string& target, std::uint32_t timeoutMs) {
+    LinuxIcmpFactory icmp;
+    SystemClock clock;
+    int openError = 0;
+    const auto probeSocket = icmp.open(openError);
+    if (!probeSocket)
+        return "fail " + std::to_string(openError) + " cannot open";
+    const std::string kind = probeSocket->receivesIpHeader() ? "raw" : "datagram";
+    EchoParams p;
+    p.host = target;
+    p.timeoutMs = timeoutMs;
+    EchoReply reply;
+    EchoError error;
+    if (!icmpEcho(icmp, clock, p, reply, error))
+        return "fail " + std::to_string(error.code) + " " + error.text;
+    return "ok " + dotted(reply.address) + " " + std::to_string(reply.rttMs) + " " + kind;
+}
+
+// The interactive probe through a worker, as the Test button runs it.
+std::string interactiveProbe(const std::string& target) {
+    LinuxIcmpFactory icmp;
+    SystemClock clock;
+    std::promise<std::string> text;
+    CProbe probe(&icmp, clock);
+    probe.start(target, false, [&](std::string t) { text.set_value(std::move(t)); });
+    return text.get_future().get();
+}
+
+struct EchoOutcome {
+    std::string status, address, kind;
+    int rtt = -1;
+};
+
+EchoOutcome parse(const std::string& s) {
+    std::istringstream in(s);
+    EchoOutcome o;
+    in >> o.status >> o.address >> o.rtt >> o.kind;
+    return o;
+}
+
+class IcmpNamespaceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root: creates network namespaces";
+        net = std::make_unique<NamespacePair>();
+        if (!net->ready())
+            GTEST_SKIP() << "needs root with network namespaces: 'ip netns add' failed";
+    }
+    std::unique_ptr<NamespacePair> net;
+};
+
+TEST_F(IcmpNamespaceTest, HostAnswers_RawSocketGetsItsReply) {
+    const std::string out = runInNamespace(net->prober, false, [] {
+        return echoOnce(kHostAddress, 5000) + "|" + interactiveProbe(kHostAddress);
+    });
+    const auto bar = out.find('|');
+    ASSERT_NE(bar, std::string::npos) << out;
+    const EchoOutcome o = parse(out.substr(0, bar));
+    ASSERT_EQ(o.status, "ok") << out;
+    EXPECT_EQ(o.address, kHostAddress);
+    EXPECT_EQ(o.kind, "raw");
+    EXPECT_GE(o.rtt, 0);
+    EXPECT_LT(o.rtt, 5000);
+    const std::string text = out.substr(bar + 1);
+    EXPECT_EQ(text.rfind("198.18.42.2 [198.18.42.2], replied in RTT:", 0), 0u) << text;
+    EXPECT_EQ(text.substr(text.size() - 4), "ms\n\r") << text;
+}
+
+TEST_F(IcmpNamespaceTest, LoopbackByName_OwnRequestIsNotTakenForAFailure) {
+    // A raw socket sees the request to this machine before the reply.
+    const EchoOutcome o =
+        parse(runInNamespace(net->prober, false, [] { return echoOnce("localhost", 5000); }));
+    ASSERT_EQ(o.status, "ok");
+    EXPECT_EQ(o.address, "127.0.0.1");
+}
+
+TEST_F(IcmpNamespaceTest, HostDropsIcmp_TimesOut) {
+    ASSERT_TRUE(net->sysctl(net->host, "icmp_echo_ignore_all", "1"));
+    const std::string out =
+        runInNamespace(net->prober, false, [] { return echoOnce(kHostAddress, 300); });
+    EXPECT_EQ(out, "fail " + std::to_string(ETIMEDOUT) + " Connection timed out");
+}
+
+TEST_F(IcmpNamespaceTest, Unprivileged_UsesTheDatagramSocket) {
+    ASSERT_TRUE(net->sysctl(net->prober, "ping_group_range", "0\t2147483647"));
+    const std::string out = runInNamespace(net->prober, true, [] {
+        // The test means something only if the raw socket is really refused.
+        const int raw = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+        if (raw >= 0) {
+            ::close(raw);
+            return std::string("raw socket was not refused");
+        }
+        return echoOnce(kHostAddress, 5000);
+    });
+    const EchoOutcome o = parse(out);
+    ASSERT_EQ(o.status, "ok") << out;
+    EXPECT_EQ(o.address, kHostAddress);
+    EXPECT_EQ(o.kind, "datagram");
+}
+
+TEST_F(IcmpNamespaceTest, NeitherSocketAllowed_FailureTextNamesTheError) {
+    ASSERT_TRUE(net->sysctl(net->prober, "ping_group_range", "1\t0"));
+    const std::string text =
+        runInNamespace(net->prober, true, [] { return interactiveProbe(kHostAddress); });
+    EXPECT_EQ(text, "Failed in ping specified host, GetLastError returns: 1 \r\n"
+                    "Operation not permitted");
+}
+
+} // namespace
+} // namespace tn
