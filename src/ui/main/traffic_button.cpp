@@ -1,0 +1,287 @@
+#include "ui/main/traffic_button.h"
+
+#include "app/global.h"
+
+#include <QCursor>
+#include <QFontMetrics>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRegion>
+
+namespace tn {
+
+namespace {
+
+// A rounded rectangle with a 5 x 5 corner ellipse: two pixels off the corner rows, one off the
+// next rows.
+QRegion roundedRegion(int w, int h) {
+    QRegion r(0, 0, w, h);
+    if (w < 5 || h < 5)
+        return r;
+    r -= QRegion(0, 0, 2, 1) + QRegion(w - 2, 0, 2, 1) + QRegion(0, h - 1, 2, 1) +
+         QRegion(w - 2, h - 1, 2, 1);
+    r -= QRegion(0, 1, 1, 1) + QRegion(w - 1, 1, 1, 1) + QRegion(0, h - 2, 1, 1) +
+         QRegion(w - 1, h - 2, 1, 1);
+    return r;
+}
+
+} // namespace
+
+void MFTrafficButton::drawLabel(QPainter& p, int x, int y, const Label& label, int height,
+                                const QColor& fg, const QColor& bg) {
+    p.fillRect(QRect(x, y, label.width, height), bg);
+    p.setPen(fg);
+    p.drawStaticText(x, y, label.text);
+}
+
+const MFTrafficButton::Label& MFTrafficButton::Label::update(const std::string& s,
+                                                             const QFont& font) {
+    // The texts change at most once a second while paints come ten times as often: laying
+    // them out only on a change saves most of a paint's cost.
+    if (s != key || !valid) {
+        key = s;
+        valid = true;
+        const QString q = QString::fromStdString(s);
+        text.setText(q);
+        text.setTextFormat(Qt::PlainText);
+        text.prepare(QTransform(), font);
+        width = QFontMetrics(font).horizontalAdvance(q);
+    }
+    return *this;
+}
+
+MFTrafficButton::MFTrafficButton(CGlobal& global, QWidget* parent)
+    : QWidget(parent), m_model(global), m_font(QStringLiteral("Arial")) {
+    m_font.setPixelSize(10);
+    m_font.setWeight(QFont::Thin);
+    m_font.setStyleHint(QFont::SansSerif);
+    m_fontHeight = QFontMetrics(m_font).height();
+    // Every pixel is painted from the off-screen surface: no background erase, no flicker.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setMouseTracking(true);
+    connect(&m_repaintTimer, &QTimer::timeout, this, [this] { update(); });
+    connect(&m_sampleTimer, &QTimer::timeout, this, [this] { sampleTick(); });
+}
+
+MFTrafficButton::~MFTrafficButton() = default;
+
+void MFTrafficButton::attach() {
+    const int w = width();
+    const int h = height();
+    setFixedSize(w, h);
+    m_model.attach(w, h);
+    setMask(roundedRegion(w, h));
+    m_buffer = QImage(qMax(w, 1), qMax(h, 1), QImage::Format_RGB32);
+    buildBarSheet();
+}
+
+void MFTrafficButton::buildBarSheet() {
+    const int w = m_model.width();
+    const int h = m_model.height();
+    m_barSheet = QImage(qMax(w, 1), qMax(h, 1), QImage::Format_RGB32);
+    m_barSheet.fill(Qt::black);
+    if (h <= 0)
+        return;
+    const double step = 255.0 / h;
+    for (int y = 0; y < h; ++y) {
+        const int r = static_cast<int>(255.0 - y * step);
+        const QRgb c = qRgb(r, 64, 150);
+        auto* line = reinterpret_cast<QRgb*>(m_barSheet.scanLine(y));
+        for (int x = 0; x < w; ++x)
+            if (x % CTrafficGraphModel::kBarWidth != 2)
+                line[x] = c;
+    }
+}
+
+void MFTrafficButton::setTimerPeriods(int sampleMs, int repaintMs) {
+    m_model.setTimerPeriods(sampleMs, repaintMs);
+    m_repaintTimer.stop();
+    m_sampleTimer.stop();
+    m_repaintTimer.start(repaintMs);
+    m_sampleTimer.start(sampleMs);
+}
+
+void MFTrafficButton::setScalingMode(int adaptive) {
+    m_model.setScalingMode(adaptive);
+}
+
+void MFTrafficButton::restorePinPoint(std::int32_t packed) {
+    m_model.restorePinPoint(packed);
+}
+
+void MFTrafficButton::setFixedMaximum(double bytesPerSecond) {
+    m_model.setFixedMaximum(bytesPerSecond);
+}
+
+void MFTrafficButton::setCurrentIncoming(std::uint32_t bytesPerSecond) {
+    m_model.setCurrentIncoming(bytesPerSecond);
+}
+
+void MFTrafficButton::setCurrentOutgoing(std::uint32_t bytesPerSecond) {
+    m_model.setCurrentOutgoing(bytesPerSecond);
+}
+
+void MFTrafficButton::selectTrafficType(int type) {
+    m_model.selectTrafficType(type);
+    update();
+}
+
+void MFTrafficButton::selectTimeBase(int base) {
+    m_model.selectTimeBase(base);
+    restartRepaintTimer();
+    update();
+}
+
+void MFTrafficButton::restartRepaintTimer() {
+    m_repaintTimer.stop();
+    m_repaintTimer.start(m_model.repaintIntervalMs());
+}
+
+void MFTrafficButton::sampleTick() {
+    m_model.sampleTick();
+}
+
+std::unique_ptr<QMenu> MFTrafficButton::createContextMenu() {
+    auto menu = std::make_unique<QMenu>();
+    for (const GraphMenuItem& item : m_model.contextMenu()) {
+        if (item.submenu.empty()) {
+            QAction* a = menu->addAction(QString::fromStdString(item.text));
+            a->setData(item.command);
+            a->setCheckable(item.checked);
+            a->setChecked(item.checked);
+            continue;
+        }
+        QMenu* sub = menu->addMenu(QString::fromStdString(item.text));
+        for (const GraphMenuItem& s : item.submenu) {
+            QAction* a = sub->addAction(QString::fromStdString(s.text));
+            a->setData(s.command);
+            a->setCheckable(s.checked);
+            a->setChecked(s.checked);
+        }
+    }
+    return menu;
+}
+
+void MFTrafficButton::runCommand(int command) {
+    switch (m_model.executeCommand(command)) {
+    case GraphCommandEffect::RestartRepaintTimer:
+        restartRepaintTimer();
+        update();
+        break;
+    case GraphCommandEffect::Repaint:
+        update();
+        break;
+    case GraphCommandEffect::None:
+        break;
+    }
+}
+
+void MFTrafficButton::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    if (m_model.mouseMove(pos.x(), pos.y()))
+        update();
+    QWidget::mouseMoveEvent(event);
+}
+
+void MFTrafficButton::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        m_model.leftButtonDown();
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    if (event->button() == Qt::RightButton) {
+        auto menu = createContextMenu();
+        const QAction* chosen = menu->exec(QCursor::pos());
+        if (chosen)
+            runCommand(chosen->data().toInt());
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void MFTrafficButton::paintEvent(QPaintEvent*) {
+    if (!m_model.ready())
+        return;
+    QPainter p(this);
+    renderFrame(p);
+}
+
+void MFTrafficButton::renderFrame(QPainter& p) {
+    if (!m_model.ready())
+        return;
+    m_model.snapshot(m_frame);
+    m_model.advanceGrid();
+    drawFrame(m_frame);
+    p.drawImage(0, 0, m_buffer);
+}
+
+void MFTrafficButton::drawFrame(const GraphFrame& f) {
+    const int w = f.width;
+    const int h = f.height;
+    {
+        QPainter p(&m_buffer);
+        p.fillRect(QRect(0, 0, w, h), kBackgroundColour);
+        // One-pixel lines that end one pixel short of their end point, like the original
+        // drawing; filled as rectangles, which costs a fraction of stroking them.
+        for (int i = 0; i <= w / CTrafficGraphModel::kGridCell; ++i) {
+            const int x = i * CTrafficGraphModel::kGridCell + f.gridOffsetX;
+            p.fillRect(QRect(x, 0, 1, h), kGridColour);
+        }
+        for (int i = 0; i <= h / CTrafficGraphModel::kGridCell; ++i) {
+            const int y = f.gridOffsetY + h - i * CTrafficGraphModel::kGridCell - 2;
+            p.fillRect(QRect(0, y, w, 1), kGridColour);
+        }
+    }
+    drawBars(f);
+
+    QPainter p(&m_buffer);
+    p.setFont(m_font);
+    const int textHeight = m_fontHeight;
+    const Label& info = m_infoLabel.update(f.infoText, m_font);
+    if (f.infoMode) {
+        CrosshairLabels labels = f.crosshair;
+        const Label& timeLabel = m_timeLabel.update(labels.timeLabel, m_font);
+        const Label& valueLabel = m_valueLabel.update(labels.valueLabel, m_font);
+        placeCrosshairLabels(labels, f.pinX, f.pinY, w, h, textHeight, valueLabel.width,
+                             info.width);
+        p.fillRect(QRect(0, f.pinY, w, 1), Qt::black);
+        p.fillRect(QRect(f.pinX, 0, 1, h), Qt::black);
+        drawLabel(p, labels.timeX, labels.timeY, timeLabel, textHeight, Qt::black, Qt::white);
+        drawLabel(p, labels.valueX, labels.valueY, valueLabel, textHeight, Qt::black, Qt::white);
+    }
+
+    // The label sits on an opaque black box; the shadow is drawn first, one pixel to the right.
+    drawLabel(p, 6, 5, info, textHeight, kShadowColour, Qt::black);
+    drawLabel(p, 5, 5, info, textHeight, kMarkerColour, Qt::black);
+}
+
+void MFTrafficButton::drawBars(const GraphFrame& f) {
+    // The sheet holds the gradient at the control's own rows, so copying a bar's rows from it
+    // keeps the colours fixed to the control; the top row gets the marker pixel. No painter is
+    // open on the buffer here, and every bar lies inside both images (3 * n <= width).
+    constexpr int kBar = CTrafficGraphModel::kBarWidth;
+    const int h = f.height;
+    const QRgb marker = kMarkerColour.rgb();
+    uchar* dstBits = m_buffer.bits();
+    const uchar* srcBits = m_barSheet.constBits();
+    const qsizetype dstStride = m_buffer.bytesPerLine();
+    const qsizetype srcStride = m_barSheet.bytesPerLine();
+    for (std::size_t i = 0; i < f.barTop.size(); ++i) {
+        if (!f.barVisible[i])
+            continue;
+        const int x = static_cast<int>(i) * kBar;
+        const int top = f.barTop[i];
+        for (int y = top < 0 ? 0 : top; y < h; ++y) {
+            auto* dst = reinterpret_cast<QRgb*>(dstBits + y * dstStride) + x;
+            const auto* src = reinterpret_cast<const QRgb*>(srcBits + y * srcStride) + x;
+            dst[0] = src[0];
+            dst[1] = src[1];
+            dst[2] = src[2];
+        }
+        if (top >= 0 && top < h)
+            reinterpret_cast<QRgb*>(dstBits + top * dstStride)[x] = marker;
+    }
+}
+} // namespace tn

@@ -1,0 +1,110 @@
+#pragma once
+// MFTrafficButton: the scrolling traffic graph of the main window (control 1011).
+//
+// Use from the main window, on the UI thread:
+//   auto* graph = new MFTrafficButton(global, parent);   // traffic type from TraffTpe
+//   graph->setGeometry(...); graph->attach();             // sizes everything once (n = width / 3)
+//   graph->setTimerPeriods(1000, 100);                    // sample and repaint timers
+//   graph->setScalingMode(global.TMaxScale);
+//   graph->restorePinPoint(global.PinPoint);
+//   graph->setFixedMaximum(double((global.ConSpeed << 10) >> 3));  // again when ConSpeed changes
+//   each tick: setCurrentIncoming(in), setCurrentOutgoing(out), update();
+// selectTrafficType (writes TraffTpe) and selectTimeBase (not stored) are what the context menu
+// runs; the menu also toggles the scale (TMaxScale) and info mode (GNfoMode). With info mode on,
+// the destructor stores the pinned crosshair in PinPoint.
+#include "graph/traffic_graph_model.h"
+
+#include <QColor>
+#include <QFont>
+#include <QImage>
+#include <QStaticText>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QMenu;
+class QPainter;
+
+namespace tn {
+
+class CGlobal;
+
+class MFTrafficButton : public QWidget {
+    Q_OBJECT
+public:
+    static inline const QColor kMarkerColour{0, 255, 255};
+    static inline const QColor kShadowColour{0, 0, 75};
+    static inline const QColor kGridColour{100, 100, 100};
+    static inline const QColor kBackgroundColour{140, 200, 200};
+
+    explicit MFTrafficButton(CGlobal& global, QWidget* parent = nullptr);
+    ~MFTrafficButton() override;
+
+    // Takes the present size for good; nothing is painted before this.
+    void attach();
+
+    void setTimerPeriods(int sampleMs, int repaintMs);
+    void setScalingMode(int adaptive);
+    void restorePinPoint(std::int32_t packed);
+    void setFixedMaximum(double bytesPerSecond);
+    void setCurrentIncoming(std::uint32_t bytesPerSecond);
+    void setCurrentOutgoing(std::uint32_t bytesPerSecond);
+    void selectTrafficType(int type);
+    void selectTimeBase(int base);
+
+    // What the sample timer does once a second.
+    void sampleTick();
+    // One frame: moves the grid one step and copies the whole picture to p at (0, 0).
+    void renderFrame(QPainter& p);
+
+    // The right-click menu; each command action carries its command number as data.
+    std::unique_ptr<QMenu> createContextMenu();
+    void runCommand(int command);
+
+    const CTrafficGraphModel& model() const { return m_model; }
+    int repaintTimerIntervalMs() const { return m_repaintTimer.interval(); }
+    bool timersActive() const { return m_repaintTimer.isActive() && m_sampleTimer.isActive(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    // A label laid out once per distinct text.
+    struct Label {
+        std::string key;
+        bool valid = false;
+        QStaticText text;
+        int width = 0;
+        const Label& update(const std::string& s, const QFont& font);
+    };
+    // Draws a label on its box; (x, y) is the box's top-left corner.
+    static void drawLabel(QPainter& p, int x, int y, const Label& label, int height,
+                          const QColor& fg, const QColor& bg);
+
+    void buildBarSheet();
+    void drawFrame(const GraphFrame& f);
+    void drawBars(const GraphFrame& f);
+    void restartRepaintTimer();
+
+    CTrafficGraphModel m_model;
+    QFont m_font;
+    int m_fontHeight = 0;
+    Label m_infoLabel;
+    Label m_timeLabel;
+    Label m_valueLabel;
+    QTimer m_repaintTimer;
+    QTimer m_sampleTimer;
+    // The off-screen surface every paint draws into before one copy to the screen.
+    QImage m_buffer;
+    // The bar gradient over the whole control: two gradient columns and one black gap column
+    // per bar, fixed to the control so a low bar shows only the dark bottom colours.
+    QImage m_barSheet;
+    GraphFrame m_frame;
+};
+
+} // namespace tn
