@@ -10,8 +10,8 @@ case "${1:-build}" in
     run)   wanted="$common udev libcap2-bin" ;;
     test)  wanted="$common libgtest-dev libbenchmark-dev xvfb xauth iproute2 procps fonts-dejavu-core" ;;
     bench) wanted="$common libbenchmark-dev xvfb xauth iproute2 procps fonts-dejavu-core trayer" ;;
-    *) echo "usage: $0 build|run|test|bench|fuzz" >&2; exit 2 ;;
     fuzz)  wanted="$common clang-14 libclang-rt-14-dev" ;;
+    *) echo "usage: $0 build|run|test|bench|fuzz" >&2; exit 2 ;;
 esac
 
 missing=""
