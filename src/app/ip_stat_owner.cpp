@@ -1,37 +1,37 @@
 #include "app/ip_stat_owner.h"
 
 #include "app/global.h"
-#include "capture/net_adapter.h"
+#include "capture/ip_stat.h"
 
 namespace tn {
 
 namespace {
 
-// The adapter list alone, until capture is part of the build.
-class ListOnlyOwner final : public IStatisticsOwner {
+// The main window's view of CIPStat.
+class IPStatOwner final : public IStatisticsOwner {
 public:
-    explicit ListOnlyOwner(CGlobal& global) : m_list(global.os().adapters) {}
-    std::uint64_t totalReceived() const override { return 0; }
-    std::uint64_t totalSent() const override { return 0; }
-    void setLanOnly(int) override {}
-    void save() override {}
-    int initialise(int) override { return m_list.buildAdapterList(); }
-    std::string lastErrorText() const override { return m_list.lastErrorText(); }
-    void stopCapture() override {}
-    void stopAndSave() override {}
-    int adapterCount() const override { return m_list.adapterCount(); }
-    std::string adapterDescription(int i) const override { return m_list.adapterDescription(i); }
-    int selectedIndex() const override { return m_list.selectedIndex(); }
-    std::string selectedAdapterName() const override { return m_list.selectedAdapterName(); }
+    IPStatOwner(CGlobal& global, const IClock& clock) : m_stat(global, clock) {}
+    std::uint64_t totalReceived() const override { return m_stat.totalReceived(); }
+    std::uint64_t totalSent() const override { return m_stat.totalSent(); }
+    void setLanOnly(int on) override { m_stat.setLanOnly(on); }
+    void save() override { m_stat.save(); }
+    int initialise(int index) override { return m_stat.initialise(index); }
+    std::string lastErrorText() const override { return m_stat.lastErrorText(); }
+    void stopCapture() override { m_stat.stopCapture(); }
+    void stopAndSave() override { m_stat.stopAndSave(); }
+    int adapterCount() const override { return m_stat.adapterCount(); }
+    std::string adapterDescription(int i) const override { return m_stat.adapterDescription(i); }
+    int selectedIndex() const override { return m_stat.selectedIndex(); }
+    std::string selectedAdapterName() const override { return m_stat.selectedAdapterName(); }
 
 private:
-    CNetAdapter m_list;
+    CIPStat m_stat;
 };
 
 } // namespace
 
-std::unique_ptr<IStatisticsOwner> makeStatisticsOwner(CGlobal& global, const IClock&) {
-    return std::make_unique<ListOnlyOwner>(global);
+std::unique_ptr<IStatisticsOwner> makeStatisticsOwner(CGlobal& global, const IClock& clock) {
+    return std::make_unique<IPStatOwner>(global, clock);
 }
 
 } // namespace tn
