@@ -64,6 +64,7 @@ int CTallynetApp::run(int argc, char* argv[]) {
     services.clock = os.clock;
     services.interfaces = os.interfaces;
     services.stats = stats.get();
+    services.icmp = os.icmp;
     ui::CTallynetDlg dlg(std::move(services));
 
     // One copy per session: a second one ends here, silently and successfully.

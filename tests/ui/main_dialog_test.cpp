@@ -204,8 +204,10 @@ private slots:
         auto* rx = static_cast<tn::ui::CSpeedBar*>(rig.dlg->control(1052));
         QCOMPARE(rx->maximum(), 16384u);
         QCOMPARE(rx->position(), 3072u);
-        QCOMPARE(rig.dlg->graph()->currentIncoming(), 3072u);
-        QCOMPARE(rig.dlg->graph()->fixedMaximum(), 16384.0);
+        QCOMPARE(rig.dlg->graph()->model().fixedMaximum(), 16384.0);
+        rig.dlg->graph()->sampleTick(); // the graph samples what the tick gave it
+        const auto& model = rig.dlg->graph()->model();
+        QCOMPARE(model.valueAt(model.columns()), 3584.0); // 3072 in + 512 out
         rig.tick(4072, 1012);
         QCOMPARE(rig.shell->lastIcon, 134);
     }

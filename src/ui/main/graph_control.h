@@ -1,7 +1,7 @@
 #pragma once
-#include "ui/main/graph_placeholder.h"
+#include "ui/main/traffic_button.h"
 
 namespace tn::ui {
 // The control the main window uses as its traffic graph (1011).
-using GraphControl = CGraphPlaceholder;
+using GraphControl = tn::MFTrafficButton;
 } // namespace tn::ui

@@ -41,6 +41,8 @@ CTallynetDlg::CTallynetDlg(MainWindowServices services, QWidget* parent)
     }
     m_tray = std::make_unique<CSystemTray>(std::move(services.trayShell));
     m_sampler = std::make_unique<CTickSampler>(m_global, m_clock, m_counters, m_stats, this);
+    m_detector = std::make_unique<COutageDetector>(m_global, m_clock, *this);
+    m_probe = std::make_unique<CProbe>(services.icmp, m_clock);
     m_timer.setInterval(kTimerPeriodMs);
     m_timer.setTimerType(Qt::CoarseTimer);
     connect(&m_timer, &QTimer::timeout, this, &CTallynetDlg::onTick);
@@ -143,8 +145,9 @@ void CTallynetDlg::buildControls() {
     label(0, "Duration :", 157, 101, 60, 8);
     label(1017, "00:00:00:00", 218, 101, 76, 8)->setTextColor(QColor(255, 255, 255));
 
-    m_graph = new GraphControl(this);
+    m_graph = new GraphControl(m_global, this);
     place(m_graph, 1011, 4, 112, 294, 41);
+    m_graph->attach();
 
     struct ButtonSpec {
         int id;
@@ -218,9 +221,28 @@ void CTallynetDlg::endDialog() {
     done(QDialog::Accepted);
 }
 
-void CTallynetDlg::outageStep(std::uint64_t) {}
+void CTallynetDlg::outageStep(std::uint64_t incoming) {
+    m_detector->step(incoming, m_sampler->adapterCount());
+}
 
-void CTallynetDlg::probeStep() {}
+void CTallynetDlg::probeStep() {
+    probeSchedulerStep(m_global, m_clock, *m_probe);
+}
+
+void CTallynetDlg::setStatusPicture(int bitmapId) {
+    m_picture->setPictureId(bitmapId);
+}
+
+void CTallynetDlg::setStatusText(const std::string& text) {
+    setText(1030, QString::fromStdString(text));
+}
+
+void CTallynetDlg::showFileError(const std::string& text) {
+    auto* box = new QMessageBox(QMessageBox::Warning, "Tallynet", QString::fromStdString(text),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
 
 void CTallynetDlg::onTick() {
     const TickView v = m_sampler->tick();
@@ -256,8 +278,7 @@ void CTallynetDlg::setText(int id, const QString& text) {
 
 void CTallynetDlg::showIdleState() {
     m_tray->setIcon(kTrayIdle);
-    m_picture->setPictureId(131);
-    setText(1030, "...");
+    m_detector->reset(); // picture 131 and "..." again
 }
 
 void CTallynetDlg::loadAdapterList() {

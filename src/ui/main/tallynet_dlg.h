@@ -1,6 +1,8 @@
 #pragma once
 #include "app/tick_sampler.h"
 #include "capture/adapter.h"
+#include "stats/outage_detector.h"
+#include "stats/probe.h"
 #include "ui/main/graph_control.h"
 #include "ui/main/system_tray.h"
 #include "ui/widgets/bitmap_dlg.h"
@@ -14,6 +16,7 @@
 namespace tn {
 class CGlobal;
 class IClock;
+class IIcmpFactory;
 class IInterfaceTable;
 class IStatisticsOwner;
 } // namespace tn
@@ -32,11 +35,12 @@ struct MainWindowServices {
     const IClock* clock = nullptr;
     IInterfaceTable* interfaces = nullptr; // the operating system's counters
     IStatisticsOwner* stats = nullptr;     // capture, accounting and stat.dat
+    IIcmpFactory* icmp = nullptr;          // null: probes fail quietly
     std::unique_ptr<ITrayShell> trayShell; // null: the desktop's notification area
 };
 
 // The main window: adapter choice, live speeds and totals once a second, the tray icon.
-class CTallynetDlg : public CBitmapDlg, public ITickEvents {
+class CTallynetDlg : public CBitmapDlg, public ITickEvents, public IOutageStatus {
     Q_OBJECT
 public:
     static constexpr int kTimerPeriodMs = 1000;
@@ -99,6 +103,10 @@ private:
     // ITickEvents: the outage detector and the probe schedule.
     void outageStep(std::uint64_t incoming) override;
     void probeStep() override;
+    // IOutageStatus: the status picture 1027 and text 1030.
+    void setStatusPicture(int bitmapId) override;
+    void setStatusText(const std::string& text) override;
+    void showFileError(const std::string& text) override;
 
     void buildControls();
     void loadAdapterList();
@@ -118,6 +126,8 @@ private:
     CAdapter m_counters;
     std::unique_ptr<CSystemTray> m_tray;
     std::unique_ptr<CTickSampler> m_sampler;
+    std::unique_ptr<COutageDetector> m_detector;
+    std::unique_ptr<CProbe> m_probe;
     QTimer m_timer;
     QHash<int, QWidget*> m_controls;
     CAdapterCombo* m_combo = nullptr;
