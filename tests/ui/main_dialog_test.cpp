@@ -433,6 +433,35 @@ private slots:
                                   QString("gnome-control-center network\n"), 10000);
     }
 
+    void silence_showsTheRunningOutage_andDataRecordsIt() {
+        Rig rig([](CGlobal& g) {
+            g.LogFalls = 1;
+            g.FallSecs = 0;
+        });
+        rig.dlg->initDialog();
+        auto* picture = static_cast<tn::ui::CPictureCtrl*>(rig.dlg->control(1027));
+        rig.tick(1000, 1000); // t = 1700000001: the first reading, nothing received
+        QCOMPARE(rig.text(1030), QString("00:00:01"));
+        QCOMPARE(picture->pictureId(), 131);
+        rig.tick(1000, 1200); // sending alone does not end an outage
+        QCOMPARE(rig.text(1030), QString("00:00:02"));
+        QCOMPARE(picture->pictureId(), 141);
+        rig.tick(2000, 1200); // t = 1700000003: data again
+        QCOMPARE(rig.text(1030), QString(""));
+        QCOMPARE(picture->pictureId(), 131);
+        const auto bytes = test::readBytes(rig.paths.dataDirectory() / "NetFalls.dat");
+        // 1700000001 = 0x6553F101 and 1700000003 = 0x6553F103, little-endian 64-bit.
+        QCOMPARE(bytes, (std::vector<std::uint8_t>{0x01, 0xF1, 0x53, 0x65, 0, 0, 0, 0, 0x03, 0xF1,
+                                                   0x53, 0x65, 0, 0, 0, 0}));
+
+        rig.tick(2000, 1200); // the first silent tick after data is not counted
+        rig.tick(2000, 1200);
+        QCOMPARE(rig.text(1030), QString("00:00:01"));
+        emit rig.combo()->activated(0); // choosing an entry ends the shown outage unrecorded
+        QCOMPARE(rig.text(1030), QString("..."));
+        QCOMPARE(picture->pictureId(), 131);
+    }
+
     void noAdapters_showTheNoticeEntry() {
         Rig rig;
         rig.stats.adapters.clear();
