@@ -21,10 +21,13 @@ PIDS=""
 NS=""
 cleanup() {
     for p in $PIDS; do kill "$p" 2>/dev/null || true; done
+    # The traffic loop holds the namespace: end it before the namespace goes.
+    [ -n "$NS" ] && { ip netns pids "$NS" 2>/dev/null | xargs -r kill -KILL 2>/dev/null || true; }
     if [ -n "$NS" ]; then ip link del "$HOST_IF" 2>/dev/null || true; ip netns del "$NS" 2>/dev/null || true; fi
     rm -rf "$TMP"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM HUP PIPE
 
 n=80
 while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done

@@ -283,9 +283,6 @@ void CTallynetDlg::showIdleState() {
 
 void CTallynetDlg::loadAdapterList() {
     m_sampler->setAdapterCount(0);
-    if (m_everInitialised)
-        m_stats.save(); // Initialise reloads the records from the file: keep the last minute
-    m_everInitialised = true;
     m_stats.initialise(-1);
     const int count = m_stats.adapterCount();
     m_sampler->setAdapterCount(count);
@@ -318,9 +315,7 @@ void CTallynetDlg::loadAdapterList() {
 }
 
 bool CTallynetDlg::initialiseAdapter(int index, bool byUser) {
-    if (m_everInitialised)
-        m_stats.save();
-    m_everInitialised = true;
+    // Initialise saves what was counted since the last save before it reloads the records.
     if (m_stats.initialise(index) != 0)
         return true;
     const QString text = QString("Failed to initialize network adapter!\nErr : ") +

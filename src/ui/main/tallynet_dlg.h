@@ -140,7 +140,6 @@ private:
     bool m_ending = false;
     bool m_shutDown = false;
     bool m_firstPaintSeen = false;
-    bool m_everInitialised = false; // Initialise ran once: later ones save the records first
     QPoint m_trayClickPoint{-1, -1};
     QString m_lastFailureShown;
     int m_tickCount = 0;
