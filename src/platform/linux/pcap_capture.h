@@ -9,7 +9,7 @@ public:
     // libpcap's TPACKET_V3 ring is cut into blocks of at least 256 KiB; a ring of only two
     // blocks (the driver's 512 KiB) overflows while one block is being handed over, so a live
     // capture never gets a smaller ring than this.
-    static constexpr int kMinRingBytes = 8 * 1024 * 1024;
+    static constexpr int kMinRingBytes = 4 * 1024 * 1024;
 
     std::unique_ptr<ICaptureDevice> openLive(const std::string& name, const CaptureOptions& options,
                                              CaptureOpenStatus& status,
