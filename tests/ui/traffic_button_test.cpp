@@ -212,6 +212,24 @@ private slots:
         QCOMPARE(m_store->getInt("PinPoint").value_or(-1), std::int64_t{(12 << 16) + 7});
     }
 
+    void hiddenWindow_repaintTimerRests_samplingGoesOn_andComesBackWithTheLatestPeriod() {
+        QWidget window;
+        CGlobal& g = load("");
+        auto* graph = new MFTrafficButton(g, &window);
+        graph->resize(kWidth, kHeight);
+        graph->attach();
+        graph->setTimerPeriods(1000, 100);
+        window.show();
+        QVERIFY(graph->timersActive());
+        window.hide();
+        QVERIFY(!graph->timersActive());
+        graph->setTimerPeriods(1000, 200); // a time-base change while hidden
+        QVERIFY(!graph->timersActive());
+        window.show();
+        QVERIFY(graph->timersActive());
+        QCOMPARE(graph->repaintTimerIntervalMs(), 200);
+    }
+
     void contextMenu_itemsChecksAndCommands() {
         auto graph = makeGraph("TraffTpe=2\nTMaxScale=1\nConSpeed=128\n");
         graph->setTimerPeriods(1000, 100);

@@ -99,7 +99,10 @@ void MFTrafficButton::setTimerPeriods(int sampleMs, int repaintMs) {
     m_model.setTimerPeriods(sampleMs, repaintMs);
     m_repaintTimer.stop();
     m_sampleTimer.stop();
-    m_repaintTimer.start(repaintMs);
+    if (m_repaintPaused)
+        m_repaintTimer.setInterval(repaintMs);
+    else
+        m_repaintTimer.start(repaintMs);
     m_sampleTimer.start(sampleMs);
 }
 
@@ -136,7 +139,28 @@ void MFTrafficButton::selectTimeBase(int base) {
 
 void MFTrafficButton::restartRepaintTimer() {
     m_repaintTimer.stop();
-    m_repaintTimer.start(m_model.repaintIntervalMs());
+    if (m_repaintPaused)
+        m_repaintTimer.setInterval(m_model.repaintIntervalMs());
+    else
+        m_repaintTimer.start(m_model.repaintIntervalMs());
+}
+
+// A hidden graph has nothing to repaint; waking ten times a second for it would cost CPU while
+// the program sits in the tray. Sampling goes on so the history stays complete.
+void MFTrafficButton::hideEvent(QHideEvent* event) {
+    if (m_repaintTimer.isActive()) {
+        m_repaintTimer.stop();
+        m_repaintPaused = true;
+    }
+    QWidget::hideEvent(event);
+}
+
+void MFTrafficButton::showEvent(QShowEvent* event) {
+    if (m_repaintPaused) {
+        m_repaintPaused = false;
+        m_repaintTimer.start();
+    }
+    QWidget::showEvent(event);
 }
 
 void MFTrafficButton::sampleTick() {

@@ -70,6 +70,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
 
@@ -98,6 +100,7 @@ private:
     Label m_timeLabel;
     Label m_valueLabel;
     QTimer m_repaintTimer;
+    bool m_repaintPaused = false; // the repaint timer rests while the window is hidden
     QTimer m_sampleTimer;
     // The off-screen surface every paint draws into before one copy to the screen.
     QImage m_buffer;
