@@ -1,4 +1,5 @@
 // Cost of one main-window tick in the core: table refresh and lookup, deltas, twenty texts.
+#include "../tests/support/fake_clock.h"
 #include "app/global.h"
 #include "app/tick_sampler.h"
 #include "platform/clock.h"
@@ -7,17 +8,6 @@
 #include <benchmark/benchmark.h>
 
 namespace {
-
-class SteppingClock final : public tn::IClock {
-public:
-    std::int64_t seconds = 1700000000;
-    std::uint32_t ms = 0;
-    std::int64_t now() const override { return seconds; }
-    std::uint32_t tickMs() const override { return ms; }
-    std::int64_t steadyNs() const override { return 0; }
-    std::optional<tn::LocalTime> toLocal(std::int64_t) const override { return tn::LocalTime{}; }
-    std::optional<std::int64_t> fromLocal(const tn::LocalTime&) const override { return 0; }
-};
 
 // A machine with a dozen interfaces; the watched one is the last in the table.
 class Table final : public tn::IInterfaceTable {
@@ -49,7 +39,7 @@ public:
 };
 
 void BM_Tick(benchmark::State& state) {
-    SteppingClock clock;
+    tn::test::FakeClock clock;
     tn::PlatformServices os;
     os.clock = &clock;
     tn::CGlobal global(os);
@@ -62,8 +52,7 @@ void BM_Tick(benchmark::State& state) {
     sampler.setAdapterName(table.rows.back().description);
     sampler.start();
     for (auto _ : state) {
-        clock.seconds += 1;
-        clock.ms += 1000;
+        clock.advance(1);
         benchmark::DoNotOptimize(sampler.tick());
     }
 }

@@ -1,4 +1,5 @@
 // Cost of one tick of the main window with its widgets (offscreen), shown and hidden.
+#include "../tests/support/fake_clock.h"
 #include "app/global.h"
 #include "app/statistics_owner.h"
 #include "platform/clock.h"
@@ -9,17 +10,6 @@
 #include <benchmark/benchmark.h>
 
 namespace {
-
-class SteppingClock final : public tn::IClock {
-public:
-    std::int64_t seconds = 1700000000;
-    std::uint32_t ms = 0;
-    std::int64_t now() const override { return seconds; }
-    std::uint32_t tickMs() const override { return ms; }
-    std::int64_t steadyNs() const override { return 0; }
-    std::optional<tn::LocalTime> toLocal(std::int64_t) const override { return tn::LocalTime{}; }
-    std::optional<std::int64_t> fromLocal(const tn::LocalTime&) const override { return 0; }
-};
 
 class Table final : public tn::IInterfaceTable {
 public:
@@ -60,7 +50,7 @@ public:
 };
 
 void runTicks(benchmark::State& state, bool shown) {
-    SteppingClock clock;
+    tn::test::FakeClock clock;
     tn::PlatformServices os;
     os.clock = &clock;
     tn::CGlobal global(os);
@@ -78,8 +68,7 @@ void runTicks(benchmark::State& state, bool shown) {
     if (!shown)
         dlg.hideWindow();
     for (auto _ : state) {
-        clock.seconds += 1;
-        clock.ms += 1000;
+        clock.advance(1);
         dlg.onTick();
         QCoreApplication::processEvents(); // the repaints the tick asked for
     }
