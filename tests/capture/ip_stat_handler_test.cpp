@@ -5,7 +5,7 @@ namespace {
 
 using test::ethernetFrame;
 using test::Ip4;
-using test::PacketSpec;
+using test::TestPacket;
 
 // Today is 2026-03-17 in every test here.
 class Handler : public test::IPStatFixture {
@@ -78,7 +78,7 @@ TEST_F(Handler, CustomPortsCountBesideTheirCategoryButNeverForUdp) {
     EXPECT_EQ(day(Direction::Sent, kCustom), 110u);
     EXPECT_EQ(day(Direction::Sent, kWeb), 10u);
 
-    PacketSpec dns = tcp(kSelf, 53, kRemote, 53, 80);
+    TestPacket dns = tcp(kSelf, 53, kRemote, 53, 80);
     dns.protocol = 17;
     feed(ethernetFrame(dns));
     EXPECT_EQ(day(Direction::Sent, kUdp), 80u);
@@ -88,7 +88,7 @@ TEST_F(Handler, CustomPortsCountBesideTheirCategoryButNeverForUdp) {
 
 TEST_F(Handler, ProtocolsOtherThanTcpAndUdpAreOthersWhateverTheirBytes) {
     feed(ethernetFrame(other(1, kSelf, kRemote, 84)));
-    PacketSpec gre = other(47, kRemote, kSelf, 200);
+    TestPacket gre = other(47, kRemote, kSelf, 200);
     gre.srcPort = 80; // would be Web if the ports were looked at
     gre.dstPort = 80;
     feed(ethernetFrame(gre));
@@ -129,7 +129,7 @@ TEST_F(Handler, FrameFromAndToThisStationCountsAsSent) {
 }
 
 TEST_F(Handler, IpOptionsDoNotMoveThePorts) {
-    PacketSpec p = tcp(kSelf, 5000, kRemote, 25, 64); // the real TCP header says Mail
+    TestPacket p = tcp(kSelf, 5000, kRemote, 25, 64); // the real TCP header says Mail
     p.headerWords = 6;
     p.optionPorts = {0x13, 0x88, 0x00, 0x50}; // frame bytes 34-37: 5000 -> 80
     feed(ethernetFrame(p));
@@ -139,7 +139,7 @@ TEST_F(Handler, IpOptionsDoNotMoveThePorts) {
 
 TEST_F(Handler, ShortFramesAreReadOnlyAsFarAsTheirCapturedBytes) {
     const auto web = ethernetFrame(tcp(kSelf, 5000, kRemote, 80, 1000));
-    PacketSpec u = tcp(kSelf, 5000, kRemote, 53, 300);
+    TestPacket u = tcp(kSelf, 5000, kRemote, 53, 300);
     u.protocol = 17;
     const auto udp = ethernetFrame(u);
 
@@ -167,7 +167,7 @@ TEST_F(Handler, ShortFramesAreReadOnlyAsFarAsTheirCapturedBytes) {
 TEST_F(Handler, ReservedCountersAreNeverIncremented) {
     global->replaceCustomPorts({9000});
     stat->setLanOnly(0);
-    const std::vector<PacketSpec> mix = {
+    const std::vector<TestPacket> mix = {
         tcp(kSelf, 9000, kRemote, 443, 1), other(17, kRemote, kSelf, 2),
         other(1, kNeighbour, kRemote, 3), tcp(kRemote, 110, kNeighbour, 9, 4)};
     for (const auto& p : mix)
@@ -204,7 +204,7 @@ TEST_F(HandlerWithoutAdapter, FramesAreIgnoredUntilAnAdapterIsSelected) {
 class LinkTypes : public test::IPStatFixture {};
 
 TEST_F(LinkTypes, CookedAndRawIpFramesFollowTheSameRules) {
-    const PacketSpec p = tcp(kSelf, 5000, kRemote, 80, 500);
+    const TestPacket p = tcp(kSelf, 5000, kRemote, 80, 500);
     select(LinkKind::LinuxSll);
     feed(test::sllFrame(p));
     feed(test::sllFrame(p), 16 + 23); // ports cut: totals only
@@ -220,7 +220,7 @@ TEST_F(LinkTypes, CookedAndRawIpFramesFollowTheSameRules) {
 }
 
 TEST_F(LinkTypes, OtherPayloadsAndUnknownLinksAreNotCounted) {
-    const PacketSpec p = tcp(kSelf, 5000, kRemote, 80, 500);
+    const TestPacket p = tcp(kSelf, 5000, kRemote, 80, 500);
     select(LinkKind::RawIp);
     std::vector<std::uint8_t> v6 = test::ipBytes(p);
     v6[0] = 0x60;

@@ -113,7 +113,7 @@ TEST_F(Capture, UserInterfaceWorksWhileTheWorkerCounts) {
 class Replay : public test::IPStatFixture {
 protected:
     std::vector<std::vector<std::uint8_t>> mix(bool ethernet) {
-        std::vector<test::PacketSpec> specs = {
+        std::vector<test::TestPacket> packets = {
             tcp(kSelf, 5000, kRemote, 80, 1500),    tcp(kRemote, 443, kSelf, 5000, 52),
             tcp(kSelf, 5001, kRemote, 25, 600),     tcp(kRemote, 993, kSelf, 5002, 900),
             tcp(kSelf, 5003, kRemote, 873, 120),    tcp(kSelf, 5004, kNeighbour, 80, 70),
@@ -122,7 +122,7 @@ protected:
             tcp(kRemote, 5000, kRemote2, 80, 999),  other(47, kNeighbour2, kRemote, 555)};
         std::vector<std::vector<std::uint8_t>> frames;
         for (int round = 0; round < 50; ++round)
-            for (auto p : specs) {
+            for (auto p : packets) {
                 p.totalLength = static_cast<std::uint16_t>(p.totalLength + round);
                 frames.push_back(ethernet ? ethernetFrame(p) : test::ipBytes(p));
             }

@@ -20,7 +20,7 @@ struct Ip4 {
 };
 
 // One IPv4 packet (header plus the first transport bytes) described field by field.
-struct PacketSpec {
+struct TestPacket {
     Ip4 src{};
     Ip4 dst{};
     std::uint8_t protocol = 6;
@@ -37,7 +37,7 @@ inline void put16(std::vector<std::uint8_t>& v, std::uint16_t x) {
 }
 
 // The IP header and 8 transport bytes (ports first), without any link header.
-inline std::vector<std::uint8_t> ipBytes(const PacketSpec& p) {
+inline std::vector<std::uint8_t> ipBytes(const TestPacket& p) {
     std::vector<std::uint8_t> v;
     v.push_back(static_cast<std::uint8_t>(0x40 | p.headerWords));
     v.push_back(0);
@@ -60,7 +60,7 @@ inline std::vector<std::uint8_t> ipBytes(const PacketSpec& p) {
     return v;
 }
 
-inline std::vector<std::uint8_t> ethernetFrame(const PacketSpec& p, std::uint16_t type = 0x0800) {
+inline std::vector<std::uint8_t> ethernetFrame(const TestPacket& p, std::uint16_t type = 0x0800) {
     std::vector<std::uint8_t> v = {0x02, 0, 0, 0, 0, 1, 0x02, 0, 0, 0, 0, 2};
     put16(v, type);
     const std::vector<std::uint8_t> ip = ipBytes(p);
@@ -69,7 +69,7 @@ inline std::vector<std::uint8_t> ethernetFrame(const PacketSpec& p, std::uint16_
 }
 
 // Linux cooked v1: packet type, ARPHRD, address length, 8 address bytes, protocol.
-inline std::vector<std::uint8_t> sllFrame(const PacketSpec& p) {
+inline std::vector<std::uint8_t> sllFrame(const TestPacket& p) {
     std::vector<std::uint8_t> v = {0, 4, 0, 1, 0, 6, 2, 0, 0, 0, 0, 1, 0, 0, 0x08, 0x00};
     const std::vector<std::uint8_t> ip = ipBytes(p);
     v.insert(v.end(), ip.begin(), ip.end());
@@ -77,7 +77,7 @@ inline std::vector<std::uint8_t> sllFrame(const PacketSpec& p) {
 }
 
 // Linux cooked v2: protocol, reserved, interface index, ARPHRD, packet type, address.
-inline std::vector<std::uint8_t> sll2Frame(const PacketSpec& p) {
+inline std::vector<std::uint8_t> sll2Frame(const TestPacket& p) {
     std::vector<std::uint8_t> v = {0x08, 0x00, 0, 0, 0, 0, 0, 3, 0, 1,
                                    4,    6,    2, 0, 0, 0, 0, 0, 0, 0};
     const std::vector<std::uint8_t> ip = ipBytes(p);

@@ -54,8 +54,8 @@ protected:
     void feed(const std::vector<std::uint8_t>& frame) { feed(frame, frame.size()); }
 
 public:
-    static PacketSpec tcp(Ip4 s, std::uint16_t sp, Ip4 d, std::uint16_t dp, std::uint16_t len) {
-        PacketSpec p;
+    static TestPacket tcp(Ip4 s, std::uint16_t sp, Ip4 d, std::uint16_t dp, std::uint16_t len) {
+        TestPacket p;
         p.src = s;
         p.dst = d;
         p.protocol = 6;
@@ -64,8 +64,8 @@ public:
         p.totalLength = len;
         return p;
     }
-    static PacketSpec other(std::uint8_t protocol, Ip4 s, Ip4 d, std::uint16_t len) {
-        PacketSpec p = tcp(s, 0, d, 0, len);
+    static TestPacket other(std::uint8_t protocol, Ip4 s, Ip4 d, std::uint16_t len) {
+        TestPacket p = tcp(s, 0, d, 0, len);
         p.protocol = protocol;
         return p;
     }

@@ -149,11 +149,11 @@ void CTallynetDlg::buildControls() {
     place(m_graph, 1011, 4, 112, 294, 41);
     m_graph->attach();
 
-    struct ButtonSpec {
+    struct ButtonDef {
         int id;
         const char* text;
     };
-    const ButtonSpec buttons[] = {{2, "View Log"}, {1019, "Options"}, {1022, "Help"},
+    const ButtonDef buttons[] = {{2, "View Log"}, {1019, "Options"}, {1022, "Help"},
                                   {1013, "About"}, {1021, "Hide"},    {1, "Exit"}};
     for (int i = 0; i < 6; ++i) {
         auto* b = new CFlatButton(buttons[i].text, this);
