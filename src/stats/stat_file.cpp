@@ -91,30 +91,34 @@ bool statFileVersion(std::span<const std::uint8_t> bytes, std::int32_t& version)
     return true;
 }
 
-bool decodeStatFileV2(std::span<const std::uint8_t> bytes, StatRecords& records,
-                      std::int64_t& saveTime) {
-    if (bytes.size() != kStatFileV2Size)
+namespace {
+
+// Both versions hold the four arrays in the same order after the version field, then the save
+// time; only the record size and where the counters sit in a record differ.
+bool decodeStatFile(std::span<const std::uint8_t> bytes, std::size_t fileSize,
+                    std::size_t recordSize, std::size_t counterOffset, std::size_t counters,
+                    StatRecords& records, std::int64_t& saveTime) {
+    if (bytes.size() != fileSize)
         return false;
     const std::uint8_t* p = bytes.data() + 4;
-    p = getArray(p, records.daysReceived, kRecordV2, 8, 11);
-    p = getArray(p, records.daysSent, kRecordV2, 8, 11);
-    p = getArray(p, records.monthsReceived, kRecordV2, 8, 11);
-    p = getArray(p, records.monthsSent, kRecordV2, 8, 11);
+    p = getArray(p, records.daysReceived, recordSize, counterOffset, counters);
+    p = getArray(p, records.daysSent, recordSize, counterOffset, counters);
+    p = getArray(p, records.monthsReceived, recordSize, counterOffset, counters);
+    p = getArray(p, records.monthsSent, recordSize, counterOffset, counters);
     saveTime = static_cast<std::int64_t>(getLe(p, 8));
     return true;
 }
 
+} // namespace
+
+bool decodeStatFileV2(std::span<const std::uint8_t> bytes, StatRecords& records,
+                      std::int64_t& saveTime) {
+    return decodeStatFile(bytes, kStatFileV2Size, kRecordV2, 8, 11, records, saveTime);
+}
+
 bool decodeStatFileV1(std::span<const std::uint8_t> bytes, StatRecords& records,
                       std::int64_t& saveTime) {
-    if (bytes.size() != kStatFileV1Size)
-        return false;
-    const std::uint8_t* p = bytes.data() + 4;
-    p = getArray(p, records.daysReceived, kRecordV1, 88, 6);
-    p = getArray(p, records.daysSent, kRecordV1, 88, 6);
-    p = getArray(p, records.monthsReceived, kRecordV1, 88, 6);
-    p = getArray(p, records.monthsSent, kRecordV1, 88, 6);
-    saveTime = static_cast<std::int64_t>(getLe(p, 8));
-    return true;
+    return decodeStatFile(bytes, kStatFileV1Size, kRecordV1, 88, 6, records, saveTime);
 }
 
 std::unique_ptr<IByteSink> openFileSink(const std::filesystem::path& file) {
