@@ -9,25 +9,17 @@ namespace tn::ui::art {
 
 namespace {
 
-// An arrow in a unit box (0..1), pointing down when down is true.
+// An arrow in a unit box (0..1), pointing up; the downward one is its mirror image.
 QPainterPath arrow(bool down) {
+    static constexpr QPointF kUp[] = {{0.50, 0.00}, {1.00, 0.50}, {0.70, 0.50}, {0.70, 1.00},
+                                      {0.30, 1.00}, {0.30, 0.50}, {0.00, 0.50}};
     QPainterPath p;
-    if (down) {
-        p.moveTo(0.30, 0.0);
-        p.lineTo(0.70, 0.0);
-        p.lineTo(0.70, 0.50);
-        p.lineTo(1.00, 0.50);
-        p.lineTo(0.50, 1.00);
-        p.lineTo(0.00, 0.50);
-        p.lineTo(0.30, 0.50);
-    } else {
-        p.moveTo(0.50, 0.0);
-        p.lineTo(1.00, 0.50);
-        p.lineTo(0.70, 0.50);
-        p.lineTo(0.70, 1.00);
-        p.lineTo(0.30, 1.00);
-        p.lineTo(0.30, 0.50);
-        p.lineTo(0.00, 0.50);
+    for (const QPointF& pt : kUp) {
+        const QPointF q(pt.x(), down ? 1.0 - pt.y() : pt.y());
+        if (p.elementCount() == 0)
+            p.moveTo(q);
+        else
+            p.lineTo(q);
     }
     p.closeSubpath();
     return p;
