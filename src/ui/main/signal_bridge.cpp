@@ -52,6 +52,9 @@ CSignalBridge::CSignalBridge(QObject* parent) : QObject(parent) {
     sa.sa_flags = SA_RESTART;
     for (int sig : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(sig, &sa, nullptr);
+    // When the display goes away at the end of the session, a write to its socket must fail
+    // with EPIPE (and lead to the orderly shutdown), not kill the process before the save.
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 CSignalBridge::~CSignalBridge() {
