@@ -6,6 +6,7 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh test
 scripts/build.sh
 (cd build && ctest --output-on-failure --timeout 600 -j2)
+scripts/check_install.sh build
 
 # The capture worker and the user interface share counters without locks: run the capture
 # tests once more under ThreadSanitizer, in a build of their own.

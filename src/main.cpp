@@ -70,6 +70,7 @@ int CTallynetApp::run(int argc, char* argv[]) {
     // One copy per session: a second one ends here, silently and successfully.
     if (!os.instanceLock || !os.instanceLock->tryAcquire())
         return 0;
+    global.refreshRunAtStartUp();
 
     if (std::getenv("TALLYNET_TRACE_STARTUP")) {
         QObject::connect(&dlg, &ui::CTallynetDlg::firstPaint, [] {

@@ -1,8 +1,13 @@
 #include "ui/main/tallynet_dlg.h"
 
 #include "app/global.h"
+#include "app/help_about.h"
 #include "app/statistics_owner.h"
+#include "platform/capture_device.h"
 #include "platform/clock.h"
+#include "platform/paths.h"
+#include "ui/dialogs/about_dlg.h"
+#include "ui/dialogs/help_dlg.h"
 #include "ui/widgets/adapter_combo.h"
 #include "ui/widgets/artwork.h"
 #include "ui/widgets/flat_button.h"
@@ -164,7 +169,28 @@ void CTallynetDlg::buildControls() {
     connect(exitButton, &QPushButton::clicked, this, &CTallynetDlg::onExit);
     connect(static_cast<QPushButton*>(control(1021)), &QPushButton::clicked, this,
             &CTallynetDlg::hideWindow);
-    // View Log, Options, Help and About open windows that are not part of this build yet.
+    connect(static_cast<QPushButton*>(control(1022)), &QPushButton::clicked, this,
+            &CTallynetDlg::onHelp);
+    connect(static_cast<QPushButton*>(control(1013)), &QPushButton::clicked, this,
+            &CTallynetDlg::onAbout);
+    // View Log and Options open windows that are not part of this build yet.
+}
+
+void CTallynetDlg::onHelp() {
+    const IPaths* paths = m_global.os().paths;
+    CHelp help(helpFileCandidates(paths ? paths->executablePath() : std::filesystem::path{},
+                                  TALLYNET_INSTALLED_DATA_DIR),
+               this);
+    help.exec();
+}
+
+void CTallynetDlg::onAbout() {
+    const ICaptureFactory* capture = m_global.os().capture;
+    CAboutDlg about(QString::fromStdString(aboutText(
+                        CGlobal::programVersionText(),
+                        capture ? capture->libraryVersion() : std::string())),
+                    this);
+    about.exec();
 }
 
 void CTallynetDlg::initDialog() {

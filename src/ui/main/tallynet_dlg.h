@@ -115,6 +115,8 @@ private:
     void showIdleState();
     void onRemember();
     void onExit();
+    void onHelp();
+    void onAbout();
     void openNetworkSettings();
     void restorePosition();
     void storePosition();

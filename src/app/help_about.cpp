@@ -1,0 +1,104 @@
+#include "app/help_about.h"
+
+#include <algorithm>
+#include <fstream>
+#include <system_error>
+
+namespace tn {
+
+std::string helpTextFromBytes(std::string_view bytes) {
+    const std::size_t nul = bytes.find('\0');
+    return std::string(nul == std::string_view::npos ? bytes : bytes.substr(0, nul));
+}
+
+std::vector<std::filesystem::path>
+helpFileCandidates(const std::filesystem::path& executable,
+                   const std::filesystem::path& installedDataDir) {
+    std::vector<std::filesystem::path> folders;
+    auto add = [&folders](const std::filesystem::path& dir) {
+        if (dir.empty())
+            return;
+        const std::filesystem::path clean = dir.lexically_normal();
+        if (std::find(folders.begin(), folders.end(), clean) == folders.end())
+            folders.push_back(clean);
+    };
+    if (executable.is_absolute()) {
+        const std::filesystem::path exeDir = executable.parent_path();
+        add(exeDir);
+        if (exeDir.filename() == "bin")
+            add(exeDir.parent_path() / "share" / "tallynet");
+    }
+    add(installedDataDir);
+
+    std::vector<std::filesystem::path> files;
+    files.reserve(folders.size());
+    for (const auto& dir : folders)
+        files.push_back(dir / kHelpFileName);
+    return files;
+}
+
+namespace {
+
+// Reads a regular file of bounded size. A FIFO or a device put in place of the file is
+// refused before it is opened, so the window never blocks on it.
+bool readBounded(const std::filesystem::path& file, std::string& out) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec))
+        return false;
+    const auto size = std::filesystem::file_size(file, ec);
+    if (ec || size > kHelpMaxBytes)
+        return false;
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return false;
+    out.assign(static_cast<std::size_t>(size), '\0');
+    in.read(out.data(), static_cast<std::streamsize>(size));
+    if (in.bad())
+        return false;
+    out.resize(static_cast<std::size_t>(in.gcount()));
+    return true;
+}
+
+} // namespace
+
+std::string loadHelpText(const std::vector<std::filesystem::path>& candidates) {
+    std::string bytes;
+    for (const auto& file : candidates)
+        if (readBounded(file, bytes))
+            return helpTextFromBytes(bytes);
+    return kHelpNotFound;
+}
+
+std::string aboutText(std::string_view programVersion, std::string_view libraryVersion) {
+    // "libpcap version 1.10.3 (with TPACKET_V3)": the word after "version" is the number.
+    std::string_view version = libraryVersion;
+    constexpr std::string_view kWord = "version ";
+    if (const std::size_t at = version.find(kWord); at != std::string_view::npos) {
+        version.remove_prefix(at + kWord.size());
+        while (!version.empty() && version.front() == ' ')
+            version.remove_prefix(1);
+        // The number ends where a parenthesised remark or another word begins; blanks that
+        // follow a comma still belong to it ("1, 10, 3").
+        std::size_t end = 0;
+        while (end < version.size() && version[end] != '(') {
+            if (version[end] == ' ' && (end == 0 || version[end - 1] != ',')) {
+                const std::size_t next = version.find_first_not_of(' ', end);
+                if (next == std::string_view::npos || version[next] < '0' || version[next] > '9')
+                    break;
+            }
+            ++end;
+        }
+        version = version.substr(0, end);
+    }
+    std::string p = "[libpcap-v.";
+    for (char c : version) {
+        if (c == ',')
+            p += '.';
+        else if (c != ' ')
+            p += c;
+    }
+    p += ']';
+    return "ver " + std::string(programVersion) + "  " + p;
+}
+
+} // namespace tn
