@@ -59,12 +59,11 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Tallynet developers")
 set(CPACK_PACKAGE_CONTACT "Tallynet developers <tallynet@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "network traffic meter for the desktop")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "network traffic meter for the desktop\n \
-Tallynet shows the download and upload speed of one network adapter once a\n \
-second, with speed bars, a scrolling graph and a tray icon. It counts the\n \
-traffic by day, month and kind (web, mail, FTP, file sharing, UDP, a port\n \
-list of your own), keeps a list of outages and can ping a host now and then.")
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+    "Tallynet shows the download and upload speed of one network adapter once a"
+    "second, with speed bars, a scrolling graph and a tray icon. It counts the"
+    "traffic by day, month and kind (web, mail, FTP, file sharing, UDP, a port"
+    "list of your own), keeps a list of outages and can ping a host now and then.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)

@@ -55,7 +55,7 @@ ok
 
 # ---- Debian package ----
 rm -f "$build"/tallynet_*.deb
-(cd "$build" && cpack -G DEB >/dev/null) || fail "cpack"
+(cd "$build" && cpack -G DEB >"$stage/cpack.log" 2>&1) || { cat "$stage/cpack.log"; fail "cpack"; }
 deb="$build/tallynet_${version}_amd64.deb"
 [ -f "$deb" ] || fail "no $deb"
 ok

@@ -18,7 +18,9 @@ helpFileCandidates(const std::filesystem::path& executable,
     auto add = [&folders](const std::filesystem::path& dir) {
         if (dir.empty())
             return;
-        const std::filesystem::path clean = dir.lexically_normal();
+        std::filesystem::path clean = dir.lexically_normal();
+        if (!clean.has_filename()) // "/usr/share/tallynet/" is the same folder as without '/'
+            clean = clean.parent_path();
         if (std::find(folders.begin(), folders.end(), clean) == folders.end())
             folders.push_back(clean);
     };

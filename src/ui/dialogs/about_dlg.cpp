@@ -99,13 +99,13 @@ void CAboutCtrl::attach() {
     p.setPen(QColor(160, 140, 201));
     const int w = m_logo.width();
     const int h = m_logo.height();
-    p.drawText(QRect(QPoint(6, h - 15), QPoint(w - 1, h - 1)), Qt::AlignLeft | Qt::AlignVCenter,
-               m_aboutText);
+    p.drawText(QRect(QPoint(6, h - kVersionLineHeight), QPoint(w - 1, h - 1)),
+               Qt::AlignLeft | Qt::AlignVCenter, m_aboutText);
     p.drawText(QRect(QPoint(4, 2), QPoint(100, 12)), Qt::AlignLeft | Qt::AlignVCenter, kEdition);
     p.end();
 
     m_frame = m_logo;
-    m_position = h;
+    m_position = h - kVersionLineHeight;
     setAccessibleName("About Tallynet, " + m_aboutText);
     setAccessibleDescription(m_aboutText);
 }
@@ -125,17 +125,16 @@ void CAboutCtrl::drawFrame() {
     m_frame = m_logo;
     if (m_frame.isNull())
         return;
-    // The arrow rises from the bottom and vanishes under the caption line at y = kStripTop.
-    const int top = std::max(m_position, kStripTop);
-    const int skipped = top - m_position;
-    if (skipped < kStripHeight && top < m_frame.height()) {
+    // The arrow rises from behind the version line and vanishes under the caption line.
+    const int bottom = m_frame.height() - kVersionLineHeight;
+    if (bottom > kStripTop) {
         QPainter p(&m_frame);
+        p.setClipRect(QRect(0, kStripTop, kStripWidth + kStripX, bottom - kStripTop));
         p.setCompositionMode(QPainter::CompositionMode_Plus);
-        p.drawImage(QPoint(kStripX, top), m_strip,
-                    QRect(0, skipped, kStripWidth, kStripHeight - skipped));
+        p.drawImage(QPoint(kStripX, m_position), m_strip);
     }
-    if (--m_position < -kStripHeight)
-        m_position = m_frame.height();
+    if (--m_position < kStripTop - kStripHeight)
+        m_position = bottom;
 }
 
 void CAboutCtrl::paintEvent(QPaintEvent*) {

@@ -15,6 +15,7 @@ public:
     static constexpr int kStripHeight = 27;
     static constexpr int kStripX = 12;
     static constexpr int kStripTop = 20;
+    static constexpr int kVersionLineHeight = 15; // the version line's band at the bottom
     static constexpr const char* kEdition = "Linux edition";
 
     explicit CAboutCtrl(QWidget* parent = nullptr);

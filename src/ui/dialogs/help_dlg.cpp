@@ -54,9 +54,13 @@ CHelp::CHelp(const std::vector<std::filesystem::path>& candidates, QWidget* pare
         } else {
             m_text = new QPlainTextEdit(this);
             // The help text is laid out in columns, so it reads best in a fixed-width font.
-            m_text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+            // At 11 pixels its 64 columns fit the box without scrolling sideways.
+            QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+            fixed.setPixelSize(11);
+            m_text->setFont(fixed);
             m_text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
             m_text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            m_text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // lines wrap
             w = m_text;
         }
         w->setGeometry(dialogRect(c, dpi));

@@ -186,10 +186,10 @@ void CTallynetDlg::onHelp() {
 
 void CTallynetDlg::onAbout() {
     const ICaptureFactory* capture = m_global.os().capture;
-    CAboutDlg about(QString::fromStdString(aboutText(
-                        CGlobal::programVersionText(),
-                        capture ? capture->libraryVersion() : std::string())),
-                    this);
+    CAboutDlg about(
+        QString::fromStdString(aboutText(CGlobal::programVersionText(),
+                                         capture ? capture->libraryVersion() : std::string())),
+        this);
     about.exec();
 }
 
