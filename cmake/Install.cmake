@@ -69,8 +69,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# setcap, for the capture capabilities; without it the program still shows the counters.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libcap2-bin)
+# setcap, for the capture capabilities. A dependency rather than a recommendation, so that dpkg
+# sets it up before our post-install step runs; the shared libraries' dependencies are added.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libcap2-bin)
 set(CPACK_STRIP_FILES TRUE)
 set(TALLYNET_CAPTURE_PATH ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${TALLYNET_CAPTURE_PROGRAM})
 configure_file(${PROJECT_SOURCE_DIR}/res/package/postinst.in

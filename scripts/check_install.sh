@@ -72,7 +72,7 @@ for f in ./usr/bin/tallynet \
     ok
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libpcap0.8 libqt6widgets6 libnl-route-3-200; do
+for lib in libcap2-bin libc6 libpcap0.8 libqt6widgets6 libnl-route-3-200; do
     echo "$depends" | grep -q "$lib" || fail "Depends has no $lib (from the linked libraries): $depends"
     ok
 done
