@@ -1,7 +1,9 @@
 #include "app/help_about.h"
 
+#include "platform/file_store.h"
+
 #include <algorithm>
-#include <fstream>
+#include <cstdint>
 #include <system_error>
 
 namespace tn {
@@ -39,35 +41,19 @@ helpFileCandidates(const std::filesystem::path& executable,
     return files;
 }
 
-namespace {
-
-// Reads a regular file of bounded size. A FIFO or a device put in place of the file is
-// refused before it is opened, so the window never blocks on it.
-bool readBounded(const std::filesystem::path& file, std::string& out) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec))
-        return false;
-    const auto size = std::filesystem::file_size(file, ec);
-    if (ec || size > kHelpMaxBytes)
-        return false;
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return false;
-    out.assign(static_cast<std::size_t>(size), '\0');
-    in.read(out.data(), static_cast<std::streamsize>(size));
-    if (in.bad())
-        return false;
-    out.resize(static_cast<std::size_t>(in.gcount()));
-    return true;
-}
-
-} // namespace
-
-std::string loadHelpText(const std::vector<std::filesystem::path>& candidates) {
-    std::string bytes;
-    for (const auto& file : candidates)
-        if (readBounded(file, bytes))
-            return helpTextFromBytes(bytes);
+std::string loadHelpText(const std::vector<std::filesystem::path>& candidates, IFileStore* files) {
+    if (!files)
+        return kHelpNotFound;
+    std::vector<std::uint8_t> bytes;
+    for (const auto& file : candidates) {
+        // A FIFO or a device put in place of the file would block the window or never end.
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(file, ec))
+            continue;
+        if (files->read(file, kHelpMaxBytes, bytes) == ReadStatus::Ok)
+            return helpTextFromBytes(
+                std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    }
     return kHelpNotFound;
 }
 

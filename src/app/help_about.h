@@ -7,6 +7,8 @@
 
 namespace tn {
 
+class IFileStore;
+
 inline constexpr const char* kHelpFileName = "readme.doc";
 inline constexpr const char* kHelpNotFound = "{Help File not found}";
 // A help text is a few kilobytes; anything past this is not a help file of ours.
@@ -23,9 +25,9 @@ std::vector<std::filesystem::path>
 helpFileCandidates(const std::filesystem::path& executable,
                    const std::filesystem::path& installedDataDir);
 
-// The text of the first candidate that is a readable regular file of at most kHelpMaxBytes,
-// cut at its first zero byte; kHelpNotFound when none is.
-std::string loadHelpText(const std::vector<std::filesystem::path>& candidates);
+// The text of the first candidate that is a regular file of at most kHelpMaxBytes that `files`
+// can read, cut at its first zero byte; kHelpNotFound when none is (or `files` is null).
+std::string loadHelpText(const std::vector<std::filesystem::path>& candidates, IFileStore* files);
 
 // "ver 1.0.0.0  [libpcap-v.1.10.3]" from the program version and the capture library's own
 // version text. Of a text such as "libpcap version 1.10.3 (with TPACKET_V3)" only the version

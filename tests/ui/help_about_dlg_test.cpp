@@ -1,11 +1,7 @@
 #include "app/global.h"
-#include "app/statistics_owner.h"
 #include "fake_tray_shell.h"
-#include "platform/capture_device.h"
-#include "platform/interface_table.h"
-#include "support/fake_clock.h"
+#include "support/fake_platform.h"
 #include "support/file_bytes.h"
-#include "support/temp_dir.h"
 #include "ui/dialogs/about_dlg.h"
 #include "ui/dialogs/help_dlg.h"
 #include "ui/main/tallynet_dlg.h"
@@ -31,31 +27,7 @@ void onNextModal(QObject* context, std::function<void(QWidget*)> step) {
     });
 }
 
-class NoTable final : public IInterfaceTable {
-public:
-    bool refresh(std::vector<InterfaceRow>& out) override {
-        out.clear();
-        return true;
-    }
-    int countAdapters() override { return 0; }
-};
-
-class NoStats final : public IStatisticsOwner {
-public:
-    std::uint64_t totalReceived() const override { return 0; }
-    std::uint64_t totalSent() const override { return 0; }
-    void setLanOnly(int) override {}
-    void save() override {}
-    int initialise(int) override { return 1; }
-    std::string lastErrorText() const override { return {}; }
-    void stopCapture() override {}
-    void stopAndSave() override {}
-    int adapterCount() const override { return 0; }
-    std::string adapterDescription(int) const override { return {}; }
-    int selectedIndex() const override { return -1; }
-    std::string selectedAdapterName() const override { return {}; }
-};
-
+// A capture library that opens nothing and only tells its version.
 class VersionOnlyCapture final : public ICaptureFactory {
 public:
     std::unique_ptr<ICaptureDevice> openLive(const std::string&, const CaptureOptions&,
@@ -88,11 +60,11 @@ class HelpAboutTest : public QObject {
     Q_OBJECT
 private slots:
     void help_showsTheTextBeforeTheZeroByte_editableButNeverSaved() {
-        test::TempDir dir;
-        const auto file = dir / "readme.doc";
+        test::FakePlatform fake;
+        const auto file = fake.dir / "readme.doc";
         const std::string bytes("Tallynet help\nsecond line\0junk after", 36);
         test::writeText(file, bytes);
-        CHelp help({dir / "absent.doc", file});
+        CHelp help({fake.dir / "absent.doc", file}, fake.services().files);
         QCOMPARE(help.windowTitle(), QString("Tallynet Help"));
         QPlainTextEdit* text = help.findChild<QPlainTextEdit*>("1028");
         QVERIFY(text == help.textControl());
@@ -112,8 +84,8 @@ private slots:
     }
 
     void help_noFile_showsNotFound() {
-        test::TempDir dir;
-        CHelp help({dir / "readme.doc"});
+        test::FakePlatform fake;
+        CHelp help({fake.dir / "readme.doc"}, fake.services().files);
         QCOMPARE(help.textControl()->toPlainText(), QString("{Help File not found}"));
     }
 
@@ -166,23 +138,20 @@ private slots:
     }
 
     void mainWindow_helpAndAboutButtonsOpenTheirWindows() {
-        test::TempDir dir;
-        std::filesystem::create_directories(dir / "bin");
-        test::writeText(dir / "bin/readme.doc", "help beside the program");
-        BinPaths paths(dir.path());
-        test::FakeClock clock;
+        test::FakePlatform fake;
+        std::filesystem::create_directories(fake.dir / "bin");
+        test::writeText(fake.dir / "bin/readme.doc", "help beside the program");
+        BinPaths paths(fake.dir.path());
         VersionOnlyCapture capture;
-        PlatformServices os;
-        os.clock = &clock;
+        PlatformServices os = fake.services();
         os.paths = &paths;
         os.capture = &capture;
         CGlobal global(os);
-        NoTable table;
-        NoStats stats;
+        test::FakeStatisticsOwner stats;
         ui::MainWindowServices services;
         services.global = &global;
-        services.clock = &clock;
-        services.interfaces = &table;
+        services.clock = &fake.clock;
+        services.interfaces = &fake.interfaces;
         services.stats = &stats;
         services.trayShell = std::make_unique<test::FakeTrayShell>();
         ui::CTallynetDlg dlg(std::move(services));

@@ -2,6 +2,7 @@
 
 #include "app/control_ids.h"
 #include "ui/widgets/bitmap_dlg.h"
+#include "ui/widgets/control_table.h"
 
 #include <QKeyEvent>
 #include <QLinearGradient>
@@ -153,9 +154,19 @@ CAboutDlg::CAboutDlg(const QString& aboutText, QWidget* parent) : QDialog(parent
     const qreal dpi = logicalDpiX();
     setFixedSize(dialogUnitsToPixelsX(174, dpi), dialogUnitsToPixelsY(47, dpi));
 
-    m_ctrl = new CAboutCtrl(this);
-    m_ctrl->setObjectName(QString::number(ids::about::kPicture));
-    m_ctrl->setGeometry(0, 0, dialogUnitsToPixelsX(170, dpi), dialogUnitsToPixelsY(47, dpi));
+    static constexpr ControlSpec kAboutControls[] = {
+        {ids::about::kPicture, ControlKind::Custom, "", 0, 0, 170, 47, "About Tallynet"},
+    };
+    ControlTableContext context;
+    context.parent = this;
+    context.rect = [dpi](const ControlSpec& c) {
+        return QRect(dialogUnitsToPixelsX(c.x, dpi), dialogUnitsToPixelsY(c.y, dpi),
+                     dialogUnitsToPixelsX(c.cx, dpi), dialogUnitsToPixelsY(c.cy, dpi));
+    };
+    context.custom = [this](const ControlSpec&) -> QWidget* {
+        return m_ctrl = new CAboutCtrl(this);
+    };
+    buildControls(kAboutControls, context);
     m_ctrl->setAboutText(aboutText);
     m_ctrl->attach();
 }
