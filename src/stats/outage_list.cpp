@@ -3,6 +3,7 @@
 #include "app/formats.h"
 #include "platform/clock.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 
@@ -30,6 +31,32 @@ CalendarDate dateOf(const LocalTime& lt) {
 }
 
 } // namespace
+
+std::optional<std::int32_t> parseMinimumDuration(std::string_view text) {
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.size() > 10)
+        return std::nullopt;
+    std::int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (negative)
+        value = -value;
+    if (value < INT32_MIN || value > INT32_MAX)
+        return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
 
 bool outagePasses(const OutageRecord& rec, const OutageFilterSpec& spec, const IClock& clock) {
     if (spec.filter == OutageFilter::All)

@@ -57,6 +57,12 @@ struct OutageFilterSpec {
     std::int32_t minDuration = 0; // More filters: seconds
 };
 
+inline constexpr const char* kNotAnInteger = "Please enter an integer.";
+
+// The minimum-duration box as a whole integer (blanks around it allowed, an optional sign,
+// within 32 bits); empty for anything else, an empty box included.
+std::optional<std::int32_t> parseMinimumDuration(std::string_view text);
+
 // Whether a record passes the filter; a time without local calendar fields fails it.
 bool outagePasses(const OutageRecord& rec, const OutageFilterSpec& spec, const IClock& clock);
 

@@ -3,6 +3,7 @@
 #include "app/global.h"
 #include "app/statistics_owner.h"
 #include "platform/clock.h"
+#include "ui/dialogs/options_dlg.h"
 #include "ui/widgets/adapter_combo.h"
 #include "ui/widgets/artwork.h"
 #include "ui/widgets/flat_button.h"
@@ -164,7 +165,8 @@ void CTallynetDlg::buildControls() {
     connect(exitButton, &QPushButton::clicked, this, &CTallynetDlg::onExit);
     connect(static_cast<QPushButton*>(control(1021)), &QPushButton::clicked, this,
             &CTallynetDlg::hideWindow);
-    // View Log, Options, Help and About open windows that are not part of this build yet.
+    connect(static_cast<QPushButton*>(control(1019)), &QPushButton::clicked, this,
+            &CTallynetDlg::onOptions);
 }
 
 void CTallynetDlg::initDialog() {
@@ -378,6 +380,17 @@ void CTallynetDlg::onExit() {
             return;
     }
     endDialog();
+}
+
+void CTallynetDlg::onOptions() {
+    const std::uint32_t conSpeed = m_global.ConSpeed;
+    {
+        COptions options({&m_global, &m_clock, &m_stats, m_probe.get()}, this);
+        options.exec();
+    }
+    // The speed bars take the new range on the next tick; the graph is rescaled now.
+    if (m_global.ConSpeed != conSpeed)
+        m_graph->setFixedMaximum(static_cast<double>(barMaximum(m_global.ConSpeed)));
 }
 
 void CTallynetDlg::accept() {

@@ -115,6 +115,7 @@ private:
     void showIdleState();
     void onRemember();
     void onExit();
+    void onOptions();
     void openNetworkSettings();
     void restorePosition();
     void storePosition();
