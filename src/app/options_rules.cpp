@@ -67,8 +67,9 @@ HostChoices hostChoices(const std::string& stored) {
     c.entries.assign(kPresetHosts.begin(), kPresetHosts.end());
     if (stored.empty())
         return c;
-    const auto it = std::find_if(c.entries.begin(), c.entries.end(),
-                                 [&](const std::string& e) { return equalIgnoringCase(e, stored); });
+    const auto it = std::find_if(c.entries.begin(), c.entries.end(), [&](const std::string& e) {
+        return equalIgnoringCase(e, stored);
+    });
     if (it != c.entries.end()) {
         c.selected = static_cast<int>(it - c.entries.begin());
         return c;

@@ -62,10 +62,10 @@ inline constexpr int kOptionBoxCount = 10;
 struct OptionsEnabling {
     bool incremtotal = false; // 1045 and 1053 follow WinPCap
     bool lanOnly = false;
-    bool fallSecs = false;  // 1021 follows LogFalls
-    bool host = false;      // 1043 and 1044 follow PingHost
+    bool fallSecs = false; // 1021 follows LogFalls
+    bool host = false;     // 1043 and 1044 follow PingHost
     bool test = false;
-    bool custName = false;  // 1083 and 1084 follow the custom-field box
+    bool custName = false; // 1083 and 1084 follow the custom-field box
     bool custPort = false;
 };
 

@@ -13,9 +13,9 @@ namespace {
 
 constexpr std::array<const char*, 7> kWeekdays = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                                   "Thursday", "Friday", "Saturday"};
-constexpr std::array<const char*, 12> kMonths = {"January", "February", "March",     "April",
-                                                 "May",     "June",     "July",      "August",
-                                                 "September", "October", "November", "December"};
+constexpr std::array<const char*, 12> kMonths = {"January",   "February", "March",    "April",
+                                                 "May",       "June",     "July",     "August",
+                                                 "September", "October",  "November", "December"};
 
 // 0 for Sunday; proleptic Gregorian calendar.
 int weekday(int y, int m, int d) {
@@ -96,11 +96,11 @@ std::string formatOutageDate(const LocalTime& lt) {
     if (lt.month < 1 || lt.month > 12)
         return {};
     char buf[128];
-    const int n = std::snprintf(buf, sizeof buf, "%s, %s %02d, %04d %02d:%02d:%02d",
-                                kWeekdays[static_cast<std::size_t>(
-                                    weekday(lt.year, lt.month, lt.day))],
-                                kMonths[static_cast<std::size_t>(lt.month - 1)], lt.day, lt.year,
-                                lt.hour, lt.minute, lt.second);
+    const int n =
+        std::snprintf(buf, sizeof buf, "%s, %s %02d, %04d %02d:%02d:%02d",
+                      kWeekdays[static_cast<std::size_t>(weekday(lt.year, lt.month, lt.day))],
+                      kMonths[static_cast<std::size_t>(lt.month - 1)], lt.day, lt.year, lt.hour,
+                      lt.minute, lt.second);
     if (n < 0 || static_cast<std::size_t>(n) >= sizeof buf)
         return {};
     return buf;

@@ -51,9 +51,9 @@ struct CalendarDate {
 
 struct OutageFilterSpec {
     OutageFilter filter = OutageFilter::All;
-    std::int64_t now = 0;      // the moment the load began
-    CalendarDate firstDay;     // More filters: both ends of an outage within these days,
-    CalendarDate lastDay;      // inclusive
+    std::int64_t now = 0;         // the moment the load began
+    CalendarDate firstDay;        // More filters: both ends of an outage within these days,
+    CalendarDate lastDay;         // inclusive
     std::int32_t minDuration = 0; // More filters: seconds
 };
 
@@ -71,14 +71,13 @@ bool outagePasses(const OutageRecord& rec, const OutageFilterSpec& spec, const I
 std::string formatOutageDate(std::int64_t t, const IClock& clock);
 std::string formatOutageDate(const LocalTime& lt);
 // Column 0 to 3 of shown row `index` (0-based): number, start, stop, duration.
-std::string outageCell(const OutageRecord& rec, std::size_t index, int column,
-                       const IClock& clock);
+std::string outageCell(const OutageRecord& rec, std::size_t index, int column, const IClock& clock);
 // The duration total as the "Total Time :" label shows it.
 std::string outageTotalText(std::int64_t seconds);
 
 struct OutageListLoad {
-    bool opened = false;  // false: no readable file; nothing to show, totals unchanged
-    bool invalid = false; // reading stopped at a bad record
+    bool opened = false;            // false: no readable file; nothing to show, totals unchanged
+    bool invalid = false;           // reading stopped at a bad record
     std::vector<OutageRecord> rows; // the shown records, in file order
     std::int64_t totalSeconds = 0;
 };

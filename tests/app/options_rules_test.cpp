@@ -21,8 +21,8 @@ TEST(CustomPortText, AcceptedTexts_GiveThePortsInOrder) {
 }
 
 TEST(CustomPortText, RefusedTexts_GiveNothing) {
-    for (const char* text : {"80,,90", ",80", "0", "abc", "65536", "99999999999", "-1",
-                             "80,-443", ",", "80,0", " "})
+    for (const char* text :
+         {"80,,90", ",80", "0", "abc", "65536", "99999999999", "-1", "80,-443", ",", "80,0", " "})
         EXPECT_FALSE(validateCustomPorts(text).has_value()) << '"' << text << '"';
 }
 

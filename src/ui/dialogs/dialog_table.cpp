@@ -73,8 +73,8 @@ QHash<int, QWidget*> buildControlTable(QWidget* parent, std::span<const ControlD
         if (d.kind == ControlKind::EditCombo || d.kind == ControlKind::ListCombo)
             r.setHeight(std::max(w->sizeHint().height(), dialogUnitsToPixelsY(12, dpi)));
         w->setGeometry(r);
-        w->setAccessibleName(QString::fromUtf8(d.accessibleName ? d.accessibleName : d.text)
-                                 .trimmed());
+        w->setAccessibleName(
+            QString::fromUtf8(d.accessibleName ? d.accessibleName : d.text).trimmed());
         if (d.kind == ControlKind::Group)
             w->lower();
         if (d.id != 0) {

@@ -25,7 +25,7 @@ struct ControlDef {
     int id; // 0: a label nobody addresses
     ControlKind kind;
     const char* text;
-    int x, y, cx, cy; // dialog units
+    int x, y, cx, cy;           // dialog units
     const char* accessibleName; // null: the text
 };
 

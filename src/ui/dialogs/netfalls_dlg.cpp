@@ -4,8 +4,8 @@
 #include "app/global.h"
 #include "platform/clock.h"
 #include "ui/dialogs/dialog_table.h"
-#include "ui/widgets/bitmap_dlg.h"
 #include "ui/widgets/artwork.h"
+#include "ui/widgets/bitmap_dlg.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -53,9 +53,9 @@ constexpr ControlDef kControls[] = {
     {id::kOk, K::DefaultButton, "OK", 290, 228, 46, 14, nullptr},
 };
 
-constexpr int kMoreFilterIds[] = {id::kStartDate,        id::kStopDate,     id::kSort,
-                                  id::kStartLabel,       id::kStopLabel,    id::kMinDurationLabel,
-                                  id::kMinDuration,      id::kSecondsLabel, id::kMoreFrame};
+constexpr int kMoreFilterIds[] = {id::kStartDate,   id::kStopDate,     id::kSort,
+                                  id::kStartLabel,  id::kStopLabel,    id::kMinDurationLabel,
+                                  id::kMinDuration, id::kSecondsLabel, id::kMoreFrame};
 
 QDate dateOf(const LocalTime& lt) {
     return QDate(lt.year, lt.month, lt.day);
@@ -106,10 +106,10 @@ QVariant OutageTableModel::headerData(int section, Qt::Orientation orientation, 
     return {};
 }
 
-CNetFalls::CNetFalls(CGlobal& global, const IClock& clock, QWidget* parent)
+CNetFalls::CNetFalls(CGlobal& global, const IClock& clock, QWidget* parent, NetFallsHooks h)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
-      m_global(global), m_clock(clock) {
+      hooks(std::move(h)), m_global(global), m_clock(clock) {
     setWindowTitle(kTitle);
     setModal(true);
     QFont f = font();
@@ -167,21 +167,24 @@ CNetFalls::CNetFalls(CGlobal& global, const IClock& clock, QWidget* parent)
     filter->setCurrentIndex(0);
     setMoreFiltersVisible(false);
 
-    chooseExportFile = [this] {
-        // The desktop's dialog asks before it lets an existing file be replaced.
-        return QFileDialog::getSaveFileName(
-            this, QString(), QString::fromStdString(m_global.moduleDirectory().string()),
-            "Text file (*.txt)");
-    };
-    confirmSetAside = [this] {
-        QMessageBox box(QMessageBox::Warning, "Error", kInvalidOutageFileQuestion,
-                        QMessageBox::Yes | QMessageBox::No, this);
-        box.setObjectName("invalidOutageFile");
-        return box.exec() == QMessageBox::Yes;
-    };
-    openExported = [](const QString& path) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-    };
+    if (!hooks.chooseExportFile)
+        hooks.chooseExportFile = [this] {
+            // The desktop's dialog asks before it lets an existing file be replaced.
+            return QFileDialog::getSaveFileName(
+                this, QString(), QString::fromStdString(m_global.moduleDirectory().string()),
+                "Text file (*.txt)");
+        };
+    if (!hooks.confirmSetAside)
+        hooks.confirmSetAside = [this] {
+            QMessageBox box(QMessageBox::Warning, "Error", kInvalidOutageFileQuestion,
+                            QMessageBox::Yes | QMessageBox::No, this);
+            box.setObjectName("invalidOutageFile");
+            return box.exec() == QMessageBox::Yes;
+        };
+    if (!hooks.openExported)
+        hooks.openExported = [](const QString& path) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+        };
 
     connect(filter, &QComboBox::currentIndexChanged, this, &CNetFalls::onFilterChanged);
     connect(static_cast<QPushButton*>(control(id::kSort)), &QPushButton::clicked, this,
@@ -239,7 +242,7 @@ void CNetFalls::loadList() {
     const std::int64_t total = load.totalSeconds;
     const auto count = load.rows.size();
     m_model->setRows(std::move(load.rows));
-    if (load.invalid && confirmSetAside()) {
+    if (load.invalid && hooks.confirmSetAside()) {
         // The user's only copy is kept aside rather than deleted; the next outage starts anew.
         if (const std::error_code ec = setAsideInvalidOutageFile(file))
             showMessage("setAsideFailed", "Error",
@@ -255,7 +258,7 @@ void CNetFalls::loadList() {
 }
 
 void CNetFalls::exportList() {
-    const QString path = chooseExportFile();
+    const QString path = hooks.chooseExportFile();
     if (path.isEmpty())
         return;
     const std::string text =
@@ -272,7 +275,7 @@ void CNetFalls::exportList() {
                     QString("Could not write %1: %2").arg(path, out.errorString()), true);
         return;
     }
-    openExported(path);
+    hooks.openExported(path);
 }
 
 } // namespace tn::ui

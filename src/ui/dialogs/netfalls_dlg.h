@@ -35,6 +35,13 @@ private:
     std::vector<OutageRecord> m_rows;
 };
 
+// What the outage list asks of the desktop; an empty member takes the desktop's own.
+struct NetFallsHooks {
+    std::function<QString()> chooseExportFile; // the save dialog; empty text: cancelled
+    std::function<bool()> confirmSetAside;     // the question about an invalid file
+    std::function<void(const QString&)> openExported;
+};
+
 // "NetFalls list": the recorded outages with a filter, their count and summed duration, and
 // an export to a text file.
 class CNetFalls : public QDialog {
@@ -42,7 +49,8 @@ class CNetFalls : public QDialog {
 public:
     static constexpr const char* kTitle = "NetFalls list";
 
-    CNetFalls(CGlobal& global, const IClock& clock, QWidget* parent = nullptr);
+    CNetFalls(CGlobal& global, const IClock& clock, QWidget* parent = nullptr,
+              NetFallsHooks hooks = {});
 
     QWidget* control(int id) const { return m_controls.value(id); }
     QTableView* list() const { return m_list; }
@@ -52,11 +60,7 @@ public:
     void loadList();
     void exportList();
 
-    // Replaceable in tests: the save dialog (empty: cancelled), the question about an invalid
-    // file, and what opens the exported file.
-    std::function<QString()> chooseExportFile;
-    std::function<bool()> confirmSetAside;
-    std::function<void(const QString&)> openExported;
+    NetFallsHooks hooks;
 
 private:
     void onFilterChanged(int index);

@@ -6,8 +6,8 @@
 #include "capture/port_stat.h"
 #include "stats/probe.h"
 #include "ui/dialogs/dialog_table.h"
-#include "ui/widgets/bitmap_dlg.h"
 #include "ui/dialogs/netfalls_dlg.h"
+#include "ui/widgets/bitmap_dlg.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -132,7 +132,8 @@ void COptions::initialise() {
     const OptionsInitial init = m_model.initialise();
     for (const BoxBinding& b : kBoxes)
         static_cast<QCheckBox*>(control(b.id))->setChecked(m_model.checked(b.box));
-    static_cast<QLineEdit*>(control(id::kFallSecs))->setText(QString::fromStdString(init.fallSecsText));
+    static_cast<QLineEdit*>(control(id::kFallSecs))
+        ->setText(QString::fromStdString(init.fallSecsText));
     auto* host = static_cast<QComboBox*>(control(id::kHost));
     for (const std::string& e : init.hosts.entries)
         host->addItem(QString::fromStdString(e));
@@ -204,9 +205,9 @@ void COptions::message(const char* name, const char* title, const char* text, bo
 }
 
 void COptions::accept() {
-    const CustomFieldCheck check = m_model.accept(
-        static_cast<QLineEdit*>(control(id::kCustName))->text().toStdString(),
-        static_cast<QLineEdit*>(control(id::kCustPort))->text().toStdString());
+    const CustomFieldCheck check =
+        m_model.accept(static_cast<QLineEdit*>(control(id::kCustName))->text().toStdString(),
+                       static_cast<QLineEdit*>(control(id::kCustPort))->text().toStdString());
     switch (check) {
     case CustomFieldCheck::InvalidName:
         message("invalidCustom", "Error", kInvalidCustomName, true);
