@@ -20,6 +20,14 @@ QRect dialogUnitRect(int x, int y, int cx, int cy, qreal dpi) {
             dialogUnitsToPixelsY(y + cy, dpi) - top};
 }
 
+void setDialogFont(QWidget* dialog) {
+    QFont f = dialog->font();
+    f.setPixelSize(10);
+    // Desktop fonts run wider than the one the templates were drawn for.
+    f.setStretch(QFont::SemiCondensed);
+    dialog->setFont(f);
+}
+
 namespace {
 
 QWidget* create(QWidget* parent, const ControlDef& d) {

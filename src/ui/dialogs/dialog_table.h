@@ -29,6 +29,9 @@ struct ControlDef {
     const char* accessibleName; // null: the text
 };
 
+// A font whose texts fit the template's rectangles, as the templates' 8-point font did.
+void setDialogFont(QWidget* dialog);
+
 QRect dialogUnitRect(int x, int y, int cx, int cy, qreal dpi);
 
 // Creates every control of the table as a child of `parent`, with its identifier as object

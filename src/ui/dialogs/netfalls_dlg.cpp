@@ -112,9 +112,7 @@ CNetFalls::CNetFalls(CGlobal& global, const IClock& clock, QWidget* parent, NetF
       hooks(std::move(h)), m_global(global), m_clock(clock) {
     setWindowTitle(kTitle);
     setModal(true);
-    QFont f = font();
-    f.setPixelSize(11);
-    setFont(f);
+    setDialogFont(this);
     const QScreen* s = screen();
     const qreal dpi = s ? s->logicalDotsPerInch() : 96.0;
     setFixedSize(dialogUnitsToPixelsX(kWidth, dpi), dialogUnitsToPixelsY(kHeight, dpi));

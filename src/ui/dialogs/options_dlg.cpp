@@ -90,9 +90,7 @@ COptions::COptions(OptionsServices services, QWidget* parent)
       m_probe(services.probe), m_model(*services.global) {
     setWindowTitle(kTitle);
     setModal(true);
-    QFont f = font();
-    f.setPixelSize(11);
-    setFont(f);
+    setDialogFont(this);
     const qreal dpi = screenDpi(this);
     setFixedSize(dialogUnitsToPixelsX(148, dpi), dialogUnitsToPixelsY(305, dpi));
     m_controls = buildControlTable(this, kControls, dpi);
