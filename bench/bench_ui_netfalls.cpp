@@ -1,8 +1,8 @@
 // The outage list with a long history: one load of a 100,000-record NetFalls.dat into the list,
 // ready to paint (and once painted), and the export of the same rows.
 #include "app/global.h"
-#include "platform/linux/system_clock.h"
 #include "platform/paths.h"
+#include "platform/platform_services.h"
 #include "stats/outage_list.h"
 #include "ui/dialogs/netfalls_dlg.h"
 
@@ -28,7 +28,8 @@ public:
 };
 
 struct Setup {
-    tn::SystemClock clock;
+    std::unique_ptr<tn::Platform> platform = tn::createPlatform();
+    const tn::IClock& clock = *platform->services().clock;
     BenchPaths paths;
     std::unique_ptr<tn::CGlobal> global;
 
@@ -36,9 +37,10 @@ struct Setup {
         paths.root = std::filesystem::temp_directory_path() /
                      ("tallynet-bench-" + std::to_string(std::random_device{}()));
         std::filesystem::create_directories(paths.root);
-        tn::PlatformServices os;
-        os.clock = &clock;
+        tn::PlatformServices os = platform->services();
         os.paths = &paths;
+        os.settings = nullptr; // nothing of the user's is read or written
+        os.autostart = nullptr;
         global = std::make_unique<tn::CGlobal>(os);
         // A flaky year: an outage every few minutes, of 20 s to 20 min.
         std::mt19937 rng(7);

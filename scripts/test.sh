@@ -14,4 +14,4 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLYNET_B
     -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread >/dev/null
 cmake --build build-tsan -j2 --target tallynet_tests
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure --timeout 600 \
-    -R '^(Capture|Replay)\.'
+    -R '^(CaptureTest|PcapCaptureTest|ReplayTest)\.'

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 
 namespace tn {
 
@@ -145,24 +144,22 @@ OutageListLoad filterOutages(const OutageLog& log, const OutageFilterSpec& spec,
     return out;
 }
 
-OutageListLoad loadOutageList(const std::filesystem::path& file, const OutageFilterSpec& spec,
-                              const IClock& clock) {
+OutageListLoad loadOutageList(IFileStore& files, const std::filesystem::path& file,
+                              const OutageFilterSpec& spec, const IClock& clock) {
     std::error_code ec;
     const std::filesystem::file_status st = std::filesystem::symlink_status(file, ec);
     if (ec || !std::filesystem::exists(st))
         return {};
-    // A link, a pipe or a file too big to be ours is not read (a pipe would block the window).
-    if (!std::filesystem::is_regular_file(st) ||
-        std::filesystem::file_size(file, ec) > kMaxOutageFileBytes || ec) {
+    if (!std::filesystem::is_regular_file(st)) {
         OutageListLoad bad;
         bad.opened = true;
         bad.invalid = true;
         return bad;
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in.is_open())
+    const std::optional<OutageLog> log = readOutageFile(files, file, clock);
+    if (!log)
         return {};
-    return filterOutages(readOutageRecords(in, clock), spec, clock);
+    return filterOutages(*log, spec, clock);
 }
 
 std::error_code setAsideInvalidOutageFile(const std::filesystem::path& file) {

@@ -2,7 +2,7 @@
 // The outage list without the window: which records a filter shows, the cell texts, the
 // totals and the export text.
 //
-//   OutageListLoad load = loadOutageList(global.dataFile(kOutageFileName), filter, clock);
+//   OutageListLoad load = loadOutageList(files, global.dataFile(kOutageFileName), spec, clock);
 //   if (!load.opened) -> leave the list empty and the totals as they are
 //   if (load.invalid) -> ask; Yes: setAsideInvalidOutageFile(...), totals untouched
 //   outageCell(load.rows[i], i, column, clock)   // formatted when a row is painted
@@ -21,6 +21,7 @@
 namespace tn {
 
 class IClock;
+class IFileStore;
 struct LocalTime;
 
 // Where the export banner points: the help text installed with the program.
@@ -31,8 +32,6 @@ inline constexpr const char* kExportTotalSuffix = "  <- i pay for this Mr. ISP";
 inline constexpr const char* kInvalidOutageFileQuestion =
     "Invalid Log File (NetFalls.dat). Press Yes to delete the file and create a new one.";
 inline constexpr const char* kInvalidOutageSuffix = ".invalid";
-// A bound well above any real outage history (four million records).
-inline constexpr std::uintmax_t kMaxOutageFileBytes = 64u * 1024 * 1024;
 
 inline constexpr std::array<const char*, 5> kOutageFilterNames = {
     "All entries", "Last day", "Last week", "Last month", "More filters"};
@@ -85,10 +84,10 @@ struct OutageListLoad {
 // Filters records already read.
 OutageListLoad filterOutages(const OutageLog& log, const OutageFilterSpec& spec,
                              const IClock& clock);
-// Reads NetFalls.dat (a regular file of at most kMaxOutageFileBytes; anything else counts as
-// invalid) and filters it.
-OutageListLoad loadOutageList(const std::filesystem::path& file, const OutageFilterSpec& spec,
-                              const IClock& clock);
+// Reads NetFalls.dat and filters it. Anything but a regular file (a planted link, a pipe that
+// would block the window) and a file too large to be ours count as invalid.
+OutageListLoad loadOutageList(IFileStore& files, const std::filesystem::path& file,
+                              const OutageFilterSpec& spec, const IClock& clock);
 
 // Moves an invalid NetFalls.dat aside as NetFalls.dat.invalid (an older one is replaced), so
 // the next outage starts a new file and the user keeps the old one.

@@ -1,5 +1,6 @@
 #include "stats/outage_list.h"
 
+#include "platform/platform_services.h"
 #include "support/fake_clock.h"
 #include "support/file_bytes.h"
 #include "support/temp_dir.h"
@@ -26,6 +27,8 @@ protected:
     test::TzScope tz{"CET-1CEST,M3.5.0,M10.5.0/3"};
     test::TempDir dir;
     test::FakeClock clock;
+    std::unique_ptr<Platform> platform = createPlatform(); // the program's own file reader
+    IFileStore& files = *platform->services().files;
     std::filesystem::path file = dir / "NetFalls.dat";
 
     std::int64_t local(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
@@ -41,7 +44,7 @@ protected:
         OutageFilterSpec spec;
         spec.filter = f;
         spec.now = clock.now();
-        return loadOutageList(file, spec, clock);
+        return loadOutageList(files, file, spec, clock);
     }
     std::vector<std::int64_t> starts(const OutageListLoad& l) {
         std::vector<std::int64_t> s;
@@ -147,16 +150,16 @@ TEST_F(OutageListTest, MoreFilters_BothEndsWithinWholeDays_AndTheMinimumDuration
     spec.filter = OutageFilter::MoreFilters;
     spec.firstDay = spec.lastDay = {2026, 3, 2};
     spec.minDuration = 60;
-    OutageListLoad l = loadOutageList(file, spec, clock);
+    OutageListLoad l = loadOutageList(files, file, spec, clock);
     EXPECT_EQ(starts(l), (std::vector<std::int64_t>{recs[1].start, recs[4].start}));
 
     spec.lastDay = {2026, 3, 3};
     spec.minDuration = 0;
-    EXPECT_EQ(loadOutageList(file, spec, clock).rows.size(), 4u);
+    EXPECT_EQ(loadOutageList(files, file, spec, clock).rows.size(), 4u);
     spec.minDuration = -100; // a negative minimum lets negative durations through as well
-    EXPECT_EQ(loadOutageList(file, spec, clock).rows.size(), 4u);
+    EXPECT_EQ(loadOutageList(files, file, spec, clock).rows.size(), 4u);
     spec.firstDay = {2026, 3, 4}; // start after stop: nothing
-    EXPECT_TRUE(loadOutageList(file, spec, clock).rows.empty());
+    EXPECT_TRUE(loadOutageList(files, file, spec, clock).rows.empty());
 }
 
 TEST_F(OutageListTest, Dates_AreEnglishWhateverTheLocale) {

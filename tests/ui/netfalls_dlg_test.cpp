@@ -2,6 +2,7 @@
 
 #include "app/control_ids.h"
 #include "app/global.h"
+#include "platform/platform_services.h"
 #include "support/fake_clock.h"
 #include "support/file_bytes.h"
 #include "support/temp_dir.h"
@@ -40,6 +41,7 @@ struct Rig {
     test::TempDir dir;
     test::TempPaths paths{dir.path()};
     test::FakeClock clock;
+    std::unique_ptr<Platform> platform = createPlatform();
     std::unique_ptr<CGlobal> global;
     std::filesystem::path file;
 
@@ -48,6 +50,7 @@ struct Rig {
         PlatformServices os;
         os.paths = &paths;
         os.clock = &clock;
+        os.files = platform->services().files;
         global = std::make_unique<CGlobal>(os);
         file = global->dataFile(kOutageFileName);
     }

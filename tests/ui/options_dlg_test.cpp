@@ -2,11 +2,12 @@
 
 #include "app/control_ids.h"
 #include "app/global.h"
-#include "app/statistics_owner.h"
 #include "fake_tray_shell.h"
+#include "orchestration/statistics_owner.h"
 #include "stats/probe.h"
 #include "support/fake_clock.h"
 #include "support/fake_icmp.h"
+#include "support/fake_platform.h"
 #include "support/recording_settings.h"
 #include "ui/main/tallynet_dlg.h"
 
@@ -26,38 +27,11 @@ using namespace tn;
 namespace id = tn::ids::options;
 using ui::COptions;
 
-class FakeStats final : public IStatisticsOwner {
-public:
-    std::vector<int> cleared;
-    std::uint64_t totalReceived() const override { return 0; }
-    std::uint64_t totalSent() const override { return 0; }
-    void setLanOnly(int) override {}
-    void save() override {}
-    int initialise(int) override { return 1; }
-    std::string lastErrorText() const override { return {}; }
-    void stopCapture() override {}
-    void stopAndSave() override {}
-    int adapterCount() const override { return 1; }
-    std::string adapterDescription(int) const override { return "eth0"; }
-    int selectedIndex() const override { return 0; }
-    std::string selectedAdapterName() const override { return "eth0"; }
-    void clearCategory(int category) override { cleared.push_back(category); }
-};
-
-class FakeTable final : public IInterfaceTable {
-public:
-    bool refresh(std::vector<InterfaceRow>& out) override {
-        out = {InterfaceRow{"eth0", 0, 0, 0}};
-        return true;
-    }
-    int countAdapters() override { return 1; }
-};
-
 struct Rig {
     test::RecordingSettings store;
     test::FakeClock clock;
     test::FakeIcmpFactory icmp{clock};
-    FakeStats stats;
+    test::FakeStatisticsOwner stats;
     std::unique_ptr<CGlobal> global;
     std::unique_ptr<CProbe> probe;
 
@@ -252,7 +226,7 @@ private slots:
             QCOMPARE(box->icon(), QMessageBox::Information);
             closeBoxes();
         }
-        QCOMPARE(rig.stats.cleared, std::vector<int>{7});
+        QCOMPARE(std::count(rig.stats.calls.begin(), rig.stats.calls.end(), "clear 7"), 1);
     }
 
     void test_reportsInItsOwnBox_withoutTheDialogWaiting() {
@@ -289,7 +263,8 @@ private slots:
 
     void mainWindow_optionsCommand_rescalesTheGraphOnlyWhenTheSpeedChanged() {
         Rig rig;
-        FakeTable table;
+        test::FakeInterfaceTable table;
+        table.set(0, 0);
         ui::MainWindowServices services;
         services.global = rig.global.get();
         services.clock = &rig.clock;

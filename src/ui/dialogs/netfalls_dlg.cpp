@@ -3,9 +3,10 @@
 #include "app/control_ids.h"
 #include "app/global.h"
 #include "platform/clock.h"
-#include "ui/dialogs/dialog_table.h"
+#include "ui/dialogs/dialog_layout.h"
 #include "ui/widgets/artwork.h"
 #include "ui/widgets/bitmap_dlg.h"
+#include "ui/widgets/control_table.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -32,14 +33,14 @@ constexpr int kListId = id::kList;
 constexpr int kWidth = 340;
 constexpr int kHeight = 250;
 
-constexpr ControlDef kControls[] = {
+constexpr ControlSpec kControls[] = {
     {0, K::Group, "Filters", 4, 158, 230, 88, nullptr},
     {id::kFilter, K::ListCombo, "", 10, 172, 80, 60, "Filter"},
     {id::kMoreFrame, K::Group, "", 96, 164, 134, 78, "More filters"},
     {id::kStartLabel, K::Label, "Start :", 100, 175, 28, 8, nullptr},
-    {id::kStartDate, K::Date, "", 130, 173, 60, 12, "Start :"},
+    {id::kStartDate, K::DatePicker, "", 130, 173, 60, 12, "Start :"},
     {id::kStopLabel, K::Label, "Stop :", 100, 191, 28, 8, nullptr},
-    {id::kStopDate, K::Date, "", 130, 189, 60, 12, "Stop :"},
+    {id::kStopDate, K::DatePicker, "", 130, 189, 60, 12, "Stop :"},
     {id::kMinDurationLabel, K::Label, "TimeSpan over :", 100, 207, 54, 8, nullptr},
     {id::kMinDuration, K::DigitEdit, "", 156, 205, 30, 12, "TimeSpan over : seconds"},
     {id::kSecondsLabel, K::Label, "seconds", 190, 207, 30, 8, nullptr},
@@ -50,7 +51,7 @@ constexpr ControlDef kControls[] = {
     {0, K::Label, "Total Time :", 242, 188, 46, 8, nullptr},
     {id::kDuration, K::Label, "..", 288, 188, 46, 8, "Total Time"},
     {id::kExport, K::Button, "Export", 240, 228, 46, 14, nullptr},
-    {id::kOk, K::DefaultButton, "OK", 290, 228, 46, 14, nullptr},
+    {id::kOk, K::Button, "OK", 290, 228, 46, 14, nullptr},
 };
 
 constexpr int kMoreFilterIds[] = {id::kStartDate,   id::kStopDate,     id::kSort,
@@ -113,10 +114,10 @@ CNetFalls::CNetFalls(CGlobal& global, const IClock& clock, QWidget* parent, NetF
     setWindowTitle(kTitle);
     setModal(true);
     setDialogFont(this);
-    const QScreen* s = screen();
-    const qreal dpi = s ? s->logicalDotsPerInch() : 96.0;
+    const qreal dpi = dialogDpi(this);
     setFixedSize(dialogUnitsToPixelsX(kWidth, dpi), dialogUnitsToPixelsY(kHeight, dpi));
-    m_controls = buildControlTable(this, kControls, dpi);
+    m_controls = buildDialogControls(this, kControls);
+    static_cast<QPushButton*>(control(id::kOk))->setDefault(true);
 
     m_list = new QTableView(this);
     m_list->setGeometry(dialogUnitRect(4, 4, kWidth - 8, 150, dpi));
@@ -232,7 +233,11 @@ void CNetFalls::loadList() {
     spec.minDuration = m_minDuration;
 
     const std::filesystem::path file = m_global.dataFile(kOutageFileName);
-    OutageListLoad load = loadOutageList(file, spec, m_clock);
+    if (!m_global.os().files) {
+        m_model->clear();
+        return;
+    }
+    OutageListLoad load = loadOutageList(*m_global.os().files, file, spec, m_clock);
     if (!load.opened) {
         m_model->clear(); // nothing recorded yet: the totals keep their text
         return;

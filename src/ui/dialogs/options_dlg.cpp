@@ -2,12 +2,13 @@
 
 #include "app/control_ids.h"
 #include "app/global.h"
-#include "app/statistics_owner.h"
 #include "capture/port_stat.h"
+#include "orchestration/statistics_owner.h"
 #include "stats/probe.h"
-#include "ui/dialogs/dialog_table.h"
+#include "ui/dialogs/dialog_layout.h"
 #include "ui/dialogs/netfalls_dlg.h"
 #include "ui/widgets/bitmap_dlg.h"
+#include "ui/widgets/control_table.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -26,25 +27,25 @@ using K = ControlKind;
 namespace id = tn::ids::options;
 
 // The dialog template, in dialog units.
-constexpr ControlDef kControls[] = {
+constexpr ControlSpec kControls[] = {
     {0, K::Label, "On main interface, show data  from :", 8, 9, 114, 8, nullptr},
     {id::kWinPcapGroup, K::Group, "WinPcap settings", 1, 0, 146, 70, nullptr},
-    {id::kWinPCap, K::Check, "WinPCap driver (else reported by OS)", 6, 21, 140, 8, nullptr},
+    {id::kWinPCap, K::CheckBox, "WinPCap driver (else reported by OS)", 6, 21, 140, 8, nullptr},
     {0, K::Label, "(If the program is not started at StartUp)", 11, 32, 124, 8, nullptr},
-    {id::kIncremtotal, K::Check, "In conjunction with Windows api", 23, 43, 118, 10, nullptr},
-    {id::kLanOnly, K::Check, "Watch only selected adapter's traffic", 7, 57, 131, 10, nullptr},
+    {id::kIncremtotal, K::CheckBox, "In conjunction with Windows api", 23, 43, 118, 10, nullptr},
+    {id::kLanOnly, K::CheckBox, "Watch only selected adapter's traffic", 7, 57, 131, 10, nullptr},
     {id::kGeneralGroup, K::Group, "General settings", 1, 72, 146, 33, nullptr},
-    {id::kRunAtStartUp, K::Check, "Run at StartUp", 5, 81, 63, 10, nullptr},
-    {id::kStartMin, K::Check, "Start Minimized", 5, 93, 63, 10, nullptr},
-    {id::kAutohide, K::Check, "Autohide", 88, 81, 44, 10, nullptr},
-    {id::kConfirmExit, K::Check, "Confirm Exit", 88, 93, 53, 10, nullptr},
+    {id::kRunAtStartUp, K::CheckBox, "Run at StartUp", 5, 81, 63, 10, nullptr},
+    {id::kStartMin, K::CheckBox, "Start Minimized", 5, 93, 63, 10, nullptr},
+    {id::kAutohide, K::CheckBox, "Autohide", 88, 81, 44, 10, nullptr},
+    {id::kConfirmExit, K::CheckBox, "Confirm Exit", 88, 93, 53, 10, nullptr},
     {0, K::Group, "Net BreakDown's", 1, 107, 146, 78, nullptr},
-    {id::kLogFalls, K::Check, "Log Incoming NULL data ", 5, 119, 100, 10, nullptr},
+    {id::kLogFalls, K::CheckBox, "Log Incoming NULL data ", 5, 119, 100, 10, nullptr},
     {id::kViewLog, K::Button, "View Log", 109, 114, 35, 12, nullptr},
     {0, K::Label, "If no traffic more than :", 17, 133, 72, 8, nullptr},
     {id::kFallSecs, K::DigitEdit, "", 96, 131, 20, 12, "If no traffic more than : sec's"},
     {0, K::Label, "sec's", 122, 133, 17, 8, nullptr},
-    {id::kPingHost, K::Check, "Ping host to ensure some traffic", 6, 148, 115, 10, nullptr},
+    {id::kPingHost, K::CheckBox, "Ping host to ensure some traffic", 6, 148, 115, 10, nullptr},
     {id::kHost, K::EditCombo, "", 31, 160, 71, 51, "Host to ping"},
     {id::kTest, K::Button, "Test", 103, 160, 26, 12, "Test ping of the host"},
     {0, K::Label, "(is done at 1/2 of previous choosed time)", 10, 174, 130, 8, nullptr},
@@ -55,13 +56,13 @@ constexpr ControlDef kControls[] = {
     {0, K::Label, "1024 Bits (Kb)", 81, 202, 45, 8, nullptr},
     {0, K::Label, "Example : 128 Kb is equal to 16KB", 6, 219, 110, 8, nullptr},
     {id::kCustomGroup, K::Group, "Custom Log Field", 1, 234, 146, 71, nullptr},
-    {id::kCustField, K::Check, "Enable Log Custom Port Traffic", 7, 245, 114, 10, nullptr},
+    {id::kCustField, K::CheckBox, "Enable Log Custom Port Traffic", 7, 245, 114, 10, nullptr},
     {0, K::Label, "Name in Log View:", 7, 258, 60, 8, nullptr},
     {id::kCustName, K::Edit, "", 73, 256, 69, 13, "Name in Log View:"},
     {0, K::Label, "Port to watch:", 7, 274, 45, 8, nullptr},
     {id::kCustPort, K::Edit, "", 73, 271, 69, 13, "Port to watch:"},
     {id::kResetCustom, K::Button, "Reset traffic for this entry", 6, 289, 88, 12, nullptr},
-    {id::kOk, K::DefaultButton, "OK", 119, 289, 25, 13, nullptr},
+    {id::kOk, K::Button, "OK", 119, 289, 25, 13, nullptr},
 };
 
 struct BoxBinding {
@@ -76,11 +77,6 @@ constexpr BoxBinding kBoxes[] = {
     {id::kLogFalls, OptionBox::LogFalls},         {id::kPingHost, OptionBox::PingHost},
 };
 
-qreal screenDpi(const QWidget* w) {
-    const QScreen* s = w->screen();
-    return s ? s->logicalDotsPerInch() : 96.0;
-}
-
 } // namespace
 
 COptions::COptions(OptionsServices services, QWidget* parent)
@@ -91,9 +87,10 @@ COptions::COptions(OptionsServices services, QWidget* parent)
     setWindowTitle(kTitle);
     setModal(true);
     setDialogFont(this);
-    const qreal dpi = screenDpi(this);
+    const qreal dpi = dialogDpi(this);
     setFixedSize(dialogUnitsToPixelsX(148, dpi), dialogUnitsToPixelsY(305, dpi));
-    m_controls = buildControlTable(this, kControls, dpi);
+    m_controls = buildDialogControls(this, kControls);
+    static_cast<QPushButton*>(control(id::kOk))->setDefault(true);
     static_cast<QLineEdit*>(control(id::kConSpeed))->setMaxLength(kConSpeedMaxChars);
     static_cast<QLineEdit*>(control(id::kConSpeed))->setAlignment(Qt::AlignHCenter);
 
