@@ -57,28 +57,28 @@ std::optional<std::int32_t> parseMinimumDuration(std::string_view text) {
     return static_cast<std::int32_t>(value);
 }
 
-bool outagePasses(const OutageRecord& rec, const OutageFilterSpec& spec, const IClock& clock) {
-    if (spec.filter == OutageFilter::All)
+bool outagePasses(const OutageRecord& rec, const OutageQuery& query, const IClock& clock) {
+    if (query.filter == OutageFilter::All)
         return true;
     const std::optional<LocalTime> start = clock.toLocal(rec.start);
     if (!start)
         return false;
-    if (spec.filter == OutageFilter::MoreFilters) {
+    if (query.filter == OutageFilter::MoreFilters) {
         const std::optional<LocalTime> stop = clock.toLocal(rec.stop);
         if (!stop)
             return false;
         // Local midnights rise with the calendar date, so comparing dates compares the days.
         const CalendarDate a = dateOf(*start);
         const CalendarDate b = dateOf(*stop);
-        if (a < spec.firstDay || a > spec.lastDay || b < spec.firstDay || b > spec.lastDay)
+        if (a < query.firstDay || a > query.lastDay || b < query.firstDay || b > query.lastDay)
             return false;
-        return rec.duration() >= std::int64_t{spec.minDuration};
+        return rec.duration() >= std::int64_t{query.minDuration};
     }
-    const std::optional<LocalTime> now = clock.toLocal(spec.now);
+    const std::optional<LocalTime> now = clock.toLocal(query.now);
     if (!now)
         return false;
     const bool sameMonth = start->year == now->year && start->month == now->month;
-    switch (spec.filter) {
+    switch (query.filter) {
     case OutageFilter::LastDay:
         return sameMonth && start->day == now->day;
     case OutageFilter::LastWeek:
@@ -130,13 +130,12 @@ std::string outageTotalText(std::int64_t seconds) {
     return formatTimeSpan("%D:%H:%M:%S", seconds);
 }
 
-OutageListLoad filterOutages(const OutageLog& log, const OutageFilterSpec& spec,
-                             const IClock& clock) {
+OutageListLoad filterOutages(const OutageLog& log, const OutageQuery& query, const IClock& clock) {
     OutageListLoad out;
     out.opened = true;
     out.invalid = log.invalid;
     for (const OutageRecord& rec : log.records) {
-        if (!outagePasses(rec, spec, clock))
+        if (!outagePasses(rec, query, clock))
             continue;
         out.rows.push_back(rec);
         out.totalSeconds += rec.duration();
@@ -145,7 +144,7 @@ OutageListLoad filterOutages(const OutageLog& log, const OutageFilterSpec& spec,
 }
 
 OutageListLoad loadOutageList(IFileStore& files, const std::filesystem::path& file,
-                              const OutageFilterSpec& spec, const IClock& clock) {
+                              const OutageQuery& query, const IClock& clock) {
     std::error_code ec;
     const std::filesystem::file_status st = std::filesystem::symlink_status(file, ec);
     if (ec || !std::filesystem::exists(st))
@@ -159,7 +158,7 @@ OutageListLoad loadOutageList(IFileStore& files, const std::filesystem::path& fi
     const std::optional<OutageLog> log = readOutageFile(files, file, clock);
     if (!log)
         return {};
-    return filterOutages(*log, spec, clock);
+    return filterOutages(*log, query, clock);
 }
 
 std::error_code setAsideInvalidOutageFile(const std::filesystem::path& file) {

@@ -2,7 +2,7 @@
 // The outage list without the window: which records a filter shows, the cell texts, the
 // totals and the export text.
 //
-//   OutageListLoad load = loadOutageList(files, global.dataFile(kOutageFileName), spec, clock);
+//   OutageListLoad load = loadOutageList(files, global.dataFile(kOutageFileName), query, clock);
 //   if (!load.opened) -> leave the list empty and the totals as they are
 //   if (load.invalid) -> ask; Yes: setAsideInvalidOutageFile(...), totals untouched
 //   outageCell(load.rows[i], i, column, clock)   // formatted when a row is painted
@@ -48,7 +48,7 @@ struct CalendarDate {
     auto operator<=>(const CalendarDate&) const = default;
 };
 
-struct OutageFilterSpec {
+struct OutageQuery {
     OutageFilter filter = OutageFilter::All;
     std::int64_t now = 0;         // the moment the load began
     CalendarDate firstDay;        // More filters: both ends of an outage within these days,
@@ -63,7 +63,7 @@ inline constexpr const char* kNotAnInteger = "Please enter an integer.";
 std::optional<std::int32_t> parseMinimumDuration(std::string_view text);
 
 // Whether a record passes the filter; a time without local calendar fields fails it.
-bool outagePasses(const OutageRecord& rec, const OutageFilterSpec& spec, const IClock& clock);
+bool outagePasses(const OutageRecord& rec, const OutageQuery& query, const IClock& clock);
 
 // "%A, %B %d, %Y %H:%M:%S" with English names whatever the user's locale; "" when the time
 // has no local calendar fields.
@@ -82,12 +82,11 @@ struct OutageListLoad {
 };
 
 // Filters records already read.
-OutageListLoad filterOutages(const OutageLog& log, const OutageFilterSpec& spec,
-                             const IClock& clock);
+OutageListLoad filterOutages(const OutageLog& log, const OutageQuery& query, const IClock& clock);
 // Reads NetFalls.dat and filters it. Anything but a regular file (a planted link, a pipe that
 // would block the window) and a file too large to be ours count as invalid.
 OutageListLoad loadOutageList(IFileStore& files, const std::filesystem::path& file,
-                              const OutageFilterSpec& spec, const IClock& clock);
+                              const OutageQuery& query, const IClock& clock);
 
 // Moves an invalid NetFalls.dat aside as NetFalls.dat.invalid (an older one is replaced), so
 // the next outage starts a new file and the user keeps the old one.

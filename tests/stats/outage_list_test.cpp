@@ -41,10 +41,10 @@ protected:
         test::writeText(file, bytes + tail);
     }
     OutageListLoad load(OutageFilter f = OutageFilter::All) {
-        OutageFilterSpec spec;
-        spec.filter = f;
-        spec.now = clock.now();
-        return loadOutageList(files, file, spec, clock);
+        OutageQuery query;
+        query.filter = f;
+        query.now = clock.now();
+        return loadOutageList(files, file, query, clock);
     }
     std::vector<std::int64_t> starts(const OutageListLoad& l) {
         std::vector<std::int64_t> s;
@@ -146,20 +146,20 @@ TEST_F(OutageListTest, MoreFilters_BothEndsWithinWholeDays_AndTheMinimumDuration
         {local(2026, 3, 2, 23, 50), local(2026, 3, 3, 0, 0)}, // ends at the next midnight
         {local(2026, 3, 2, 23, 0), local(2026, 3, 2, 23, 59, 59)}};
     write(recs);
-    OutageFilterSpec spec;
-    spec.filter = OutageFilter::MoreFilters;
-    spec.firstDay = spec.lastDay = {2026, 3, 2};
-    spec.minDuration = 60;
-    OutageListLoad l = loadOutageList(files, file, spec, clock);
+    OutageQuery query;
+    query.filter = OutageFilter::MoreFilters;
+    query.firstDay = query.lastDay = {2026, 3, 2};
+    query.minDuration = 60;
+    OutageListLoad l = loadOutageList(files, file, query, clock);
     EXPECT_EQ(starts(l), (std::vector<std::int64_t>{recs[1].start, recs[4].start}));
 
-    spec.lastDay = {2026, 3, 3};
-    spec.minDuration = 0;
-    EXPECT_EQ(loadOutageList(files, file, spec, clock).rows.size(), 4u);
-    spec.minDuration = -100; // a negative minimum lets negative durations through as well
-    EXPECT_EQ(loadOutageList(files, file, spec, clock).rows.size(), 4u);
-    spec.firstDay = {2026, 3, 4}; // start after stop: nothing
-    EXPECT_TRUE(loadOutageList(files, file, spec, clock).rows.empty());
+    query.lastDay = {2026, 3, 3};
+    query.minDuration = 0;
+    EXPECT_EQ(loadOutageList(files, file, query, clock).rows.size(), 4u);
+    query.minDuration = -100; // a negative minimum lets negative durations through as well
+    EXPECT_EQ(loadOutageList(files, file, query, clock).rows.size(), 4u);
+    query.firstDay = {2026, 3, 4}; // start after stop: nothing
+    EXPECT_TRUE(loadOutageList(files, file, query, clock).rows.empty());
 }
 
 TEST_F(OutageListTest, Dates_AreEnglishWhateverTheLocale) {

@@ -224,20 +224,20 @@ void CNetFalls::loadList() {
     else
         showMessage("notAnInteger", "Tallynet", kNotAnInteger, false);
 
-    OutageFilterSpec spec;
-    spec.filter = static_cast<OutageFilter>(
+    OutageQuery query;
+    query.filter = static_cast<OutageFilter>(
         std::max(0, static_cast<QComboBox*>(control(id::kFilter))->currentIndex()));
-    spec.now = m_clock.now();
-    spec.firstDay = calendarDate(static_cast<QDateEdit*>(control(id::kStartDate))->date());
-    spec.lastDay = calendarDate(static_cast<QDateEdit*>(control(id::kStopDate))->date());
-    spec.minDuration = m_minDuration;
+    query.now = m_clock.now();
+    query.firstDay = calendarDate(static_cast<QDateEdit*>(control(id::kStartDate))->date());
+    query.lastDay = calendarDate(static_cast<QDateEdit*>(control(id::kStopDate))->date());
+    query.minDuration = m_minDuration;
 
     const std::filesystem::path file = m_global.dataFile(kOutageFileName);
     if (!m_global.os().files) {
         m_model->clear();
         return;
     }
-    OutageListLoad load = loadOutageList(*m_global.os().files, file, spec, m_clock);
+    OutageListLoad load = loadOutageList(*m_global.os().files, file, query, m_clock);
     if (!load.opened) {
         m_model->clear(); // nothing recorded yet: the totals keep their text
         return;
