@@ -37,6 +37,7 @@ public:
     std::string adapterDescription(int) const override { return "eth0"; }
     int selectedIndex() const override { return 0; }
     std::string selectedAdapterName() const override { return "eth0"; }
+    tn::StatRecords records() const override { return {}; }
 };
 
 class NoTray final : public tn::ui::ITrayShell {

@@ -23,6 +23,7 @@ public:
     std::string adapterDescription(int i) const override { return m_stat.adapterDescription(i); }
     int selectedIndex() const override { return m_stat.selectedIndex(); }
     std::string selectedAdapterName() const override { return m_stat.selectedAdapterName(); }
+    StatRecords records() const override { return m_stat.snapshot(); }
 
 private:
     CIPStat m_stat;

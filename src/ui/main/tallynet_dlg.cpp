@@ -3,6 +3,7 @@
 #include "app/global.h"
 #include "app/statistics_owner.h"
 #include "platform/clock.h"
+#include "ui/dialogs/log_viewer.h"
 #include "ui/widgets/adapter_combo.h"
 #include "ui/widgets/artwork.h"
 #include "ui/widgets/flat_button.h"
@@ -164,7 +165,9 @@ void CTallynetDlg::buildControls() {
     connect(exitButton, &QPushButton::clicked, this, &CTallynetDlg::onExit);
     connect(static_cast<QPushButton*>(control(1021)), &QPushButton::clicked, this,
             &CTallynetDlg::hideWindow);
-    // View Log, Options, Help and About open windows that are not part of this build yet.
+    connect(static_cast<QPushButton*>(control(2)), &QPushButton::clicked, this,
+            &CTallynetDlg::onViewLog);
+    // Options, Help and About open windows that are not part of this build yet.
 }
 
 void CTallynetDlg::initDialog() {
@@ -218,6 +221,8 @@ void CTallynetDlg::shutdown() {
 
 void CTallynetDlg::endDialog() {
     m_ending = true;
+    if (m_viewer)
+        m_viewer->reject(); // its modal loop must not outlive the program
     done(QDialog::Accepted);
 }
 
@@ -386,6 +391,15 @@ void CTallynetDlg::accept() {
 
 void CTallynetDlg::reject() {
     // Escape is the View Log command; it never closes the program.
+    onViewLog();
+}
+
+void CTallynetDlg::onViewLog() {
+    if (m_viewer || m_ending)
+        return;
+    CLogViewer viewer(m_global, m_clock, &m_stats, this);
+    m_viewer = &viewer;
+    viewer.exec(); // the tick goes on underneath
 }
 
 void CTallynetDlg::closeEvent(QCloseEvent* event) {

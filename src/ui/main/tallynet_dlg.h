@@ -25,6 +25,7 @@ namespace tn::ui {
 
 class CAdapterCombo;
 class CFlatButton;
+class CLogViewer;
 class CPictureCtrl;
 class CPlainLabel;
 class CSpeedBar;
@@ -115,6 +116,7 @@ private:
     void showIdleState();
     void onRemember();
     void onExit();
+    void onViewLog();
     void openNetworkSettings();
     void restorePosition();
     void storePosition();
@@ -130,6 +132,7 @@ private:
     std::unique_ptr<CProbe> m_probe;
     QTimer m_timer;
     QHash<int, QWidget*> m_controls;
+    QPointer<CLogViewer> m_viewer; // while the history viewer runs
     CAdapterCombo* m_combo = nullptr;
     CPictureCtrl* m_picture = nullptr;
     CSpeedBar* m_rxBar = nullptr;

@@ -1,0 +1,243 @@
+#include "ui/dialogs/log_viewer.h"
+
+#include "app/global.h"
+#include "app/statistics_owner.h"
+#include "support/fake_clock.h"
+#include "ui/dialogs/ns_chart_ctrl.h"
+#include "ui/widgets/plain_label.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+using namespace tn;
+using tn::ui::CLogViewer;
+using tn::ui::CNSChartCtrl;
+
+// Only the records matter to the viewer; the rest is never called.
+class RecordsOwner final : public IStatisticsOwner {
+public:
+    StatRecords recordsValue;
+    mutable int snapshots = 0;
+    std::uint64_t totalReceived() const override { return 0; }
+    std::uint64_t totalSent() const override { return 0; }
+    void setLanOnly(int) override {}
+    void save() override {}
+    int initialise(int) override { return 1; }
+    std::string lastErrorText() const override { return {}; }
+    void stopCapture() override {}
+    void stopAndSave() override {}
+    int adapterCount() const override { return 0; }
+    std::string adapterDescription(int) const override { return {}; }
+    int selectedIndex() const override { return -1; }
+    std::string selectedAdapterName() const override { return {}; }
+    StatRecords records() const override {
+        ++snapshots;
+        return recordsValue;
+    }
+};
+
+struct Rig {
+    test::TzScope tz{"CET-1CEST,M3.5.0,M10.5.0/3"};
+    test::FakeClock clock;
+    CGlobal global{PlatformServices{}};
+    RecordsOwner owner;
+
+    Rig() {
+        global.loadSettings();
+        clock.setLocal(2026, 5, 3, 21, 15); // after a 30-day April
+        for (std::size_t d = 0; d < 31; ++d) {
+            owner.recordsValue.daysSent[d][0] = 1000 * (d + 1);
+            owner.recordsValue.daysReceived[d][3] = 250000 * (d + 1);
+        }
+        owner.recordsValue.monthsSent[4][0] = 5u << 20;
+        owner.recordsValue.monthsReceived[3][5] = 3u << 30;
+    }
+    static QString text(const CLogViewer& v, int id) {
+        auto* l = qobject_cast<QLabel*>(v.control(id));
+        return l ? l->text() : QString("<none>");
+    }
+    // The middle of bar `index`'s label, where a user would click.
+    static QPoint labelPoint(CNSChartCtrl* chart, int index) {
+        const ChartLayout lay = chart->model().layout(chart->width(), chart->height());
+        const ChartRect& r = lay.bars.at(static_cast<std::size_t>(index)).labelRect;
+        return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    }
+};
+
+} // namespace
+
+class LogViewerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void controls_carryTheirIdentifiersAndNamesAScreenReaderCanRead() {
+        Rig rig;
+        CLogViewer v(rig.global, rig.clock, &rig.owner);
+        const struct {
+            int id;
+            const char* name;
+        } expected[] = {
+            {1057, "Web Upload"},   {1058, "Web Download"},      {1059, "Web Total"},
+            {1078, "Ftp Upload"},   {1065, "Filesharing Total"}, {1067, "News Download"},
+            {1071, "Udp Total"},    {1072, "Others Upload"},     {1082, "Custom Upload"},
+            {1084, "Custom Total"}, {1075, "TOTAL Upload"},      {1076, "TOTAL Download"},
+            {1077, "TOTAL Total"},  {1081, "Show months"},       {1, "Done"},
+            {1086, "Custom"},       {1055, "Traffic chart"}};
+        for (const auto& e : expected) {
+            QWidget* w = v.control(e.id);
+            QVERIFY2(w, qPrintable(QString::number(e.id)));
+            QCOMPARE(w->objectName(), QString::number(e.id));
+            QCOMPARE(w->accessibleName(), QString(e.name));
+        }
+        // 27 value cells, the name of the custom row, the chart, the box and the button.
+        int numbered = 0;
+        for (QWidget* w : v.findChildren<QWidget*>()) {
+            QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->metaObject()->className()));
+            numbered += !w->objectName().isEmpty();
+        }
+        QCOMPARE(numbered, 31);
+        auto* totalUp = static_cast<ui::CPlainLabel*>(v.control(1075));
+        QCOMPARE(totalUp->textColor(), QColor(215, 0, 21));
+        QCOMPARE(static_cast<ui::CPlainLabel*>(v.control(1076))->textColor(), QColor(62, 128, 21));
+        QCOMPARE(static_cast<ui::CPlainLabel*>(v.control(1077))->textColor(), QColor(0, 0, 0));
+        QCOMPARE(v.palette().color(QPalette::Window), QColor(70, 100, 200));
+    }
+
+    void opening_showsTodayFromOneSnapshot_andAClickOnALabelTitlesThatDay() {
+        Rig rig;
+        CLogViewer v(rig.global, rig.clock, &rig.owner);
+        v.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&v));
+        CNSChartCtrl* chart = v.chart();
+        QCOMPARE(rig.owner.snapshots, 1);
+        QCOMPARE(int(chart->model().count()), 31);
+        QCOMPARE(chart->selectedIndex(), 2);
+        QCOMPARE(chart->windowTitle(), QString("Today"));
+        QCOMPARE(Rig::text(v, 1057), QString("2.93 KB"));   // 3000 B of web upload
+        QCOMPARE(Rig::text(v, 1064), QString("732.42 KB")); // 750000 B of file sharing
+        QCOMPARE(Rig::text(v, 1082), QString("..."));       // no custom category set up
+        QCOMPARE(Rig::text(v, 1086), QString("Custom"));
+
+        QSignalSpy clicks(chart, &CNSChartCtrl::clicked);
+        const QPoint p = Rig::labelPoint(chart, 14);
+        QTest::mouseMove(chart, p);
+        QCOMPARE(chart->cursor().shape(), Qt::PointingHandCursor);
+        QTest::mouseClick(chart, Qt::LeftButton, {}, p);
+        QCOMPARE(clicks.count(), 1);
+        QCOMPARE(clicks[0][0].toInt(), 14);
+        QCOMPARE(clicks[0][1].toString(), QString("15"));
+        QCOMPARE(clicks[0][2].toDouble(), 15000.0 + 3750000.0);
+        QCOMPARE(chart->windowTitle(), QString("Wednesday, April 15, 2026"));
+        QCOMPARE(chart->accessibleDescription(), chart->windowTitle());
+        QCOMPARE(Rig::text(v, 1057), QString("14.65 KB"));
+        QCOMPARE(chart->selectedIndex(), 14); // its label is the red one now
+        QCOMPARE(rig.owner.snapshots, 2);
+
+        QTest::mouseMove(chart, QPoint(10, 10)); // the title, no bar
+        QCOMPARE(chart->cursor().shape(), Qt::ArrowCursor);
+        QTest::mouseClick(chart, Qt::LeftButton, {}, QPoint(10, 10));
+        QCOMPARE(clicks.last()[0].toInt(), -1);
+        QCOMPARE(chart->windowTitle(), QString("Wednesday, April 15, 2026"));
+    }
+
+    void keyboard_choosesBarsLikeTheMouse() {
+        Rig rig;
+        CLogViewer v(rig.global, rig.clock, &rig.owner);
+        v.show();
+        CNSChartCtrl* chart = v.chart();
+        QTest::keyClick(chart, Qt::Key_Right);
+        QCOMPARE(chart->selectedIndex(), 3);
+        QCOMPARE(chart->windowTitle(), QString("Saturday, April 04, 2026"));
+        QTest::keyClick(chart, Qt::Key_End);
+        QCOMPARE(chart->windowTitle(), QString("Sunday, May 31, 2026"));
+        QTest::keyClick(chart, Qt::Key_Home);
+        QCOMPARE(chart->windowTitle(), QString("Friday, May 01, 2026"));
+        QTest::keyClick(chart, Qt::Key_Left);
+        QCOMPARE(chart->selectedIndex(), 0);
+    }
+
+    void showMonths_switchesTheChartAndKeepsTheMonthTitleOnTheWayBack() {
+        Rig rig;
+        CLogViewer v(rig.global, rig.clock, &rig.owner);
+        auto* box = static_cast<QCheckBox*>(v.control(1081));
+        QVERIFY(!box->isChecked());
+        box->click();
+        QCOMPARE(int(v.chart()->model().count()), 12);
+        QCOMPARE(v.chart()->selectedIndex(), 4);
+        QCOMPARE(v.chart()->windowTitle(), QString("May  , 2026"));
+        QCOMPARE(Rig::text(v, 1057), QString("5.00 MB"));
+        QTest::mouseClick(v.chart(), Qt::LeftButton, {}, Rig::labelPoint(v.chart(), 3));
+        QCOMPARE(v.chart()->windowTitle(), QString("April  , 2026"));
+        QCOMPARE(Rig::text(v, 1073), QString("3.00 GB"));
+        box->click();
+        QCOMPARE(int(v.chart()->model().count()), 31);
+        QCOMPARE(v.chart()->windowTitle(), QString("April  , 2026"));
+        QCOMPARE(Rig::text(v, 1057), QString("2.93 KB"));
+    }
+
+    void customCategory_namesItsRowAndItsCells() {
+        Rig rig;
+        rig.global.CustField = 1;
+        rig.global.CustName1 = "Games";
+        rig.owner.recordsValue.daysSent[2][7] = 2048;
+        CLogViewer v(rig.global, rig.clock, &rig.owner);
+        QCOMPARE(Rig::text(v, 1086), QString("Games"));
+        QCOMPARE(Rig::text(v, 1082), QString("2.00 KB"));
+        QCOMPARE(v.control(1082)->accessibleName(), QString("Games Upload"));
+        QCOMPARE(v.control(1084)->accessibleName(), QString("Games Total"));
+    }
+
+    void withoutStatisticsOwner_theChartSaysSoAndTheCellsWait() {
+        Rig rig;
+        CLogViewer v(rig.global, rig.clock, nullptr);
+        QCOMPARE(int(v.chart()->model().count()), 0);
+        QCOMPARE(Rig::text(v, 1057), QString("..."));
+        QCOMPARE(Rig::text(v, 1077), QString("..."));
+        static_cast<QCheckBox*>(v.control(1081))->click();
+        QCOMPARE(Rig::text(v, 1077), QString("..."));
+        QCOMPARE(v.chart()->windowTitle(), QString("Today"));
+    }
+
+    void done_closesTheViewer() {
+        Rig rig;
+        CLogViewer v(rig.global, rig.clock, &rig.owner);
+        QSignalSpy finished(&v, &QDialog::finished);
+        v.show();
+        static_cast<QPushButton*>(v.control(1))->click();
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(!v.isVisible());
+    }
+
+    void chartSurface_followsTheWidgetSize() {
+        CNSChartCtrl chart;
+        chart.setChartPalette(2);
+        chart.setChartKind(ChartModel::kDrawBars);
+        chart.setWindowTitle("Today");
+        for (int d = 1; d <= 31; ++d)
+            chart.addValue(d == 12 ? 5000.0 : 0.0, QString::number(d), false);
+        chart.resize(200, 100);
+        QCOMPARE(chart.renderSurface().size(), QSize(200, 100));
+        chart.resize(408, 182);
+        const QImage img = chart.renderSurface().toImage();
+        QCOMPARE(img.size(), QSize(408, 182));
+        // The 12th reaches the top of the plot; the plot's background and a bar colour show.
+        QCOMPARE(img.pixelColor(166, 35), QColor(0, 255, 255)); // colour 11 of the palette
+        QCOMPARE(img.pixelColor(10, 100), QColor(200, 200, 230));
+        bool redTitle = false;
+        for (int x = 150; x < 260 && !redTitle; ++x)
+            for (int y = 0; y < 14 && !redTitle; ++y)
+                redTitle = img.pixelColor(x, y) == QColor(255, 0, 0);
+        QVERIFY(redTitle);
+
+        chart.setChartPalette(0);
+        const QImage message = chart.renderSurface().toImage();
+        QCOMPARE(message.pixelColor(166, 35), QColor(Qt::white));
+    }
+};
+
+QTEST_MAIN(LogViewerTest)
+#include "log_viewer_test.moc"
