@@ -32,21 +32,21 @@ struct ControlDef {
     const char* accessibleName;
 };
 constexpr ControlDef kControls[] = {
-    {id::kChart, Kind::Chart, HistoryTable::kInitialTitle, 4, 4, 272, 112, "Traffic chart"},
+    {id::kChart, Kind::Chart, HistoryTable::kInitialTitle, 4, 4, 322, 112, "Traffic chart"},
     {id::kShowMonths, Kind::Check, "Show months", 6, 121, 66, 10, "Show months"},
-    {0, Kind::Label, "Upload", 78, 122, 64, 9, "Upload"},
-    {0, Kind::Label, "Download", 144, 122, 64, 9, "Download"},
-    {0, Kind::Label, "Total", 210, 122, 64, 9, "Total"},
-    {0, Kind::Separator, "", 6, 221, 268, 1, "Separator"},
-    {id::kDone, Kind::Button, "Done", 224, 240, 52, 14, "Done"},
+    {0, Kind::Label, "Upload", 94, 122, 74, 9, "Upload"},
+    {0, Kind::Label, "Download", 172, 122, 74, 9, "Download"},
+    {0, Kind::Label, "Total", 250, 122, 74, 9, "Total"},
+    {0, Kind::Separator, "", 6, 221, 318, 1, "Separator"},
+    {id::kDone, Kind::Button, "Done", 272, 240, 52, 14, "Done"},
 };
-constexpr int kDialogWidth = 280;
+constexpr int kDialogWidth = 330;
 constexpr int kDialogHeight = 258;
 // The table: a label column and three value columns; the TOTAL row sits below the separator.
 constexpr int kLabelX = 6;
-constexpr int kLabelWidth = 70;
-constexpr int kCellX[3] = {78, 144, 210};
-constexpr int kCellWidth = 64;
+constexpr int kLabelWidth = 86;
+constexpr int kCellX[3] = {94, 172, 250};
+constexpr int kCellWidth = 74;
 constexpr int kRowHeight = 9;
 constexpr int kFirstRowY = 132;
 constexpr int kRowStep = 11;
