@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <new>
 
 namespace tn {
 
@@ -42,7 +43,11 @@ bool ChartModel::addValue(double value, std::string label) {
     // A non-finite value would make every bar height undefined.
     if (!(value >= 0.0) || !std::isfinite(value))
         return false;
-    m_values.push_back(Entry{value, std::move(label)});
+    try {
+        m_values.push_back(Entry{value, std::move(label)});
+    } catch (const std::bad_alloc&) {
+        return false; // the chart stays as it was
+    }
     m_total += value;
     if (value > m_maximum)
         m_maximum = value;
