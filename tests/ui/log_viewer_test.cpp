@@ -142,7 +142,8 @@ private slots:
         QCOMPARE(clicks.last()[0].toInt(), -1);
         QCOMPARE(chart->windowTitle(), QString("Wednesday, April 15, 2026"));
         QTest::keyClick(chart, Qt::Key_Right); // the keyboard chooses bars as well
-        QCOMPARE(chart->windowTitle(), QString("Saturday, April 04, 2026"));
+        QTest::keyClick(chart, Qt::Key_Right);
+        QCOMPARE(chart->windowTitle(), QString("Saturday, May 02, 2026"));
         QTest::keyClick(chart, Qt::Key_End);
         QCOMPARE(chart->windowTitle(), QString("Sunday, May 31, 2026"));
     }
