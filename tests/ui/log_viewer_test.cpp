@@ -6,6 +6,7 @@
 #include "ui/dialogs/ns_chart_ctrl.h"
 #include "ui/widgets/plain_label.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QSignalSpy>
@@ -175,29 +176,37 @@ private slots:
         QCOMPARE(v.chart()->windowTitle(), QString("Today"));
     }
 
-    void chartSurface_followsTheWidgetSize() {
+    void chartSurface_followsTheWidgetSizeAndPixelRatio() {
         CNSChartCtrl chart;
         chart.setChartPalette(2);
         chart.setChartKind(ChartModel::kDrawBars);
         chart.setWindowTitle("Today");
         for (int d = 1; d <= 31; ++d)
             chart.addValue(d == 12 ? 5000.0 : 0.0, QString::number(d), false);
+        const int r = 2; // main() runs these tests on a screen of twice the density
+        QCOMPARE(chart.devicePixelRatioF(), qreal(r));
         chart.resize(200, 100);
-        QCOMPARE(chart.renderSurface().size(), QSize(200, 100));
+        QCOMPARE(chart.renderSurface().size(), QSize(200 * r, 100 * r));
         chart.resize(408, 182);
         const QImage img = chart.renderSurface().toImage();
-        QCOMPARE(img.size(), QSize(408, 182));
-        QCOMPARE(img.pixelColor(166, 35), QColor(0, 255, 255)); // the 12th, colour 11, at the top
-        QCOMPARE(img.pixelColor(10, 100), QColor(200, 200, 230));
+        QCOMPARE(img.size(), QSize(408 * r, 182 * r));
+        QCOMPARE(img.pixelColor(166 * r, 35 * r), QColor(0, 255, 255)); // the 12th at the top
+        QCOMPARE(img.pixelColor(10 * r, 100 * r), QColor(200, 200, 230));
         bool redTitle = false;
-        for (int x = 150; x < 260; ++x)
-            for (int y = 0; y < 14; ++y)
+        for (int x = 150 * r; x < 260 * r; ++x)
+            for (int y = 0; y < 14 * r; ++y)
                 redTitle = redTitle || img.pixelColor(x, y) == QColor(255, 0, 0);
         QVERIFY(redTitle);
         chart.setChartPalette(0);
-        QCOMPARE(chart.renderSurface().toImage().pixelColor(166, 35), QColor(Qt::white));
+        QCOMPARE(chart.renderSurface().toImage().pixelColor(166 * r, 35 * r), QColor(Qt::white));
     }
 };
 
-QTEST_MAIN(LogViewerTest)
+int main(int argc, char** argv) {
+    // A high-density screen: the chart must fill it sharply, and nothing else may change.
+    qputenv("QT_SCALE_FACTOR", "2");
+    QApplication app(argc, argv);
+    LogViewerTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "log_viewer_test.moc"
