@@ -43,7 +43,7 @@ private:
 };
 
 int capture(const std::string& iface, int seconds) {
-    std::unique_ptr<Platform> platform = createLinuxPlatform();
+    std::unique_ptr<Platform> platform = createPlatform();
     PlatformServices os = platform->services();
     TempPaths paths;
     os.paths = &paths;

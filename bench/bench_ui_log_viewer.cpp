@@ -2,10 +2,9 @@
 // rules alone, and as a click on a bar runs it with the cells' texts), and opening the viewer.
 // With TALLYNET_SCREENSHOT=<file.png> it also saves a picture of the viewer with a month of
 // made-up but plausible traffic.
-#include "../tests/support/fake_clock.h"
 #include "app/global.h"
-#include "app/statistics_owner.h"
 #include "stats/history_table.h"
+#include "support/fake_platform.h"
 #include "ui/dialogs/log_viewer.h"
 #include "ui/dialogs/ns_chart_ctrl.h"
 
@@ -16,24 +15,6 @@
 #include <benchmark/benchmark.h>
 
 namespace {
-
-class Owner final : public tn::IStatisticsOwner {
-public:
-    tn::StatRecords value;
-    std::uint64_t totalReceived() const override { return 0; }
-    std::uint64_t totalSent() const override { return 0; }
-    void setLanOnly(int) override {}
-    void save() override {}
-    int initialise(int) override { return 1; }
-    std::string lastErrorText() const override { return {}; }
-    void stopCapture() override {}
-    void stopAndSave() override {}
-    int adapterCount() const override { return 1; }
-    std::string adapterDescription(int) const override { return "eth0"; }
-    int selectedIndex() const override { return 0; }
-    std::string selectedAdapterName() const override { return "eth0"; }
-    tn::StatRecords records() const override { return value; }
-};
 
 // A month of a household line: mostly web, some video calls (UDP), a weekend of downloads.
 tn::StatRecords plausibleMonth() {
@@ -64,13 +45,13 @@ struct Scene {
     tn::test::TzScope tz{"UTC0"};
     tn::test::FakeClock clock;
     tn::CGlobal global{tn::PlatformServices{}};
-    Owner owner;
+    tn::test::FakeStatisticsOwner owner;
     Scene() {
         global.loadSettings();
         global.CustField = 1;
         global.CustName1 = "Games";
         clock.setLocal(2026, 12, 17, 20, 30);
-        owner.value = plausibleMonth();
+        owner.recordsValue = plausibleMonth();
     }
 };
 
@@ -90,10 +71,10 @@ void PaintChart31(benchmark::State& state) {
 void FillTableRules(benchmark::State& state) {
     Scene s;
     tn::HistoryTable table(s.clock);
-    table.fillChart(&s.owner.value);
+    table.fillChart(&s.owner.recordsValue);
     int day = 0;
     for (auto _ : state) {
-        table.selectBar(day, &s.owner.value, 1, "Games");
+        table.selectBar(day, &s.owner.recordsValue, 1, "Games");
         day = (day + 1) % 31;
         benchmark::DoNotOptimize(table.cell(0, 0).data());
     }

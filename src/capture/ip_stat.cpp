@@ -1,6 +1,7 @@
 #include "capture/ip_stat.h"
 
 #include "app/global.h"
+#include "platform/file_store.h"
 #include "platform/clock.h"
 
 #include <cstring>
@@ -383,9 +384,11 @@ void CIPStat::loadFrom(std::int64_t& saveTime, bool mayConvert) {
         m_global.writeLog("Failed converting database from version: " + std::to_string(v) +
                           " to version: " + std::to_string(kStatFileVersion));
     };
+    IFileStore* files = m_global.os().files;
     for (const char* name : {"stat.dat", "stat.bak"}) {
         std::vector<std::uint8_t> bytes;
-        const ReadStatus status = readFileBounded(m_global.dataFile(name), kStatFileV1Size, bytes);
+        const ReadStatus status = files ? files->read(m_global.dataFile(name), kStatFileV1Size, bytes)
+                                        : ReadStatus::Missing;
         if (status == ReadStatus::Missing)
             continue;
         std::int32_t version = 0;
@@ -418,8 +421,7 @@ void CIPStat::loadFrom(std::int64_t& saveTime, bool mayConvert) {
         std::int64_t oldSaveTime = 0;
         decodeStatFileV1(bytes, records, oldSaveTime);
         restore(records);
-        if (replaceFile(m_global.dataFile("stat.dat"), {}, encodeStatFile(records, oldSaveTime),
-                        m_sinks)) {
+        if (files->replace(m_global.dataFile("stat.dat"), {}, encodeStatFile(records, oldSaveTime))) {
             loadFrom(saveTime, false);
             m_global.writeLog(
                 "Successfully converted database from version: " + std::to_string(version) +
@@ -432,12 +434,13 @@ void CIPStat::loadFrom(std::int64_t& saveTime, bool mayConvert) {
 }
 
 void CIPStat::save() {
-    if (!m_dbReady)
+    IFileStore* files = m_global.os().files;
+    if (!m_dbReady || !files)
         return;
     const std::int64_t now = m_clock.now();
     // Every counter is read whole and the copy does not change while it is written.
     const std::vector<std::uint8_t> bytes = encodeStatFile(snapshot(), now);
-    replaceFile(m_global.dataFile("stat.dat"), m_global.dataFile("stat.bak"), bytes, m_sinks);
+    files->replace(m_global.dataFile("stat.dat"), m_global.dataFile("stat.bak"), bytes);
 }
 
 void CIPStat::stopAndSave() {

@@ -189,7 +189,7 @@ struct IpBytes {
     std::uint64_t received = 0;
 };
 
-class CaptureIntegration : public ::testing::Test {
+class CaptureIntegrationTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (::geteuid() != 0)
@@ -268,10 +268,10 @@ protected:
     pid_t server = -1;
 };
 
-TEST_F(CaptureIntegration, RecordsAndTotalsEqualTheIpBytesOnTheLink) {
+TEST_F(CaptureIntegrationTest, RecordsAndTotalsEqualTheIpBytesOnTheLink) {
     test::TempDir dir;
     test::TempPaths paths(dir.path());
-    std::unique_ptr<Platform> platform = createLinuxPlatform();
+    std::unique_ptr<Platform> platform = createPlatform();
     PlatformServices os = platform->services();
     os.paths = &paths;
     os.settings = nullptr;

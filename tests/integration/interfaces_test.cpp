@@ -44,7 +44,7 @@ void sendUdp(int n, std::size_t payload) {
     ::close(s);
 }
 
-class InterfacesIntegration : public ::testing::Test {
+class InterfacesIntegrationTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!test::isRoot())
@@ -82,7 +82,7 @@ protected:
     test::FakeClock m_clock;
 };
 
-TEST_F(InterfacesIntegration, ReadingsEqualSysfsCountersAfterKnownTraffic) {
+TEST_F(InterfacesIntegrationTest, ReadingsEqualSysfsCountersAfterKnownTraffic) {
     DeviceNames names;
     NetlinkInterfaceTable table(m_clock, names);
     CAdapter adapter(&table);
@@ -109,7 +109,7 @@ TEST_F(InterfacesIntegration, ReadingsEqualSysfsCountersAfterKnownTraffic) {
     EXPECT_GE(r.outOctets, 50u * 1042u);
 }
 
-TEST_F(InterfacesIntegration, AdapterListHoldsTheVethWithAddressAndMask) {
+TEST_F(InterfacesIntegrationTest, AdapterListHoldsTheVethWithAddressAndMask) {
     DeviceNames names;
     NetlinkAdapterSource source(names);
     CNetAdapter list(&source);
@@ -123,7 +123,7 @@ TEST_F(InterfacesIntegration, AdapterListHoldsTheVethWithAddressAndMask) {
     EXPECT_EQ(rec.address, dottedToAddress("198.18.7.1"));
 }
 
-TEST_F(InterfacesIntegration, AdapterCountFollowsVethsAddedAndRemoved) {
+TEST_F(InterfacesIntegrationTest, AdapterCountFollowsVethsAddedAndRemoved) {
     DeviceNames names;
     NetlinkInterfaceTable table(m_clock, names);
     CAdapter adapter(&table);
@@ -136,7 +136,7 @@ TEST_F(InterfacesIntegration, AdapterCountFollowsVethsAddedAndRemoved) {
     EXPECT_EQ(adapter.countAdapters(), 1);
 }
 
-TEST_F(InterfacesIntegration, ConnectionDurationCountsFromACarrierSeenComingUp) {
+TEST_F(InterfacesIntegrationTest, ConnectionDurationCountsFromACarrierSeenComingUp) {
     DeviceNames names;
     NetlinkInterfaceTable table(m_clock, names);
     CAdapter adapter(&table);

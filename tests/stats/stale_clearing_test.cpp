@@ -7,9 +7,9 @@ namespace tn {
 namespace {
 
 // Central European rules, so that one case can cross the spring change (2026-03-29).
-class StaleClearing : public test::IPStatFixture {
+class StaleClearingTest : public test::IPStatFixture {
 protected:
-    StaleClearing() : IPStatFixture("CET-1CEST,M3.5.0,M10.5.0/3") {}
+    StaleClearingTest() : IPStatFixture("CET-1CEST,M3.5.0,M10.5.0/3") {}
 
     std::int64_t local(int y, int mo, int d, int h, int mi) {
         return clock.fromLocal(LocalTime{y, mo, d, h, mi, 0, -1}).value();
@@ -25,7 +25,7 @@ protected:
             for (auto& r : *a)
                 r.fill(1);
         const auto bytes = encodeStatFile(ones, saved);
-        test::writeText(paths.dataDirectory() / "stat.dat",
+        test::writeText(fake.dataFile("stat.dat"),
                         std::string(bytes.begin(), bytes.end()));
         clock.nowValue = now;
         ASSERT_EQ(stat->initialise(-1), 1);
@@ -39,12 +39,12 @@ protected:
     }
 };
 
-TEST_F(StaleClearing, ThirtyThreeHoursLaterOnlyTodayIsCleared) {
+TEST_F(StaleClearingTest, ThirtyThreeHoursLaterOnlyTodayIsCleared) {
     start(local(2026, 6, 3, 23, 0), local(2026, 6, 5, 8, 0));
     expectCleared({5}, {});
 }
 
-TEST_F(StaleClearing, AMonthAndTwoDaysLaterTheDaysBetweenAndTwoMonthsAreCleared) {
+TEST_F(StaleClearingTest, AMonthAndTwoDaysLaterTheDaysBetweenAndTwoMonthsAreCleared) {
     start(local(2026, 1, 30, 10, 0), local(2026, 3, 2, 10, 0));
     std::set<int> days = {31};
     for (int d = 1; d <= 28; ++d)
@@ -52,21 +52,21 @@ TEST_F(StaleClearing, AMonthAndTwoDaysLaterTheDaysBetweenAndTwoMonthsAreCleared)
     expectCleared(days, {2, 3});
 }
 
-TEST_F(StaleClearing, SaveTimeAfterNowClearsOnlyADifferentToday) {
+TEST_F(StaleClearingTest, SaveTimeAfterNowClearsOnlyADifferentToday) {
     start(local(2026, 6, 10, 12, 0), local(2026, 6, 8, 12, 0));
     expectCleared({8}, {});
     start(local(2026, 6, 8, 18, 0), local(2026, 6, 8, 12, 0));
     expectCleared({}, {});
 }
 
-TEST_F(StaleClearing, ElapsedTimeAcrossTheSpringChangeIsCountedInRealSeconds) {
+TEST_F(StaleClearingTest, ElapsedTimeAcrossTheSpringChangeIsCountedInRealSeconds) {
     // 23:30 winter time to 00:15 summer time two calendar days later is 23 h 45 min: n = 0, so
     // only the new day itself is cleared and the 29th keeps what it held.
     start(local(2026, 3, 28, 23, 30), local(2026, 3, 30, 0, 15));
     expectCleared({30}, {});
 }
 
-TEST_F(StaleClearing, NoFileClearsEverythingAndAWildSaveTimeToo) {
+TEST_F(StaleClearingTest, NoFileClearsEverythingAndAWildSaveTimeToo) {
     clock.nowValue = local(2026, 6, 8, 12, 0);
     ASSERT_EQ(stat->initialise(-1), 1);
     std::set<int> all;

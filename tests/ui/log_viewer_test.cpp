@@ -1,8 +1,7 @@
 #include "ui/dialogs/log_viewer.h"
 
 #include "app/global.h"
-#include "app/statistics_owner.h"
-#include "support/fake_clock.h"
+#include "support/fake_platform.h"
 #include "ui/dialogs/ns_chart_ctrl.h"
 #include "ui/widgets/plain_label.h"
 
@@ -18,34 +17,11 @@ using namespace tn;
 using tn::ui::CLogViewer;
 using tn::ui::CNSChartCtrl;
 
-// Only the records matter to the viewer; the rest is never called.
-class RecordsOwner final : public IStatisticsOwner {
-public:
-    StatRecords recordsValue;
-    mutable int snapshots = 0;
-    std::uint64_t totalReceived() const override { return 0; }
-    std::uint64_t totalSent() const override { return 0; }
-    void setLanOnly(int) override {}
-    void save() override {}
-    int initialise(int) override { return 1; }
-    std::string lastErrorText() const override { return {}; }
-    void stopCapture() override {}
-    void stopAndSave() override {}
-    int adapterCount() const override { return 0; }
-    std::string adapterDescription(int) const override { return {}; }
-    int selectedIndex() const override { return -1; }
-    std::string selectedAdapterName() const override { return {}; }
-    StatRecords records() const override {
-        ++snapshots;
-        return recordsValue;
-    }
-};
-
 struct Rig {
     test::TzScope tz{"CET-1CEST,M3.5.0,M10.5.0/3"};
     test::FakeClock clock;
     CGlobal global{PlatformServices{}};
-    RecordsOwner owner;
+    test::FakeStatisticsOwner owner;
 
     Rig() {
         global.loadSettings();

@@ -2,7 +2,7 @@
 
 #include "app/control_ids.h"
 #include "app/global.h"
-#include "app/statistics_owner.h"
+#include "orchestration/statistics_owner.h"
 #include "ui/dialogs/ns_chart_ctrl.h"
 #include "ui/widgets/flat_button.h"
 #include "ui/widgets/plain_label.h"
