@@ -4,10 +4,12 @@
 #include "app/global.h"
 #include "orchestration/statistics_owner.h"
 #include "ui/dialogs/ns_chart_ctrl.h"
-#include "ui/widgets/flat_button.h"
+#include "ui/widgets/control_table.h"
 #include "ui/widgets/plain_label.h"
 
 #include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
 
 namespace tn::ui {
 
@@ -18,39 +20,58 @@ namespace id = ids::log_viewer;
 const QColor kBackground(70, 100, 200);
 const QColor kFace(200, 200, 210);
 const QColor kText(255, 255, 255);
-// Upload, download and total of the TOTAL row.
-const QColor kTotalColours[3] = {QColor(215, 0, 21), QColor(62, 128, 21), QColor(0, 0, 0)};
 
-enum class Kind { Chart, Check, Button, Label, Separator };
+using K = ControlKind;
 
-// Every control but the table rows, in dialog units.
-struct ControlDef {
-    int id;
-    Kind kind;
-    const char* text;
-    int x, y, cx, cy;
-    const char* accessibleName;
-};
-constexpr ControlDef kControls[] = {
-    {id::kChart, Kind::Chart, HistoryTable::kInitialTitle, 4, 4, 322, 112, "Traffic chart"},
-    {id::kShowMonths, Kind::Check, "Show months", 6, 121, 66, 10, "Show months"},
-    {0, Kind::Label, "Upload", 94, 122, 74, 9, "Upload"},
-    {0, Kind::Label, "Download", 172, 122, 74, 9, "Download"},
-    {0, Kind::Label, "Total", 250, 122, 74, 9, "Total"},
-    {0, Kind::Separator, "", 6, 221, 318, 1, "Separator"},
-    {id::kDone, Kind::Button, "Done", 272, 240, 52, 14, "Done"},
+// Every control in dialog units. The viewer makes the custom ones: the chart, the check box,
+// the right-aligned column headers and the separator line (the one without a text).
+constexpr ControlSpec kViewerControls[] = {
+    {id::kChart, K::Custom, HistoryTable::kInitialTitle, 4, 4, 322, 112, "Traffic chart"},
+    {id::kShowMonths, K::Custom, "Show months", 6, 121, 66, 10},
+    {0, K::Custom, "Upload", 94, 122, 74, 9},
+    {0, K::Custom, "Download", 172, 122, 74, 9},
+    {0, K::Custom, "Total", 250, 122, 74, 9},
+    {0, K::Label, "Web", 6, 132, 86, 9},
+    {id::kWebUpload, K::Label, "...", 94, 132, 74, 9, "Web Upload"},
+    {id::kWebDownload, K::Label, "...", 172, 132, 74, 9, "Web Download"},
+    {id::kWebTotal, K::Label, "...", 250, 132, 74, 9, "Web Total"},
+    {0, K::Label, "Mail", 6, 143, 86, 9},
+    {id::kMailUpload, K::Label, "...", 94, 143, 74, 9, "Mail Upload"},
+    {id::kMailDownload, K::Label, "...", 172, 143, 74, 9, "Mail Download"},
+    {id::kMailTotal, K::Label, "...", 250, 143, 74, 9, "Mail Total"},
+    {0, K::Label, "Ftp", 6, 154, 86, 9},
+    {id::kFtpUpload, K::Label, "...", 94, 154, 74, 9, "Ftp Upload"},
+    {id::kFtpDownload, K::Label, "...", 172, 154, 74, 9, "Ftp Download"},
+    {id::kFtpTotal, K::Label, "...", 250, 154, 74, 9, "Ftp Total"},
+    {0, K::Label, "Filesharing", 6, 165, 86, 9},
+    {id::kFilesharingUpload, K::Label, "...", 94, 165, 74, 9, "Filesharing Upload"},
+    {id::kFilesharingDownload, K::Label, "...", 172, 165, 74, 9, "Filesharing Download"},
+    {id::kFilesharingTotal, K::Label, "...", 250, 165, 74, 9, "Filesharing Total"},
+    {0, K::Label, "News", 6, 176, 86, 9},
+    {id::kNewsUpload, K::Label, "...", 94, 176, 74, 9, "News Upload"},
+    {id::kNewsDownload, K::Label, "...", 172, 176, 74, 9, "News Download"},
+    {id::kNewsTotal, K::Label, "...", 250, 176, 74, 9, "News Total"},
+    {0, K::Label, "Udp", 6, 187, 86, 9},
+    {id::kUdpUpload, K::Label, "...", 94, 187, 74, 9, "Udp Upload"},
+    {id::kUdpDownload, K::Label, "...", 172, 187, 74, 9, "Udp Download"},
+    {id::kUdpTotal, K::Label, "...", 250, 187, 74, 9, "Udp Total"},
+    {0, K::Label, "Others", 6, 198, 86, 9},
+    {id::kOthersUpload, K::Label, "...", 94, 198, 74, 9, "Others Upload"},
+    {id::kOthersDownload, K::Label, "...", 172, 198, 74, 9, "Others Download"},
+    {id::kOthersTotal, K::Label, "...", 250, 198, 74, 9, "Others Total"},
+    {id::kCustomName, K::Label, "Custom", 6, 209, 86, 9},
+    {id::kCustomUpload, K::Label, "...", 94, 209, 74, 9, "Custom Upload"},
+    {id::kCustomDownload, K::Label, "...", 172, 209, 74, 9, "Custom Download"},
+    {id::kCustomTotal, K::Label, "...", 250, 209, 74, 9, "Custom Total"},
+    {0, K::Label, "TOTAL", 6, 224, 86, 9},
+    {id::kTotalUpload, K::Label, "...", 94, 224, 74, 9, "TOTAL Upload", 0xD70015},
+    {id::kTotalDownload, K::Label, "...", 172, 224, 74, 9, "TOTAL Download", 0x3E8015},
+    {id::kTotalTotal, K::Label, "...", 250, 224, 74, 9, "TOTAL Total", 0x000000},
+    {0, K::Custom, "", 6, 221, 318, 1, "Separator"},
+    {id::kDone, K::Button, "Done", 272, 240, 52, 14},
 };
 constexpr int kDialogWidth = 330;
 constexpr int kDialogHeight = 258;
-// The table: a label column and three value columns; the TOTAL row sits below the separator.
-constexpr int kLabelX = 6;
-constexpr int kLabelWidth = 86;
-constexpr int kCellX[3] = {94, 172, 250};
-constexpr int kCellWidth = 74;
-constexpr int kRowHeight = 9;
-constexpr int kFirstRowY = 132;
-constexpr int kRowStep = 11;
-constexpr int kTotalRowY = 224;
 
 QString cellName(const QString& row, int column) {
     return row + ' ' + QString::fromLatin1(kHistoryColumns[column]);
@@ -79,76 +100,51 @@ void CLogViewer::buildControls() {
     setFont(f);
     setDialogUnitSize(kDialogWidth, kDialogHeight);
 
-    auto place = [this](QWidget* w, int controlId, int x, int y, int cx, int cy,
-                        const QString& name) {
-        w->setGeometry(dialogRect(x, y, cx, cy));
-        w->setAccessibleName(name);
-        if (controlId != 0) {
-            w->setObjectName(QString::number(controlId));
-            m_controls.insert(controlId, w);
-        }
-    };
-    for (const ControlDef& c : kControls) {
-        const QString text = QString::fromLatin1(c.text);
-        QWidget* w = nullptr;
-        switch (c.kind) {
-        case Kind::Chart:
+    ControlTableContext context;
+    context.parent = this;
+    context.rect = [this](const ControlSpec& c) { return dialogRect(c.x, c.y, c.cx, c.cy); };
+    context.custom = [this](const ControlSpec& c) -> QWidget* {
+        if (c.id == id::kChart) {
             m_chart = new CNSChartCtrl(this);
-            m_chart->setWindowTitle(text);
-            w = m_chart;
-            break;
-        case Kind::Check:
-            m_showMonths = new QCheckBox(text, this);
-            w = m_showMonths;
-            break;
-        case Kind::Button: {
-            auto* b = new CFlatButton(text, this);
-            b->setDefault(true);
-            connect(b, &QPushButton::clicked, this, &QDialog::accept);
-            w = b;
-            break;
+            m_chart->setWindowTitle(QString::fromLatin1(c.text));
+            return m_chart;
         }
-        case Kind::Label: {
-            auto* l = new CPlainLabel(text, this);
-            l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            l->setContentsMargins(0, 0, 3, 0);
-            w = l;
-            break;
+        if (c.id == id::kShowMonths)
+            return m_showMonths = new QCheckBox(QString::fromLatin1(c.text), this);
+        if (*c.text != '\0') {
+            auto* header = new CPlainLabel(QString::fromLatin1(c.text), this);
+            header->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            header->setContentsMargins(0, 0, 3, 0);
+            return header;
         }
-        case Kind::Separator:
-            w = new QWidget(this);
-            w->setAutoFillBackground(true);
-            w->setPalette(QPalette(kText));
-            break;
-        }
-        place(w, c.id, c.x, c.y, c.cx, c.cy, QString::fromLatin1(c.accessibleName));
-    }
+        auto* line = new QWidget(this);
+        line->setAutoFillBackground(true);
+        line->setPalette(QPalette(kText));
+        return line;
+    };
+    m_controls = ui::buildControls(kViewerControls, context);
 
     for (std::size_t r = 0; r < kHistoryRows.size(); ++r) {
         const HistoryRow& row = kHistoryRows[r];
-        const int y =
-            r == kHistoryTotalRow ? kTotalRowY : kFirstRowY + static_cast<int>(r) * kRowStep;
-        const QString label = QString::fromLatin1(row.label);
-        auto* name = new CPlainLabel(label, this);
-        place(name, r == kHistoryCustomRow ? id::kCustomName : 0, kLabelX, y, kLabelWidth,
-              kRowHeight, label);
-        if (r == kHistoryCustomRow)
-            m_customName = name;
         const int ids[3] = {row.uploadId, row.downloadId, row.totalId};
         for (int c = 0; c < 3; ++c) {
-            auto* cell = new CPlainLabel(HistoryTable::kInitialCell, this);
+            auto* cell = static_cast<QLabel*>(control(ids[c]));
             cell->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
             cell->setContentsMargins(0, 0, 3, 0);
             cell->setAutoFillBackground(true);
             QPalette pal = cell->palette();
             pal.setColor(QPalette::Window, kFace);
+            if (r != kHistoryTotalRow)
+                pal.setColor(QPalette::WindowText, Qt::black);
             cell->setPalette(pal);
-            cell->setTextColor(r == kHistoryTotalRow ? kTotalColours[c] : QColor(Qt::black));
-            place(cell, ids[c], kCellX[c], y, kCellWidth, kRowHeight, cellName(label, c));
             m_cells[r][c] = cell;
         }
     }
+    m_customName = static_cast<QLabel*>(control(id::kCustomName));
+    auto* done = static_cast<QPushButton*>(control(id::kDone));
+    done->setDefault(true);
 
+    connect(done, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_chart, &CNSChartCtrl::clicked, this,
             [this](int index, const QString&, double) { onChartClicked(index); });
     connect(m_showMonths, &QCheckBox::toggled, this, &CLogViewer::onShowMonths);
