@@ -82,7 +82,8 @@ int CTallynetApp::run(int argc, char* argv[]) {
     // its own thread.
     if (os.termination)
         os.termination->start([&dlg](int) {
-            QMetaObject::invokeMethod(&dlg, [&dlg] { dlg.endDialog(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &dlg, [&dlg] { dlg.endDialog(); }, Qt::QueuedConnection);
         });
     if (os.sleep)
         os.sleep->start([&dlg](bool sleeping) {

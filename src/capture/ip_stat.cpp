@@ -1,8 +1,8 @@
 #include "capture/ip_stat.h"
 
 #include "app/global.h"
-#include "platform/file_store.h"
 #include "platform/clock.h"
+#include "platform/file_store.h"
 
 #include <cstring>
 #include <system_error>
@@ -387,8 +387,9 @@ void CIPStat::loadFrom(std::int64_t& saveTime, bool mayConvert) {
     IFileStore* files = m_global.os().files;
     for (const char* name : {"stat.dat", "stat.bak"}) {
         std::vector<std::uint8_t> bytes;
-        const ReadStatus status = files ? files->read(m_global.dataFile(name), kStatFileV1Size, bytes)
-                                        : ReadStatus::Missing;
+        const ReadStatus status = files
+                                      ? files->read(m_global.dataFile(name), kStatFileV1Size, bytes)
+                                      : ReadStatus::Missing;
         if (status == ReadStatus::Missing)
             continue;
         std::int32_t version = 0;
@@ -421,7 +422,8 @@ void CIPStat::loadFrom(std::int64_t& saveTime, bool mayConvert) {
         std::int64_t oldSaveTime = 0;
         decodeStatFileV1(bytes, records, oldSaveTime);
         restore(records);
-        if (files->replace(m_global.dataFile("stat.dat"), {}, encodeStatFile(records, oldSaveTime))) {
+        if (files->replace(m_global.dataFile("stat.dat"), {},
+                           encodeStatFile(records, oldSaveTime))) {
             loadFrom(saveTime, false);
             m_global.writeLog(
                 "Successfully converted database from version: " + std::to_string(version) +

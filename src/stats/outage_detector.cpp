@@ -1,11 +1,11 @@
 #include "stats/outage_detector.h"
 
-#include "app/formats.h"
 #include "app/error_text.h"
+#include "app/formats.h"
 #include "app/global.h"
+#include "platform/clock.h"
 #include "platform/file_store.h"
 #include "stats/outage_file.h"
-#include "platform/clock.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,5 @@
 #include "stats/stat_file.h"
 
-
 namespace tn {
 
 namespace {

@@ -91,7 +91,7 @@ TEST(NetAdapterList, RecordsInOrderCappedAtOneHundred) {
     s.adapters.clear();
     for (int i = 0; i < 120; ++i)
         s.adapters.push_back({"veth" + std::to_string(i), "veth" + std::to_string(i),
-                           "198.18.0." + std::to_string(i), "255.255.255.0"});
+                              "198.18.0." + std::to_string(i), "255.255.255.0"});
     CNetAdapter list(&s);
     ASSERT_EQ(list.buildAdapterList(), 1);
     EXPECT_EQ(list.adapterCount(), 100);

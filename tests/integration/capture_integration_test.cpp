@@ -7,8 +7,8 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <csignal>
+#include <cstring>
 #include <future>
 #include <gtest/gtest.h>
 #include <netinet/in.h>

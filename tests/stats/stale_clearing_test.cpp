@@ -25,8 +25,7 @@ protected:
             for (auto& r : *a)
                 r.fill(1);
         const auto bytes = encodeStatFile(ones, saved);
-        test::writeText(fake.dataFile("stat.dat"),
-                        std::string(bytes.begin(), bytes.end()));
+        test::writeText(fake.dataFile("stat.dat"), std::string(bytes.begin(), bytes.end()));
         clock.nowValue = now;
         ASSERT_EQ(stat->initialise(-1), 1);
     }

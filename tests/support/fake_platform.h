@@ -28,7 +28,7 @@ namespace tn::test {
 // Settings as INI text in memory, read and written by the same rules as the settings file.
 class FakeSettingsStore final : public IniTextStore {
 public:
-    std::string text;     // empty: no settings yet
+    std::string text; // empty: no settings yet
     bool unreadableKept = false;
     int writes = 0;
     FakeSettingsStore() : IniTextStore("SetariGenerale") {}

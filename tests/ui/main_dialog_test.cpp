@@ -1,8 +1,8 @@
 #include "ui/main/tallynet_dlg.h"
 
 #include "app/global.h"
-#include "orchestration/statistics_owner.h"
 #include "fake_tray_shell.h"
+#include "orchestration/statistics_owner.h"
 #include "support/fake_platform.h"
 #include "support/file_bytes.h"
 #include "ui/dialogs/log_viewer.h"

@@ -62,6 +62,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Platform> createPlatform() { return std::make_unique<LinuxPlatform>(); }
+std::unique_ptr<Platform> createPlatform() {
+    return std::make_unique<LinuxPlatform>();
+}
 
 } // namespace tn

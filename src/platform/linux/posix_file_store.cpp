@@ -13,8 +13,8 @@ namespace {
 
 bool writeAll(const WriteCall& write, int fd, std::span<const std::uint8_t> data) {
     while (!data.empty()) {
-        const ssize_t n = write ? write(fd, data.data(), data.size())
-                                : ::write(fd, data.data(), data.size());
+        const ssize_t n =
+            write ? write(fd, data.data(), data.size()) : ::write(fd, data.data(), data.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

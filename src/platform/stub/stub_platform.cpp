@@ -3,6 +3,7 @@
 #include "platform/paths.h"
 #include "platform/platform_services.h"
 
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -113,15 +114,17 @@ public:
         std::error_code ec;
         const auto before = std::filesystem::file_size(file, ec);
         const std::uintmax_t oldSize = ec ? 0 : before;
+        errno = 0;
         std::ofstream out(file, std::ios::binary | std::ios::app);
         if (!out)
-            return {AppendStatus::NotOpened, 0};
+            return {AppendStatus::NotOpened, errno};
         out.write(reinterpret_cast<const char*>(record.data()),
                   static_cast<std::streamsize>(record.size()));
         out.close();
         if (!out) {
+            const int error = errno; // the C library's reason, where the stream kept it
             std::filesystem::resize_file(file, oldSize, ec);
-            return {AppendStatus::WriteFailed, 0};
+            return {AppendStatus::WriteFailed, error};
         }
         return {};
     }

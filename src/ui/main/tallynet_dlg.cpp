@@ -79,8 +79,8 @@ constexpr ControlSpec kMainControls[] = {
     {0, K::Label, "Speed :", 181, 26, 28, 8},
     {kTotalSpeed, K::Label, "0 kb/s", 209, 26, 50, 8, "Total speed", 0x000000},
 
-    {kAverageGroup, K::Group, "Average Speeds (from program startup till current time)", 4, 45,
-     146, 37},
+    {kAverageGroup, K::Group, "Average Speeds (from program startup till current time)", 4, 45, 146,
+     37},
     {kPeriodGroup, K::Group, "Traffic during last :", 152, 45, 146, 37},
     {0, K::Label, "Dl :", 9, 55, 24, 8},
     {kAverageReceived, K::Label, "0 kb/s", 36, 55, 110, 8, "Average download speed"},

@@ -1,6 +1,6 @@
 #pragma once
-#include "orchestration/tick_sampler.h"
 #include "capture/adapter.h"
+#include "orchestration/tick_sampler.h"
 #include "stats/outage_detector.h"
 #include "stats/probe.h"
 #include "ui/main/graph_control.h"
@@ -8,8 +8,8 @@
 #include "ui/widgets/bitmap_dlg.h"
 
 #include <QHash>
-#include <QPushButton>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -36,11 +36,11 @@ class CSpeedBar;
 struct MainWindowServices {
     CGlobal* global = nullptr;
     const IClock* clock = nullptr;
-    IInterfaceTable* interfaces = nullptr; // the operating system's counters
-    IStatisticsOwner* stats = nullptr;     // capture, accounting and stat.dat
-    IIcmpFactory* icmp = nullptr;          // null: probes fail quietly
+    IInterfaceTable* interfaces = nullptr;       // the operating system's counters
+    IStatisticsOwner* stats = nullptr;           // capture, accounting and stat.dat
+    IIcmpFactory* icmp = nullptr;                // null: probes fail quietly
     INetworkSettings* networkSettings = nullptr; // null: the status picture opens nothing
-    std::unique_ptr<ITrayShell> trayShell; // null: the desktop's notification area
+    std::unique_ptr<ITrayShell> trayShell;       // null: the desktop's notification area
 };
 
 // The main window: adapter choice, live speeds and totals once a second, the tray icon.

@@ -26,8 +26,8 @@ struct ControlSpec {
 
 struct ControlTableContext {
     QWidget* parent = nullptr;
-    std::function<QRect(const ControlSpec&)> rect;       // dialog units to pixels
-    std::function<QWidget*(const ControlSpec&)> custom;  // makes the Custom controls
+    std::function<QRect(const ControlSpec&)> rect;      // dialog units to pixels
+    std::function<QWidget*(const ControlSpec&)> custom; // makes the Custom controls
 };
 
 // Creates, places and names every control of the table in order; controls with an identifier

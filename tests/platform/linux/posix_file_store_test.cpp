@@ -43,9 +43,9 @@ protected:
         test::writeText(file(name), std::string(bytes.begin(), bytes.end()));
     }
     std::size_t filesInDataFolder() {
-        return static_cast<std::size_t>(std::distance(
-            std::filesystem::directory_iterator(dir.path() / "data"),
-            std::filesystem::directory_iterator{}));
+        return static_cast<std::size_t>(
+            std::distance(std::filesystem::directory_iterator(dir.path() / "data"),
+                          std::filesystem::directory_iterator{}));
     }
 };
 
@@ -68,8 +68,7 @@ TEST_F(PosixFileStoreTest, SaveFailingAtAnyByte_KeepsThePreviousFiles) {
     EXPECT_EQ(filesInDataFolder(), 2u); // no temporary left behind
     stat->save();
     EXPECT_EQ(test::readBytes(file("stat.bak")), previous);
-    EXPECT_EQ(std::filesystem::status(file("stat.dat")).permissions() &
-                  std::filesystem::perms::all,
+    EXPECT_EQ(std::filesystem::status(file("stat.dat")).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
@@ -92,7 +91,8 @@ TEST_F(PosixFileStoreTest, AppendFailingHalfWay_IsCutBack_AndSaysWhy) {
     PosixFileStore store;
     ASSERT_EQ(store.append(file("NetFalls.dat"), first).status, AppendStatus::Written);
     PosixFileStore failing(failingAfter(8));
-    const AppendResult r = failing.append(file("NetFalls.dat"), std::vector<std::uint8_t>(16, 0x22));
+    const AppendResult r =
+        failing.append(file("NetFalls.dat"), std::vector<std::uint8_t>(16, 0x22));
     EXPECT_EQ(r.status, AppendStatus::WriteFailed);
     EXPECT_EQ(r.error, ENOSPC);
     EXPECT_EQ(test::readBytes(file("NetFalls.dat")), first);
