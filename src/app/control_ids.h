@@ -40,6 +40,88 @@ inline constexpr int kRemember = 1087;
 
 } // namespace tn::ids::main_dlg
 
+namespace tn::ids::options {
+inline constexpr int kOk = 1;
+inline constexpr int kWinPCap = 1017;
+inline constexpr int kRunAtStartUp = 1018;
+inline constexpr int kStartMin = 1019;
+inline constexpr int kLogFalls = 1020;
+inline constexpr int kFallSecs = 1021;
+inline constexpr int kViewLog = 1022;
+inline constexpr int kAutohide = 1023;
+inline constexpr int kConfirmExit = 1024;
+inline constexpr int kPingHost = 1042;
+inline constexpr int kHost = 1043;
+inline constexpr int kTest = 1044;
+inline constexpr int kIncremtotal = 1045;
+inline constexpr int kWinPcapGroup = 1049;
+inline constexpr int kCustomGroup = 1050;
+inline constexpr int kConSpeed = 1051;
+inline constexpr int kGeneralGroup = 1052;
+inline constexpr int kLanOnly = 1053;
+inline constexpr int kSpeedGroup = 1054;
+inline constexpr int kCustField = 1082;
+inline constexpr int kCustName = 1083;
+inline constexpr int kCustPort = 1084;
+inline constexpr int kResetCustom = 1085;
+} // namespace tn::ids::options
+
+namespace tn::ids::netfalls {
+inline constexpr int kOk = 1;
+inline constexpr int kList = 1023;
+inline constexpr int kCount = 1024;
+inline constexpr int kDuration = 1025;
+inline constexpr int kExport = 1029;
+inline constexpr int kFilter = 1032;
+inline constexpr int kStartDate = 1033;
+inline constexpr int kStopDate = 1034;
+inline constexpr int kSort = 1035;
+inline constexpr int kStartLabel = 1036;
+inline constexpr int kStopLabel = 1037;
+inline constexpr int kMinDuration = 1038;
+inline constexpr int kMinDurationLabel = 1039;
+inline constexpr int kSecondsLabel = 1040;
+inline constexpr int kMoreFrame = 1041;
+} // namespace tn::ids::netfalls
+
+namespace tn::ids::log_viewer {
+
+inline constexpr int kDialog = 146;
+inline constexpr int kDone = 1;
+inline constexpr int kChart = 1055;
+inline constexpr int kShowMonths = 1081;
+inline constexpr int kCustomName = 1086;
+// Value cells: upload, download and total of each row.
+inline constexpr int kWebUpload = 1057;
+inline constexpr int kWebDownload = 1058;
+inline constexpr int kWebTotal = 1059;
+inline constexpr int kMailUpload = 1060;
+inline constexpr int kMailDownload = 1061;
+inline constexpr int kMailTotal = 1062;
+inline constexpr int kFilesharingUpload = 1063;
+inline constexpr int kFilesharingDownload = 1064;
+inline constexpr int kFilesharingTotal = 1065;
+inline constexpr int kNewsUpload = 1066;
+inline constexpr int kNewsDownload = 1067;
+inline constexpr int kNewsTotal = 1068;
+inline constexpr int kUdpUpload = 1069;
+inline constexpr int kUdpDownload = 1070;
+inline constexpr int kUdpTotal = 1071;
+inline constexpr int kOthersUpload = 1072;
+inline constexpr int kOthersDownload = 1073;
+inline constexpr int kOthersTotal = 1074;
+inline constexpr int kTotalUpload = 1075;
+inline constexpr int kTotalDownload = 1076;
+inline constexpr int kTotalTotal = 1077;
+inline constexpr int kFtpUpload = 1078;
+inline constexpr int kFtpDownload = 1079;
+inline constexpr int kFtpTotal = 1080;
+inline constexpr int kCustomUpload = 1082;
+inline constexpr int kCustomDownload = 1083;
+inline constexpr int kCustomTotal = 1084;
+
+} // namespace tn::ids::log_viewer
+
 namespace tn::ids::help {
 
 inline constexpr int kDialog = 142;

@@ -10,6 +10,8 @@
 #include "platform/session_events.h"
 #include "ui/dialogs/about_dlg.h"
 #include "ui/dialogs/help_dlg.h"
+#include "ui/dialogs/log_viewer.h"
+#include "ui/dialogs/options_dlg.h"
 #include "ui/widgets/adapter_combo.h"
 #include "ui/widgets/artwork.h"
 #include "ui/widgets/control_table.h"
@@ -169,9 +171,24 @@ QPushButton* CTallynetDlg::button(int id) const {
 }
 
 // The commands of the four buttons that open secondary windows.
-void CTallynetDlg::onViewLog() {}
+void CTallynetDlg::onViewLog() {
+    if (m_viewer || m_ending)
+        return;
+    CLogViewer viewer(m_global, m_clock, &m_stats, this);
+    m_viewer = &viewer;
+    viewer.exec(); // the tick goes on underneath
+}
 
-void CTallynetDlg::onOptions() {}
+void CTallynetDlg::onOptions() {
+    const std::uint32_t conSpeed = m_global.ConSpeed;
+    {
+        COptions options({&m_global, &m_clock, &m_stats, m_probe.get()}, this);
+        options.exec();
+    }
+    // The speed bars take the new range on the next tick; the graph is rescaled now.
+    if (m_global.ConSpeed != conSpeed)
+        m_graph->setFixedMaximum(static_cast<double>(barMaximum(m_global.ConSpeed)));
+}
 
 void CTallynetDlg::onHelp() {
     const IPaths* paths = m_global.os().paths;
@@ -236,6 +253,8 @@ void CTallynetDlg::shutdown() {
 
 void CTallynetDlg::endDialog() {
     m_ending = true;
+    if (m_viewer)
+        m_viewer->reject(); // its modal loop must not outlive the program
     done(QDialog::Accepted);
 }
 
