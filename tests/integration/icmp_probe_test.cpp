@@ -14,13 +14,17 @@
 #include <functional>
 #include <future>
 #include <grp.h>
+#include <mutex>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sched.h>
 #include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace tn {
 namespace {
@@ -232,6 +236,91 @@ TEST_F(IcmpNamespaceTest, NeitherSocketAllowed_FailureTextNamesTheError) {
         runInNamespace(net->prober, true, [] { return interactiveProbe(kHostAddress); });
     EXPECT_EQ(text, "Failed in ping specified host, GetLastError returns: 1 \r\n"
                     "Operation not permitted");
+}
+
+// The IP header fields of the echo requests that reach the host, as "df=D ttl=T tos=S" lines.
+class RequestListener {
+public:
+    explicit RequestListener(const std::string& ns) {
+        std::promise<bool> ready;
+        auto started = ready.get_future();
+        m_thread = std::thread([this, ns, &ready] {
+            // setns changes only this thread; the socket stays in the host's namespace.
+            const int nsfd = ::open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
+            const bool in = nsfd >= 0 && ::setns(nsfd, CLONE_NEWNET) == 0;
+            if (nsfd >= 0)
+                ::close(nsfd);
+            const int fd = in ? ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP) : -1;
+            ready.set_value(fd >= 0);
+            if (fd < 0)
+                return;
+            std::uint8_t buf[2048];
+            while (!m_stop.load()) {
+                pollfd p{fd, POLLIN, 0};
+                if (::poll(&p, 1, 50) <= 0)
+                    continue;
+                const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+                if (n < 28 || buf[9] != IPPROTO_ICMP)
+                    continue;
+                const std::size_t h = 4u * (buf[0] & 0x0fu);
+                if (static_cast<std::size_t>(n) < h + 8 || buf[h] != 8) // echo requests only
+                    continue;
+                std::lock_guard lock(m_mutex);
+                m_seen.push_back("df=" + std::to_string((buf[6] & 0x40) != 0 ? 1 : 0) + " ttl=" +
+                                 std::to_string(buf[8]) + " tos=" + std::to_string(buf[1]));
+            }
+            ::close(fd);
+        });
+        m_ok = started.get();
+    }
+    ~RequestListener() {
+        m_stop.store(true);
+        m_thread.join();
+    }
+    bool ok() const { return m_ok; }
+    std::vector<std::string> seen() {
+        std::lock_guard lock(m_mutex);
+        return m_seen;
+    }
+
+private:
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    bool m_ok = false;
+    std::mutex m_mutex;
+    std::vector<std::string> m_seen;
+};
+
+std::string echoWith(int dontFragment, int ttl, int tos) {
+    LinuxIcmpFactory icmp;
+    SystemClock clock;
+    EchoParams p;
+    p.host = kHostAddress;
+    p.dontFragment = dontFragment;
+    p.timeToLive = ttl;
+    p.typeOfService = tos;
+    EchoReply reply;
+    EchoError error;
+    return icmpEcho(icmp, clock, p, reply, error) ? "ok" : "fail " + error.text;
+}
+
+TEST_F(IcmpNamespaceTest, RequestOnTheWire_CarriesTheOptionsAsked) {
+    ASSERT_TRUE(net->sysctl(net->prober, "ping_group_range", "0\t2147483647"));
+    RequestListener listener(net->host);
+    ASSERT_TRUE(listener.ok());
+    // The program's own probe (don't fragment 0, time to live 100, type of service 0), then
+    // the options turned the other way, from a raw and from a datagram socket each.
+    for (bool unprivileged : {false, true}) {
+        EXPECT_EQ(
+            runInNamespace(net->prober, unprivileged, [] { return interactiveProbe(kHostAddress); })
+                .rfind("198.18.42.2 [198.18.42.2], replied", 0),
+            0u);
+        EXPECT_EQ(runInNamespace(net->prober, unprivileged, [] { return echoWith(1, 7, 0x10); }),
+                  "ok");
+    }
+    EXPECT_EQ(listener.seen(),
+              (std::vector<std::string>{"df=0 ttl=100 tos=0", "df=1 ttl=7 tos=16",
+                                        "df=0 ttl=100 tos=0", "df=1 ttl=7 tos=16"}));
 }
 
 } // namespace

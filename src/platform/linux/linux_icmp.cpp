@@ -161,15 +161,25 @@ ResolveResult LinuxIcmpFactory::resolve(const std::string& host) {
 }
 
 std::unique_ptr<IIcmpSocket> LinuxIcmpFactory::open(int& error) {
+    bool raw = true;
     int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (fd >= 0)
-        return std::make_unique<LinuxIcmpSocket>(fd, true);
-    // The raw socket's refusal is what the user is told when the datagram socket is refused too.
-    error = errno;
-    fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (fd >= 0)
-        return std::make_unique<LinuxIcmpSocket>(fd, false);
-    return nullptr;
+    if (fd < 0) {
+        // The raw socket's refusal is what the user is told when the datagram socket is refused
+        // too.
+        error = errno;
+        raw = false;
+        fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+        if (fd < 0)
+            return nullptr;
+    }
+    auto sock = std::make_unique<LinuxIcmpSocket>(fd, raw);
+    // Linux sets "don't fragment" on every datagram by default (path-MTU discovery); the
+    // request carries it only when the caller asks for it (setDontFragment).
+    if (const int rc = setIntOption(fd, IPPROTO_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DONT); rc != 0) {
+        error = rc;
+        return nullptr;
+    }
+    return sock;
 }
 
 std::uint32_t LinuxIcmpFactory::processId() const {
