@@ -2,8 +2,10 @@
 // "prober" and "host", joined by a veth pair on 198.18.42.0/24 with no other route.
 #include "platform/linux/linux_icmp.h"
 #include "platform/linux/system_clock.h"
+#include "platform/linux/unique_fd.h"
 #include "stats/icmp_echo.h"
 #include "stats/probe.h"
+#include "support/silent_resolver.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +22,7 @@
 #include <sched.h>
 #include <sstream>
 #include <string>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -236,6 +239,63 @@ TEST_F(IcmpNamespaceTest, NeitherSocketAllowed_FailureTextNamesTheError) {
         runInNamespace(net->prober, true, [] { return interactiveProbe(kHostAddress); });
     EXPECT_EQ(text, "Failed in ping specified host, GetLastError returns: 1 \r\n"
                     "Operation not permitted");
+}
+
+// Runs body in a forked child and returns what it returned.
+std::string runInChild(const std::function<std::string()>& body) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return "pipe failed";
+    const pid_t child = ::fork();
+    if (child < 0)
+        return "fork failed";
+    if (child == 0) {
+        ::close(fds[0]);
+        const std::string out = body();
+        [[maybe_unused]] const ssize_t n = ::write(fds[1], out.data(), out.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string out;
+    char buf[512];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? out : "child crashed";
+}
+
+TEST(ProbeShutdown, ProbeInANameLookup_EndsBeforeTheResolverRetries) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root: creates network and mount namespaces";
+    const std::string out = runInChild([] {
+        test::SilentResolver dns;
+        if (!dns.enter(2, 3))
+            return std::string("no silent resolver");
+        LinuxIcmpFactory icmp;
+        SystemClock clock;
+        auto probe = std::make_unique<CProbe>(&icmp, clock);
+        probe->start("silent.tallynet.test", true);
+        if (!dns.takeQuery(10000))
+            return std::string("the probe sent no query");
+        // The exit destroys the probe; it must not wait for the lookup, whose next step is the
+        // resolver's retry two seconds on.
+        UniqueFd ended(::eventfd(0, EFD_CLOEXEC));
+        std::thread exit([&] {
+            probe.reset();
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t n = ::write(ended.get(), &one, sizeof one);
+        });
+        pollfd p[2] = {{ended.get(), POLLIN, 0}, {dns.fd(), POLLIN, 0}};
+        const int n = ::poll(p, 2, 30000);
+        exit.join();
+        if (n > 0 && (p[0].revents & POLLIN) != 0)
+            return std::string("ended");
+        return std::string("the probe waited for the lookup");
+    });
+    EXPECT_EQ(out, "ended");
 }
 
 // The IP header fields of the echo requests that reach the host, as "df=D ttl=T tos=S" lines.
