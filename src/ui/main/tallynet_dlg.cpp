@@ -154,7 +154,7 @@ void CTallynetDlg::buildControls() {
         const char* text;
     };
     const ButtonDef buttons[] = {{2, "View Log"}, {1019, "Options"}, {1022, "Help"},
-                                  {1013, "About"}, {1021, "Hide"},    {1, "Exit"}};
+                                 {1013, "About"}, {1021, "Hide"},    {1, "Exit"}};
     for (int i = 0; i < 6; ++i) {
         auto* b = new CFlatButton(buttons[i].text, this);
         place(b, buttons[i].id, 4 + i * 49, 156, 46, 14);
@@ -241,7 +241,27 @@ void CTallynetDlg::showFileError(const std::string& text) {
     auto* box = new QMessageBox(QMessageBox::Warning, "Tallynet", QString::fromStdString(text),
                                 QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    openOverWindow(box);
+}
+
+void CTallynetDlg::openOverWindow(QMessageBox* box) {
+    if (isVisible())
+        box->open();
+    else
+        m_pendingBoxes.append(box);
+}
+
+void CTallynetDlg::showEvent(QShowEvent* event) {
+    CBitmapDlg::showEvent(event);
+    if (m_pendingBoxes.isEmpty())
+        return;
+    // After the show has placed the window, so that each box is centred over it.
+    QTimer::singleShot(0, this, [this] {
+        const auto boxes = std::exchange(m_pendingBoxes, {});
+        for (const QPointer<QMessageBox>& box : boxes)
+            if (box)
+                box->open();
+    });
 }
 
 void CTallynetDlg::onTick() {
@@ -326,7 +346,7 @@ bool CTallynetDlg::initialiseAdapter(int index, bool byUser) {
         auto* box = new QMessageBox(QMessageBox::Critical, "Tallynet", text, QMessageBox::Ok, this);
         box->setObjectName("initFailure");
         box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open(); // never blocks the tick
+        openOverWindow(box); // never blocks the tick
     }
     return false;
 }
