@@ -135,20 +135,42 @@ TEST(NetAdapterList, FailureTexts) {
     EXPECT_EQ(list.lastErrorText(), "Could not obtain info about adapters!"); // unchanged
 }
 
-TEST(NetAdapterList, RecordsInOrderCappedAtOneHundred) {
+TEST(NetAdapterList, EveryRecordInOrderWithoutALimit) {
     FakeSource s;
-    for (int i = 0; i < 120; ++i)
+    for (int i = 0; i < 1000; ++i)
         s.infos.push_back({"veth" + std::to_string(i), "veth" + std::to_string(i),
-                           "198.18.0." + std::to_string(i), "255.255.255.0"});
+                           "198.18." + std::to_string(i / 256) + "." + std::to_string(i % 256),
+                           "255.255.255.0", i + 2});
     CNetAdapter list(&s);
     ASSERT_EQ(list.buildAdapterList(), 1);
-    EXPECT_EQ(list.adapterCount(), 100);
+    EXPECT_EQ(list.adapterCount(), 1000);
     EXPECT_EQ(list.adapterDescription(99), "veth99");
-    EXPECT_EQ(list.adapterDescription(100), "");
+    EXPECT_EQ(list.adapterDescription(999), "veth999");
+    EXPECT_EQ(list.adapterDescription(1000), "");
     EXPECT_EQ(list.record(5).addressText, "198.18.0.5");
     EXPECT_EQ(list.record(5).mask, dottedToAddress("255.255.255.0"));
     EXPECT_EQ(list.selectedIndex(), -1);
     EXPECT_EQ(list.selectedAdapterName(), "");
+}
+
+TEST(NetAdapterList, DefaultRouteFirstThenUpWithIpv4ThenTheRest) {
+    FakeSource s;
+    const auto add = [&](std::string name, int index, const char* address, bool up, bool dflt) {
+        s.infos.push_back({name, name, address, "255.255.255.0", index, up, dflt});
+    };
+    add("ifb0", 2, "0.0.0.0", false, false);       // down, virtual: last
+    add("docker0", 3, "198.18.1.1", false, false); // has an address but no carrier
+    add("wlan0", 9, "198.18.2.7", true, true);     // the default route
+    add("veth1", 7, "198.18.3.1", true, false);    // up with an address
+    add("tun0", 5, "0.0.0.0", true, false);        // up without IPv4
+    add("br0", 4, "198.18.4.1", true, false);      // up with an address, lower index
+    CNetAdapter list(&s);
+    ASSERT_EQ(list.buildAdapterList(), 1);
+    std::vector<std::string> order;
+    for (int i = 0; i < list.adapterCount(); ++i)
+        order.push_back(list.record(i).name);
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"wlan0", "br0", "veth1", "ifb0", "docker0", "tun0"}));
 }
 
 } // namespace

@@ -123,6 +123,48 @@ TEST_F(InterfacesIntegration, AdapterListHoldsTheVethWithAddressAndMask) {
     EXPECT_EQ(rec.address, dottedToAddress("198.18.7.1"));
 }
 
+TEST_F(InterfacesIntegration, AdapterOrder_DefaultRouteThenUpWithIpv4ThenTheRest) {
+    // Created after the veth, so with higher indexes: a down one, an up one with an address
+    // and the one that carries the default route.
+    const std::string sfx = test::uniqueSuffix();
+    const std::string down = "tnd" + sfx, up = "tnu" + sfx, route = "tnr" + sfx;
+    const auto pair = [&](const std::string& name) {
+        return "ip link add " + name + " type veth peer name " + name + "p netns " + m_b->name();
+    };
+    for (const std::string& c :
+         {pair(down), pair(up), pair(route), "ip addr add 198.18.8.1/24 dev " + up,
+          "ip addr add 198.18.9.1/24 dev " + route, "ip link set " + up + " up",
+          "ip link set " + route + " up", "ip route add default dev " + route})
+        ASSERT_TRUE(m_a->exec(c)) << c;
+    for (const std::string& name : {down, up, route})
+        ASSERT_TRUE(m_b->exec("ip link set " + name + "p up"));
+    DeviceNames names;
+    NetlinkAdapterSource source(names);
+    CNetAdapter list(&source);
+    ASSERT_EQ(list.buildAdapterList(), 1) << list.lastErrorText();
+    std::vector<std::string> order;
+    for (int i = 0; i < list.adapterCount(); ++i)
+        order.push_back(list.record(i).name);
+    EXPECT_EQ(order, (std::vector<std::string>{route, m_ifA, up, down}));
+}
+
+TEST_F(InterfacesIntegration, ManyInterfaces_ListAndCountAgree) {
+    std::vector<std::string> lines;
+    const std::string sfx = test::uniqueSuffix();
+    for (int i = 0; i < 150; ++i)
+        lines.push_back("link add tnm" + std::to_string(i) + "_" + sfx + " netns " + m_a->name() +
+                        " type ifb");
+    ASSERT_TRUE(test::ipBatch(lines));
+    DeviceNames names;
+    NetlinkAdapterSource source(names);
+    CNetAdapter list(&source);
+    NetlinkInterfaceTable table(m_clock, names);
+    CAdapter adapter(&table);
+    ASSERT_EQ(list.buildAdapterList(), 1) << list.lastErrorText();
+    EXPECT_EQ(list.adapterCount(), 151);
+    EXPECT_EQ(adapter.countAdapters(), list.adapterCount());
+}
+
 TEST_F(InterfacesIntegration, AdapterCountFollowsVethsAddedAndRemoved) {
     DeviceNames names;
     NetlinkInterfaceTable table(m_clock, names);

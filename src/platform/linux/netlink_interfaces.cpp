@@ -67,10 +67,14 @@ AdapterListStatus NetlinkAdapterSource::list(std::vector<AdapterInfo>& out) {
     std::vector<Ipv4Info> addrs;
     if (!m_netlink.dumpLinks(links) || !m_netlink.dumpIpv4(addrs))
         return AdapterListStatus::ListFailed;
+    const int defaultRoute = m_netlink.defaultRouteIndex();
     for (const LinkInfo& l : links) {
         if (l.loopback)
             continue;
         AdapterInfo a;
+        a.index = l.ifindex;
+        a.up = l.up;
+        a.defaultRoute = l.ifindex == defaultRoute;
         a.name = l.name;
         a.description = m_names.describe(l.name);
         a.addressText = "0.0.0.0";

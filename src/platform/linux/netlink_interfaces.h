@@ -31,8 +31,8 @@ private:
     std::map<int, Carrier> m_carrier; // by interface index
 };
 
-// The adapter list: every interface but loopback, in interface-index order, with its first
-// IPv4 address and mask.
+// The adapter list: every interface but loopback with its first IPv4 address and mask, its
+// state and whether it carries the default route (CNetAdapter orders them).
 class NetlinkAdapterSource final : public IAdapterSource {
 public:
     explicit NetlinkAdapterSource(DeviceNames& names);

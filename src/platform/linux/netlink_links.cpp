@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstring>
 #include <linux/if.h>
+#include <linux/rtnetlink.h>
 #include <netlink/cache.h>
 #include <netlink/netlink.h>
 #include <netlink/route/addr.h>
 #include <netlink/route/link.h>
+#include <netlink/route/route.h>
 #include <sys/socket.h>
 
 namespace tn {
@@ -49,6 +51,7 @@ bool NetlinkLinks::dumpLinks(std::vector<LinkInfo>& out) {
         const unsigned flags = rtnl_link_get_flags(link);
         li.loopback = (flags & IFF_LOOPBACK) != 0;
         li.carrier = (flags & IFF_LOWER_UP) != 0;
+        li.up = (flags & IFF_UP) != 0 && (flags & IFF_RUNNING) != 0;
         li.rxBytes = rtnl_link_get_stat(link, RTNL_LINK_RX_BYTES);
         li.txBytes = rtnl_link_get_stat(link, RTNL_LINK_TX_BYTES);
         out.push_back(std::move(li));
@@ -84,6 +87,31 @@ bool NetlinkLinks::dumpIpv4(std::vector<Ipv4Info>& out) {
         out.push_back(info);
     }
     return true;
+}
+
+int NetlinkLinks::defaultRouteIndex() {
+    if (!m_sock)
+        return 0;
+    nl_cache* routes = nullptr;
+    if (rtnl_route_alloc_cache(m_sock, AF_INET, 0, &routes) < 0)
+        return 0;
+    int best = 0;
+    std::uint32_t bestMetric = 0;
+    for (nl_object* o = nl_cache_get_first(routes); o; o = nl_cache_get_next(o)) {
+        auto* r = reinterpret_cast<rtnl_route*>(o);
+        nl_addr* dst = rtnl_route_get_dst(r);
+        if (rtnl_route_get_table(r) != RT_TABLE_MAIN || rtnl_route_get_type(r) != RTN_UNICAST ||
+            (dst && nl_addr_get_prefixlen(dst) != 0) || rtnl_route_get_nnexthops(r) < 1)
+            continue;
+        const int index = rtnl_route_nh_get_ifindex(rtnl_route_nexthop_n(r, 0));
+        const std::uint32_t metric = rtnl_route_get_priority(r);
+        if (index > 0 && (best == 0 || metric < bestMetric)) {
+            best = index;
+            bestMetric = metric;
+        }
+    }
+    nl_cache_free(routes);
+    return best;
 }
 
 } // namespace tn

@@ -13,6 +13,7 @@ struct LinkInfo {
     std::string name;
     bool loopback = false;
     bool carrier = false;      // lower layer up
+    bool up = false;           // administratively up and running
     std::uint64_t rxBytes = 0; // 64-bit counters of the link
     std::uint64_t txBytes = 0;
 };
@@ -35,6 +36,9 @@ public:
     bool dumpLinks(std::vector<LinkInfo>& out);
     // One address dump: the IPv4 addresses in the kernel's order (primary first per link).
     bool dumpIpv4(std::vector<Ipv4Info>& out);
+    // The interface of the IPv4 default route the kernel prefers (lowest metric, main
+    // table); 0 when there is none.
+    int defaultRouteIndex();
 
 private:
     nl_sock* m_sock = nullptr;
