@@ -23,6 +23,8 @@ struct OldStyleRow {
 };
 
 // The rule of the new-style table: trimmed, case-insensitive equality; first match wins.
+// The position of the matching row, or -1.
+int findNewStyleRow(const std::vector<InterfaceRow>& rows, std::string_view description);
 bool findNewStyleReading(const std::vector<InterfaceRow>& rows, std::string_view description,
                          InterfaceReading& out);
 // The rule of the old-style table: the lower-cased row description occurs inside the lower-cased
@@ -30,7 +32,9 @@ bool findNewStyleReading(const std::vector<InterfaceRow>& rows, std::string_view
 bool findOldStyleReading(const std::vector<OldStyleRow>& rows, std::string_view description,
                          std::uint32_t uptimeHundredths, InterfaceReading& out);
 
-// The interface-counter source: a fresh table every tick, looked up by description.
+// The interface-counter source, looked up by description. The whole table is taken again only
+// when interfaces came, went or were renamed; otherwise a tick reads the counters of the one
+// interface it looks up, so its cost does not grow with the number of interfaces.
 class CAdapter {
 public:
     explicit CAdapter(IInterfaceTable* table);
@@ -38,13 +42,20 @@ public:
 
     void refreshInterfaceTable();
     // 1 with the reading filled when a row belongs to the adapter, else 0 and a zero reading.
-    int findInterfaceReading(std::string_view description, InterfaceReading& out) const;
+    // The counters are no older than the last refreshInterfaceTable().
+    int findInterfaceReading(std::string_view description, InterfaceReading& out);
     int countAdapters();
 
 private:
     IInterfaceTable* m_table;
     std::vector<InterfaceRow> m_rows;
     bool m_haveTable = false;
+    // Rows whose counters are from this tick: all after a full refresh, else those read.
+    bool m_allFresh = false;
+    std::vector<bool> m_fresh;
+    // The last lookup, valid until the rows are taken again.
+    std::string m_lastDescription;
+    int m_lastRow = -1;
 };
 
 } // namespace tn

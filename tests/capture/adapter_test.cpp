@@ -86,6 +86,75 @@ TEST(CAdapterTest, WithoutATableNothingIsFound) {
     EXPECT_EQ(a.countAdapters(), 0);
 }
 
+// A table that knows when its interfaces changed and can read one of them.
+class WatchedTable final : public IInterfaceTable {
+public:
+    std::vector<InterfaceRow> rows; // the system's current state
+    bool changed = false;
+    int refreshes = 0;
+    std::vector<int> reads;
+    bool refresh(std::vector<InterfaceRow>& out) override {
+        ++refreshes;
+        changed = false;
+        out = rows;
+        return true;
+    }
+    int countAdapters() override { return static_cast<int>(rows.size()); }
+    bool linksChanged() override { return changed; }
+    bool readOne(int index, InterfaceRow& row) override {
+        reads.push_back(index);
+        for (const InterfaceRow& r : rows)
+            if (r.index == index) {
+                row.inOctets = r.inOctets;
+                row.outOctets = r.outOctets;
+                return true;
+            }
+        return false;
+    }
+};
+
+TEST(CAdapterTest, UnchangedInterfacesAreReadOneByIndexAndChangesTakeTheWholeTable) {
+    WatchedTable t;
+    t.rows = {{"eth0", 10, 20, 0, 2}, {"Intel I219-V (enp0s31f6)", 30, 40, 0, 5}};
+    CAdapter a(&t);
+    InterfaceReading r;
+    a.refreshInterfaceTable();
+    ASSERT_EQ(a.findInterfaceReading(" intel i219-v (ENP0S31F6) ", r), 1);
+    EXPECT_EQ(r.inOctets, 30u);
+    EXPECT_EQ(t.refreshes, 1);
+    EXPECT_TRUE(t.reads.empty()); // the refresh of this tick brought the counters
+
+    t.rows[1].inOctets = 35;
+    t.rows[0].inOctets = 11;
+    a.refreshInterfaceTable();
+    ASSERT_EQ(a.findInterfaceReading("Intel I219-V (enp0s31f6)", r), 1);
+    ASSERT_EQ(a.findInterfaceReading("Intel I219-V (enp0s31f6)", r), 1);
+    EXPECT_EQ(r.inOctets, 35u);
+    ASSERT_EQ(a.findInterfaceReading("eth0", r), 1);
+    EXPECT_EQ(r.inOctets, 11u);
+    EXPECT_EQ(t.refreshes, 1);
+    EXPECT_EQ(t.reads, (std::vector<int>{5, 2})); // once per interface and tick
+
+    // An interface added: the next tick takes the table again and finds it.
+    t.rows.push_back({"wlan0", 7, 8, 0, 9});
+    t.changed = true;
+    a.refreshInterfaceTable();
+    ASSERT_EQ(a.findInterfaceReading("wlan0", r), 1);
+    EXPECT_EQ(r.outOctets, 8u);
+    EXPECT_EQ(t.refreshes, 2);
+
+    // The interface vanished before its notification was seen: no reading, and the next tick
+    // takes the whole table, which no longer has it.
+    t.rows.erase(t.rows.begin() + 1);
+    a.refreshInterfaceTable();
+    EXPECT_EQ(a.findInterfaceReading("Intel I219-V (enp0s31f6)", r), 0);
+    EXPECT_EQ(r.inOctets, 0u);
+    a.refreshInterfaceTable();
+    EXPECT_EQ(t.refreshes, 3);
+    EXPECT_EQ(a.findInterfaceReading("Intel I219-V (enp0s31f6)", r), 0);
+    EXPECT_EQ(a.findInterfaceReading("eth0", r), 1);
+}
+
 TEST(DottedQuad, NetworkOrderAndAllOnesOnBadText) {
     const std::uint32_t a = dottedToAddress("198.18.0.1");
     const auto* b = reinterpret_cast<const unsigned char*>(&a);
