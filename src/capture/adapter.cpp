@@ -74,17 +74,17 @@ void CAdapter::refreshInterfaceTable() {
     if (!m_haveTable)
         m_rows.clear();
     m_allFresh = true;
-    m_lastDescription.clear();
-    m_lastRow = -1;
+    m_lookedUp = false;
 }
 
 int CAdapter::findInterfaceReading(std::string_view description, InterfaceReading& out) {
     out = {};
     if (!m_haveTable)
         return 0;
-    if (m_lastRow < 0 || description != m_lastDescription) {
+    if (!m_lookedUp || description != m_lastDescription) {
         m_lastDescription = description;
         m_lastRow = findNewStyleRow(m_rows, description);
+        m_lookedUp = true;
     }
     if (m_lastRow < 0)
         return 0;

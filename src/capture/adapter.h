@@ -54,8 +54,9 @@ private:
     bool m_allFresh = false;
     std::vector<bool> m_fresh;
     // The last lookup, valid until the rows are taken again.
+    bool m_lookedUp = false;
     std::string m_lastDescription;
-    int m_lastRow = -1;
+    int m_lastRow = -1; // -1: not in the rows
 };
 
 } // namespace tn
