@@ -1,11 +1,11 @@
 // One tick's counter work: count adapters, refresh the interface table, find the selected
 // adapter's reading. As root it runs inside namespaces holding 3, 100 and 1000 interfaces;
 // otherwise on this machine's own interfaces.
-#include "../tests/support/fake_clock.h"
-#include "../tests/support/netns.h"
 #include "capture/adapter.h"
 #include "platform/linux/device_names.h"
 #include "platform/linux/netlink_interfaces.h"
+#include "support/fake_clock.h"
+#include "support/netns.h"
 
 #include <benchmark/benchmark.h>
 #include <memory>

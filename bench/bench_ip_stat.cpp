@@ -2,63 +2,17 @@
 // frames replayed from a capture file through libpcap and the capture worker.
 #include "app/global.h"
 #include "capture/ip_stat.h"
-#include "platform/adapter_source.h"
 #include "platform/linux/pcap_capture.h"
-#include "platform/linux/system_clock.h"
-#include "platform/paths.h"
+#include "support/fake_platform.h"
 
 #include <benchmark/benchmark.h>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <unistd.h>
 
 namespace {
 
 using namespace tn;
-
-class OneAdapter final : public IAdapterSource {
-public:
-    AdapterListStatus list(std::vector<AdapterInfo>& out) override {
-        out = {{"eth0", "Bench NIC (eth0)", "198.18.0.10", "255.255.255.0"}};
-        return AdapterListStatus::Ok;
-    }
-};
-
-// A device that delivers nothing: it only selects the adapter and the link type.
-class EmptyDevice final : public ICaptureDevice {
-public:
-    LinkKind linkKind() const override { return LinkKind::Ethernet; }
-    int dispatch(FrameCallback, void*) override { return kEndOfFile; }
-    void breakLoop() override {}
-    bool statistics(CaptureStatistics&) override { return false; }
-};
-
-class EmptyFactory final : public ICaptureFactory {
-public:
-    std::unique_ptr<ICaptureDevice> openLive(const std::string&, const CaptureOptions&,
-                                             CaptureOpenStatus& status, std::string&) override {
-        status = CaptureOpenStatus::Ok;
-        return std::make_unique<EmptyDevice>();
-    }
-    std::unique_ptr<ICaptureDevice> openFile(const std::filesystem::path&, std::string&) override {
-        return nullptr;
-    }
-    std::string libraryVersion() const override { return {}; }
-};
-
-class BenchPaths final : public IPaths {
-public:
-    explicit BenchPaths(std::filesystem::path root) : m_root(std::move(root)) {}
-    std::filesystem::path dataDirectory() const override { return m_root; }
-    std::filesystem::path configDirectory() const override { return m_root; }
-    std::filesystem::path runtimeDirectory() const override { return m_root; }
-    std::filesystem::path executablePath() const override { return {}; }
-
-private:
-    std::filesystem::path m_root;
-};
 
 void put16(std::vector<std::uint8_t>& v, unsigned x) {
     v.push_back(static_cast<std::uint8_t>(x >> 8));
@@ -102,34 +56,13 @@ std::vector<std::vector<std::uint8_t>> mix() {
     return out;
 }
 
-struct Setup {
-    SystemClock clock;
-    OneAdapter adapters;
-    EmptyFactory empty;
-    PcapCaptureFactory pcap;
-    std::filesystem::path dir;
-    PlatformServices os;
-
-    Setup() {
-        char tmpl[] = "/tmp/tallynet-bench-XXXXXX";
-        dir = ::mkdtemp(tmpl);
-        os.clock = &clock;
-        os.adapters = &adapters;
-    }
-    ~Setup() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-};
-
 void BM_PacketHandler(benchmark::State& state) {
-    Setup setup;
-    BenchPaths paths(setup.dir);
-    setup.os.paths = &paths;
-    setup.os.capture = &setup.empty;
-    CGlobal global(setup.os);
+    test::FakePlatform fake; // the fake device delivers nothing: it only selects the link type
+    PlatformServices os = fake.services();
+    os.settings = nullptr;
+    CGlobal global(os);
     global.replaceCustomPorts({8443, 6000});
-    CIPStat stat(global, setup.clock);
+    CIPStat stat(global, fake.clock);
     stat.initialise(0);
     stat.waitForExit();
     stat.setLanOnly(static_cast<int>(state.range(0)));
@@ -149,14 +82,15 @@ void BM_PacketHandler(benchmark::State& state) {
 BENCHMARK(BM_PacketHandler)->Arg(0)->Arg(1)->ArgName("lanOnly");
 
 void BM_ReplayCaptureFile(benchmark::State& state) {
-    Setup setup;
-    BenchPaths paths(setup.dir);
-    setup.os.paths = &paths;
-    setup.os.capture = &setup.pcap;
-    CGlobal global(setup.os);
-    CIPStat stat(global, setup.clock);
+    test::FakePlatform fake;
+    PcapCaptureFactory pcap;
+    PlatformServices os = fake.services();
+    os.settings = nullptr;
+    os.capture = &pcap;
+    CGlobal global(os);
+    CIPStat stat(global, fake.clock);
     stat.initialise(-1);
-    const auto file = setup.dir / "mix.pcap";
+    const auto file = fake.dir / "mix.pcap";
     const auto frames = mix();
     const int rounds = 200;
     {

@@ -6,6 +6,7 @@
 #include "capture/ip_stat.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
+#include "support/temp_dir.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -23,29 +24,11 @@ namespace {
 
 using namespace tn;
 
-class TempPaths final : public IPaths {
-public:
-    TempPaths() {
-        char tmpl[] = "/tmp/tallynet-live-XXXXXX";
-        m_dir = ::mkdtemp(tmpl);
-    }
-    ~TempPaths() override {
-        std::error_code ec;
-        std::filesystem::remove_all(m_dir, ec);
-    }
-    std::filesystem::path dataDirectory() const override { return m_dir; }
-    std::filesystem::path configDirectory() const override { return m_dir; }
-    std::filesystem::path runtimeDirectory() const override { return m_dir; }
-    std::filesystem::path executablePath() const override { return {}; }
-
-private:
-    std::filesystem::path m_dir;
-};
-
 int capture(const std::string& iface, int seconds) {
-    std::unique_ptr<Platform> platform = createLinuxPlatform();
+    std::unique_ptr<Platform> platform = createPlatform();
     PlatformServices os = platform->services();
-    TempPaths paths;
+    test::TempDir dir;
+    test::TempPaths paths(dir.path());
     os.paths = &paths;
     os.settings = nullptr;
     os.autostart = nullptr;

@@ -2,10 +2,10 @@
 // started against a resolver that never answers (5 s per try, one try), and the time taken to
 // destroy the probe owner, as the main window does on exit, is measured. Needs root: the
 // program moves into namespaces of its own where the silent resolver lives.
-#include "../tests/support/silent_resolver.h"
 #include "platform/linux/linux_icmp.h"
 #include "platform/linux/system_clock.h"
 #include "stats/probe.h"
+#include "support/silent_resolver.h"
 
 #include <benchmark/benchmark.h>
 #include <chrono>

@@ -1,43 +1,12 @@
 // Cost of one tick of the main window with its widgets (offscreen), shown and hidden.
-#include "../tests/support/fake_clock.h"
 #include "app/global.h"
-#include "app/statistics_owner.h"
-#include "platform/clock.h"
-#include "platform/interface_table.h"
+#include "support/fake_platform.h"
 #include "ui/main/tallynet_dlg.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
 
 namespace {
-
-class Table final : public tn::IInterfaceTable {
-public:
-    std::vector<tn::InterfaceRow> rows{{"eth0", 1000, 1000, 100}};
-    bool refresh(std::vector<tn::InterfaceRow>& out) override {
-        rows[0].inOctets += 150000; // a busy download
-        rows[0].outOctets += 9000;
-        out = rows;
-        return true;
-    }
-    int countAdapters() override { return 1; }
-};
-
-class Stats final : public tn::IStatisticsOwner {
-public:
-    std::uint64_t totalReceived() const override { return 0; }
-    std::uint64_t totalSent() const override { return 0; }
-    void setLanOnly(int) override {}
-    void save() override {}
-    int initialise(int) override { return 1; }
-    std::string lastErrorText() const override { return {}; }
-    void stopCapture() override {}
-    void stopAndSave() override {}
-    int adapterCount() const override { return 1; }
-    std::string adapterDescription(int) const override { return "eth0"; }
-    int selectedIndex() const override { return 0; }
-    std::string selectedAdapterName() const override { return "eth0"; }
-};
 
 class NoTray final : public tn::ui::ITrayShell {
 public:
@@ -50,13 +19,14 @@ public:
 };
 
 void runTicks(benchmark::State& state, bool shown) {
-    tn::test::FakeClock clock;
-    tn::PlatformServices os;
-    os.clock = &clock;
-    tn::CGlobal global(os);
+    tn::test::FakePlatform fake;
+    tn::test::FakeClock& clock = fake.clock;
+    tn::CGlobal global(fake.services());
     global.loadSettings();
-    Table table;
-    Stats stats;
+    tn::test::FakeInterfaceTable& table = fake.interfaces;
+    table.set(1000, 1000, 100);
+    tn::test::FakeStatisticsOwner stats;
+    stats.adapters = {"eth0"};
     tn::ui::MainWindowServices services;
     services.global = &global;
     services.clock = &clock;
@@ -68,6 +38,8 @@ void runTicks(benchmark::State& state, bool shown) {
     if (!shown)
         dlg.hideWindow();
     for (auto _ : state) {
+        table.rows[0].inOctets += 150000; // a busy download
+        table.rows[0].outOctets += 9000;
         clock.advance(1);
         dlg.onTick();
         QCoreApplication::processEvents(); // the repaints the tick asked for

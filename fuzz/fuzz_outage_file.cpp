@@ -4,17 +4,14 @@
 #include "stats/outage_file.h"
 
 #include <cstdint>
-#include <sstream>
-#include <string>
 
 namespace {
 // The stub platform's clock has a UTC calendar that converts any time value.
-const auto platform = tn::createStubPlatform();
+const auto platform = tn::createPlatform();
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-    const tn::OutageLog log = tn::readOutageRecords(in, *platform->services().clock);
+    const tn::OutageLog log = tn::decodeOutageRecords({data, size}, *platform->services().clock);
     // Every record takes at least 8 bytes of the file.
     if (log.records.size() * 8 > size)
         __builtin_trap();

@@ -1,9 +1,10 @@
 // CTallynetApp: the Qt entry point, the start-up order and the single running copy.
 #include "app/global.h"
-#include "app/ip_stat_owner.h"
+#include "orchestration/ip_stat_owner.h"
 #include "platform/instance_lock.h"
 #include "platform/platform_services.h"
-#include "ui/main/signal_bridge.h"
+#include "platform/session_events.h"
+#include "ui/main/emergency_exit.h"
 #include "ui/main/tallynet_dlg.h"
 
 #include <QApplication>
@@ -39,15 +40,17 @@ int CTallynetApp::run(int argc, char* argv[]) {
                    stderr);
         return 1;
     }
+    auto platform = createPlatform();
+    const PlatformServices os = platform->services();
+    // One copy per session: a second one ends here, silently and successfully, before it reads
+    // or writes anything of the first one's.
+    if (os.instanceLock && !os.instanceLock->tryAcquire())
+        return 0;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tallynet");
     QApplication::setQuitOnLastWindowClosed(false); // the window hides to the tray
-    // Signals that arrive from here on end the run in order; before the window exists there
-    // is nothing to save.
-    ui::CSignalBridge signalBridge;
 
-    auto platform = createLinuxPlatform();
-    const PlatformServices os = platform->services();
     CGlobal global(os, [](const std::string& text, MessageIcon icon) {
         const QMessageBox::Icon kind = icon == MessageIcon::Stop          ? QMessageBox::Critical
                                        : icon == MessageIcon::Exclamation ? QMessageBox::Warning
@@ -65,11 +68,8 @@ int CTallynetApp::run(int argc, char* argv[]) {
     services.interfaces = os.interfaces;
     services.stats = stats.get();
     services.icmp = os.icmp;
+    services.networkSettings = os.networkSettings;
     ui::CTallynetDlg dlg(std::move(services));
-
-    // One copy per session: a second one ends here, silently and successfully.
-    if (!os.instanceLock || !os.instanceLock->tryAcquire())
-        return 0;
 
     if (std::getenv("TALLYNET_TRACE_STARTUP")) {
         QObject::connect(&dlg, &ui::CTallynetDlg::firstPaint, [] {
@@ -78,8 +78,18 @@ int CTallynetApp::run(int argc, char* argv[]) {
         });
     }
     QObject::connect(&dlg, &QDialog::finished, &app, &QCoreApplication::quit);
-    QObject::connect(&signalBridge, &ui::CSignalBridge::terminationRequested, &dlg,
-                     [&dlg](int) { dlg.endDialog(); });
+    // Requests from the system arrive on a thread of the platform's; the window acts on them on
+    // its own thread.
+    if (os.termination)
+        os.termination->start([&dlg](int) {
+            QMetaObject::invokeMethod(
+                &dlg, [&dlg] { dlg.endDialog(); }, Qt::QueuedConnection);
+        });
+    if (os.sleep)
+        os.sleep->start([&dlg](bool sleeping) {
+            QMetaObject::invokeMethod(
+                &dlg, [&dlg, sleeping] { dlg.onSleepChange(sleeping); }, Qt::QueuedConnection);
+        });
     // The desktop session is ending: save now, the end itself follows as a signal or as the
     // loss of the display.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &dlg,
@@ -88,7 +98,11 @@ int CTallynetApp::run(int argc, char* argv[]) {
 
     dlg.initDialog();
     app.exec();
+    if (os.sleep)
+        os.sleep->stop();
     dlg.shutdown();
+    if (os.termination)
+        os.termination->stop();
     ui::clearEmergencyExitHook();
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "app/global.h"
 
+#include "app/error_text.h"
+
 #include "platform/autostart.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
@@ -172,48 +174,17 @@ std::filesystem::path CGlobal::moduleDirectory() const {
     return m_os.paths ? m_os.paths->dataDirectory() : std::filesystem::path(".");
 }
 
-OutageAppend CGlobal::appendOutageRecord(std::int64_t start, std::int64_t stop) {
-    unsigned char rec[16];
-    for (int i = 0; i < 8; ++i) {
-        rec[i] = static_cast<unsigned char>(static_cast<std::uint64_t>(start) >> (8 * i));
-        rec[8 + i] = static_cast<unsigned char>(static_cast<std::uint64_t>(stop) >> (8 * i));
-    }
-    const std::filesystem::path file = dataFile("NetFalls.dat");
-    std::error_code ec;
-    const auto before = std::filesystem::file_size(file, ec);
-    const std::uintmax_t oldSize = ec ? 0 : before;
-    std::FILE* f = std::fopen(file.c_str(), "ab");
-    if (!f)
-        return OutageAppend::NotOpened;
-    // Unbuffered, so the 16 bytes leave in one write of their own; should the disk fill
-    // half-way, the file is cut back so that it never holds part of a record.
-    std::setvbuf(f, nullptr, _IONBF, 0);
-    bool ok = std::fwrite(rec, 1, sizeof rec, f) == sizeof rec;
-    int error = ok ? 0 : errno;
-    if (std::fclose(f) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        std::filesystem::resize_file(file, oldSize, ec);
-        errno = error;
-        return OutageAppend::WriteFailed;
-    }
-    return OutageAppend::Written;
-}
-
 std::string CGlobal::programVersionText() {
     // The compiled-in project version stands where the Windows build reads its version resource.
     return versionTextFromResource(TALLYNET_VERSION_TEXT);
 }
 
 std::string CGlobal::systemErrorText(int code) {
-    std::string text = std::system_category().message(code);
-    return text.empty() ? std::string("Error on errormessageFormat") : text;
+    return tn::systemErrorText(code);
 }
 
 std::string CGlobal::lastSystemErrorText() {
-    return systemErrorText(errno);
+    return tn::systemErrorText(errno);
 }
 
 void CGlobal::writeLog(std::string_view message) {

@@ -29,10 +29,6 @@ struct CustomPortList {
 // kept when it is 1..65534.
 std::vector<std::uint16_t> parseCustomPorts(std::string_view text);
 
-// What became of one outage record: written whole, dropped because NetFalls.dat could not be
-// opened, or dropped because writing it failed (errno then names the failure).
-enum class OutageAppend { Written, NotOpened, WriteFailed };
-
 // Turns a version-resource text such as "1, 9, 0, 6" into "1.9.0.6".
 std::string versionTextFromResource(std::string_view resource);
 
@@ -87,9 +83,6 @@ public:
     // The data directory, created when missing.
     std::filesystem::path moduleDirectory() const;
     std::filesystem::path dataFile(std::string_view name) const { return moduleDirectory() / name; }
-    // Appends one 16-byte outage record to NetFalls.dat with a single write. A write that fails
-    // half-way is cut back, so the file holds either the whole record or none of it.
-    OutageAppend appendOutageRecord(std::int64_t start, std::int64_t stop);
     // The program's version, e.g. "1.0.0.0".
     static std::string programVersionText();
     // The text of the calling thread's last error (errno).

@@ -194,4 +194,58 @@ std::string IniDocument::encodeBinary(const std::vector<std::uint8_t>& value) {
     return out;
 }
 
+std::optional<std::string> IniTextStore::raw(const std::string& key) const {
+    std::string text;
+    if (loadText(text) != Load::Ok)
+        return std::nullopt;
+    const auto doc = IniDocument::parse(text);
+    if (!doc)
+        return std::nullopt; // unreadable text: every key takes its default
+    return doc->raw(m_section, key);
+}
+
+std::optional<std::int64_t> IniTextStore::getInt(const std::string& key) const {
+    const auto r = raw(key);
+    return r ? IniDocument::decodeInt(*r) : std::nullopt;
+}
+
+std::optional<std::string> IniTextStore::getString(const std::string& key) const {
+    const auto r = raw(key);
+    return r ? std::optional<std::string>(IniDocument::decodeString(*r)) : std::nullopt;
+}
+
+std::optional<std::vector<std::uint8_t>> IniTextStore::getBinary(const std::string& key) const {
+    const auto r = raw(key);
+    return r ? IniDocument::decodeBinary(*r) : std::nullopt;
+}
+
+bool IniTextStore::setRaw(const std::string& key, const std::string& value) {
+    IniDocument doc = IniDocument::parse("").value();
+    std::string text;
+    const Load load = loadText(text);
+    if (load != Load::Missing) {
+        std::optional<IniDocument> parsed;
+        if (load == Load::Ok)
+            parsed = IniDocument::parse(text);
+        if (parsed)
+            doc = std::move(*parsed);
+        else if (!keepUnreadable())
+            return false;
+    }
+    doc.setRaw(m_section, key, value);
+    return storeText(doc.serialize());
+}
+
+bool IniTextStore::setInt(const std::string& key, std::int64_t value) {
+    return setRaw(key, std::to_string(value));
+}
+
+bool IniTextStore::setString(const std::string& key, const std::string& value) {
+    return setRaw(key, IniDocument::encodeString(value));
+}
+
+bool IniTextStore::setBinary(const std::string& key, const std::vector<std::uint8_t>& value) {
+    return setRaw(key, IniDocument::encodeBinary(value));
+}
+
 } // namespace tn

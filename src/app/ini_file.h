@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/settings_store.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -35,6 +37,33 @@ private:
         bool header = false; // a "[section]" line
     };
     std::vector<Line> m_lines;
+};
+
+// Settings kept as the text of an INI document with one group. Every write reads the text again
+// (so hand edits of other keys survive), changes one key and stores the whole text. Where the
+// text lives is the subclass's business.
+class IniTextStore : public ISettingsStore {
+public:
+    enum class Load { Ok, Missing, Unreadable };
+    explicit IniTextStore(std::string section) : m_section(std::move(section)) {}
+    std::optional<std::int64_t> getInt(const std::string& key) const override;
+    std::optional<std::string> getString(const std::string& key) const override;
+    std::optional<std::vector<std::uint8_t>> getBinary(const std::string& key) const override;
+    bool setInt(const std::string& key, std::int64_t value) override;
+    bool setString(const std::string& key, const std::string& value) override;
+    bool setBinary(const std::string& key, const std::vector<std::uint8_t>& value) override;
+
+protected:
+    virtual Load loadText(std::string& text) const = 0;
+    virtual bool storeText(const std::string& text) = 0;
+    // Called before the first write over a text that cannot be read as settings; false stops
+    // the write (the unreadable text must never be lost).
+    virtual bool keepUnreadable() = 0;
+
+private:
+    std::optional<std::string> raw(const std::string& key) const;
+    bool setRaw(const std::string& key, const std::string& value);
+    std::string m_section;
 };
 
 } // namespace tn

@@ -45,22 +45,6 @@ bool findNewStyleReading(const std::vector<InterfaceRow>& rows, std::string_view
     return true;
 }
 
-bool findOldStyleReading(const std::vector<OldStyleRow>& rows, std::string_view description,
-                         std::uint32_t uptimeHundredths, InterfaceReading& out) {
-    out = {};
-    const std::string want = lower(description);
-    for (const OldStyleRow& row : rows) {
-        if (want.find(lower(row.description)) == std::string::npos)
-            continue;
-        out.inOctets = row.inOctets;
-        out.outOctets = row.outOctets;
-        // Unsigned 32-bit subtraction: the uptime counter wraps after about 497 days.
-        out.connectedSeconds = row.lastChange == 0 ? 0 : (uptimeHundredths - row.lastChange) / 100;
-        return true;
-    }
-    return false;
-}
-
 CAdapter::CAdapter(IInterfaceTable* table) : m_table(table) {}
 
 void CAdapter::refreshInterfaceTable() {

@@ -14,23 +14,11 @@ struct InterfaceReading {
     std::uint64_t outOctets = 0;
 };
 
-// A row of the old-style interface table: 32-bit counters and the tick of the last change.
-struct OldStyleRow {
-    std::string description;
-    std::uint32_t inOctets = 0;
-    std::uint32_t outOctets = 0;
-    std::uint32_t lastChange = 0; // system uptime in hundredths of a second
-};
-
 // The rule of the new-style table: trimmed, case-insensitive equality; first match wins.
 // The position of the matching row, or -1.
 int findNewStyleRow(const std::vector<InterfaceRow>& rows, std::string_view description);
 bool findNewStyleReading(const std::vector<InterfaceRow>& rows, std::string_view description,
                          InterfaceReading& out);
-// The rule of the old-style table: the lower-cased row description occurs inside the lower-cased
-// adapter description (an empty row description matches everything); counters are 32-bit.
-bool findOldStyleReading(const std::vector<OldStyleRow>& rows, std::string_view description,
-                         std::uint32_t uptimeHundredths, InterfaceReading& out);
 
 // The interface-counter source, looked up by description. The whole table is taken again only
 // when interfaces came, went or were renamed; otherwise a tick reads the counters of the one

@@ -2,6 +2,7 @@
 
 #include "app/global.h"
 #include "platform/clock.h"
+#include "platform/file_store.h"
 
 #include <cstring>
 #include <system_error>
@@ -450,9 +451,12 @@ void CIPStat::loadFrom(std::int64_t& saveTime, bool mayConvert) {
         m_global.writeLog("Failed converting database from version: " + std::to_string(v) +
                           " to version: " + std::to_string(kStatFileVersion));
     };
+    IFileStore* files = m_global.os().files;
     for (const char* name : {"stat.dat", "stat.bak"}) {
         std::vector<std::uint8_t> bytes;
-        const ReadStatus status = readFileBounded(m_global.dataFile(name), kStatFileV1Size, bytes);
+        const ReadStatus status = files
+                                      ? files->read(m_global.dataFile(name), kStatFileV1Size, bytes)
+                                      : ReadStatus::Missing;
         if (status == ReadStatus::Missing)
             continue;
         std::int32_t version = 0;
@@ -485,8 +489,8 @@ void CIPStat::loadFrom(std::int64_t& saveTime, bool mayConvert) {
         std::int64_t oldSaveTime = 0;
         decodeStatFileV1(bytes, records, oldSaveTime);
         restore(records);
-        if (replaceFile(m_global.dataFile("stat.dat"), {}, encodeStatFile(records, oldSaveTime),
-                        m_sinks)) {
+        if (files->replace(m_global.dataFile("stat.dat"), {},
+                           encodeStatFile(records, oldSaveTime))) {
             loadFrom(saveTime, false);
             m_global.writeLog(
                 "Successfully converted database from version: " + std::to_string(version) +
@@ -499,7 +503,8 @@ void CIPStat::loadFrom(std::int64_t& saveTime, bool mayConvert) {
 }
 
 void CIPStat::save() {
-    if (!m_dbReady)
+    IFileStore* files = m_global.os().files;
+    if (!m_dbReady || !files)
         return;
     // The stamp is a time of the newest date the records were started for, not simply now:
     // a save on a day without any frame yet (an idle line after midnight, a save on the way
@@ -513,7 +518,7 @@ void CIPStat::save() {
         stamp = now;
     // Every counter is read whole and the copy does not change while it is written.
     const std::vector<std::uint8_t> bytes = encodeStatFile(snapshot(), stamp);
-    replaceFile(m_global.dataFile("stat.dat"), m_global.dataFile("stat.bak"), bytes, m_sinks);
+    files->replace(m_global.dataFile("stat.dat"), m_global.dataFile("stat.bak"), bytes);
 }
 
 void CIPStat::stopAndSave() {

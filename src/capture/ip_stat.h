@@ -78,7 +78,6 @@ public:
     // Replaces all 86 records; only while capture is stopped.
     void restore(const StatRecords& records);
     // Where saves write their bytes; tests substitute a failing writer.
-    void setSinkFactory(SinkFactory sinks) { m_sinks = std::move(sinks); }
 
 private:
     void resetAll();
@@ -126,7 +125,6 @@ private:
     int m_dbReady = 0;
     StatRecords m_initialised; // the records as the last initialise left them
     std::string m_statError;
-    SinkFactory m_sinks;
 };
 
 } // namespace tn

@@ -199,7 +199,6 @@ void CTrafficGraphModel::sampleTick() {
 
 void CTrafficGraphModel::advanceGrid() {
     m_gridX += -1;
-    m_gridY += 0;
     if (m_gridX < 0)
         m_gridX = kGridCell;
     else if (m_gridX > kGridCell)

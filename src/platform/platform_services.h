@@ -12,6 +12,10 @@ class IAdapterSource;
 class ICaptureFactory;
 class IIcmpFactory;
 class IInstanceLock;
+class IFileStore;
+class ITerminationSource;
+class ISleepMonitor;
+class INetworkSettings;
 
 // Everything the program takes from the operating system, in one value. The pointers are
 // non-owning; a Platform (below) or a test owns the implementations. A null service means
@@ -26,6 +30,10 @@ struct PlatformServices {
     ICaptureFactory* capture = nullptr;
     IIcmpFactory* icmp = nullptr;
     IInstanceLock* instanceLock = nullptr;
+    IFileStore* files = nullptr;
+    ITerminationSource* termination = nullptr;
+    ISleepMonitor* sleep = nullptr;
+    INetworkSettings* networkSettings = nullptr;
 };
 
 // Owner of one operating system's implementations.
@@ -35,8 +43,8 @@ public:
     virtual PlatformServices services() = 0;
 };
 
-// The Linux platform (src/platform/linux) and the stub that finds nothing (src/platform/stub).
-std::unique_ptr<Platform> createLinuxPlatform();
-std::unique_ptr<Platform> createStubPlatform();
+// The platform this program was built for. Each platform library (src/platform/linux,
+// src/platform/stub, ...) defines it; the build links exactly one of them.
+std::unique_ptr<Platform> createPlatform();
 
 } // namespace tn

@@ -1,6 +1,6 @@
 #include "stats/icmp_echo.h"
 
-#include "app/global.h"
+#include "app/error_text.h"
 #include "platform/clock.h"
 
 #include <algorithm>
@@ -22,7 +22,7 @@ std::uint16_t readMachine16(const std::uint8_t* p) {
 }
 
 EchoError systemError(int code) {
-    return {code, CGlobal::systemErrorText(code)};
+    return {code, systemErrorText(code)};
 }
 
 } // namespace

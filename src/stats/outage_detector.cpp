@@ -1,8 +1,11 @@
 #include "stats/outage_detector.h"
 
+#include "app/error_text.h"
 #include "app/formats.h"
 #include "app/global.h"
 #include "platform/clock.h"
+#include "platform/file_store.h"
+#include "stats/outage_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -47,12 +50,14 @@ void COutageDetector::step(std::uint64_t incomingBytes, int listedAdapters) {
         if (m_silentTicks > threshold) {
             m_outageEnd = m_clock.now();
             m_silentTicks = 0;
-            const OutageAppend result = m_global.appendOutageRecord(m_outageStart, m_outageEnd);
-            if (result == OutageAppend::WriteFailed) {
+            AppendResult result{AppendStatus::NotOpened, 0};
+            if (IFileStore* files = m_global.os().files)
+                result = appendOutageRecord(*files, m_global.dataFile(kOutageFileName),
+                                            {m_outageStart, m_outageEnd});
+            if (result.status == AppendStatus::WriteFailed) {
                 // The display keeps the outage it showed, so the user sees which one was lost.
-                const int error = errno;
                 m_status.showFileError("An error occurred while writing NetFalls.dat: " +
-                                       CGlobal::systemErrorText(error));
+                                       systemErrorText(result.error));
                 m_previousIncoming = incomingMarker(incomingBytes);
                 return;
             }

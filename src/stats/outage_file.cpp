@@ -1,28 +1,24 @@
 #include "stats/outage_file.h"
 
 #include "platform/clock.h"
+#include "platform/file_store.h"
 
-#include <array>
-#include <fstream>
-#include <istream>
+#include <algorithm>
 
 namespace tn {
 
 namespace {
 
-using Value = std::array<unsigned char, 8>;
-
-std::int64_t littleEndian(const Value& b) {
+std::int64_t littleEndian(const std::uint8_t* b) {
     std::uint64_t v = 0;
     for (int i = 7; i >= 0; --i)
-        v = (v << 8) | b[static_cast<std::size_t>(i)];
+        v = (v << 8) | b[i];
     return static_cast<std::int64_t>(v);
 }
 
-// Reads up to 8 bytes into the front of b; returns how many arrived.
-std::streamsize readValue(std::istream& in, Value& b) {
-    in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
-    return in.gcount();
+void putLittleEndian(std::uint8_t* out, std::int64_t value) {
+    for (int i = 0; i < 8; ++i)
+        out[i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) >> (8 * i));
 }
 
 } // namespace
@@ -31,17 +27,19 @@ bool isValidOutageTime(std::int64_t t, const IClock& clock) {
     return t >= 0 && t <= kMaxOutageTime && clock.toLocal(t).has_value();
 }
 
-OutageLog readOutageRecords(std::istream& in, const IClock& clock) {
+std::array<std::uint8_t, kOutageRecordBytes> encodeOutageRecord(const OutageRecord& record) {
+    std::array<std::uint8_t, kOutageRecordBytes> out{};
+    putLittleEndian(out.data(), record.start);
+    putLittleEndian(out.data() + 8, record.stop);
+    return out;
+}
+
+OutageLog decodeOutageRecords(std::span<const std::uint8_t> bytes, const IClock& clock) {
     OutageLog log;
-    for (;;) {
-        Value buffer{};
-        const std::streamsize got = readValue(in, buffer);
-        if (in.bad()) {
-            log.invalid = true;
-            break;
-        }
-        if (got < 8)
-            break; // fewer than 8 bytes left: no further record
+    while (bytes.size() >= 8) {
+        std::uint8_t buffer[8];
+        std::copy_n(bytes.begin(), 8, buffer);
+        bytes = bytes.subspan(8);
         OutageRecord rec;
         rec.start = littleEndian(buffer);
         if (!isValidOutageTime(rec.start, clock)) {
@@ -50,11 +48,9 @@ OutageLog readOutageRecords(std::istream& in, const IClock& clock) {
         }
         // The stop value lands in the same buffer: a file ending here leaves it equal to the
         // start, one ending part-way replaces only its leading (low) bytes.
-        readValue(in, buffer);
-        if (in.bad()) {
-            log.invalid = true;
-            break;
-        }
+        const std::size_t got = std::min<std::size_t>(bytes.size(), 8);
+        std::copy_n(bytes.begin(), got, buffer);
+        bytes = bytes.subspan(got);
         rec.stop = littleEndian(buffer);
         if (!isValidOutageTime(rec.stop, clock)) {
             log.invalid = true;
@@ -65,11 +61,24 @@ OutageLog readOutageRecords(std::istream& in, const IClock& clock) {
     return log;
 }
 
-std::optional<OutageLog> readOutageFile(const std::filesystem::path& file, const IClock& clock) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in.is_open())
+std::optional<OutageLog> readOutageFile(IFileStore& files, const std::filesystem::path& file,
+                                        const IClock& clock) {
+    std::vector<std::uint8_t> bytes;
+    switch (files.read(file, kMaxOutageFileBytes, bytes)) {
+    case ReadStatus::Missing:
         return std::nullopt;
-    return readOutageRecords(in, clock);
+    case ReadStatus::TooLarge:
+        return OutageLog{{}, true};
+    case ReadStatus::Ok:
+        break;
+    }
+    return decodeOutageRecords(bytes, clock);
+}
+
+AppendResult appendOutageRecord(IFileStore& files, const std::filesystem::path& file,
+                                const OutageRecord& record) {
+    const auto bytes = encodeOutageRecord(record);
+    return files.append(file, bytes);
 }
 
 } // namespace tn

@@ -1,5 +1,6 @@
 #include "stats/probe.h"
 
+#include "app/error_text.h"
 #include "app/global.h"
 #include "platform/clock.h"
 
@@ -40,7 +41,7 @@ int runProbe(IIcmpFactory* icmp, const IClock& clock, const std::string& host, b
     EchoParams params;
     params.host = host;
     EchoReply reply;
-    EchoError error{ENOSYS, CGlobal::systemErrorText(ENOSYS)};
+    EchoError error{ENOSYS, systemErrorText(ENOSYS)};
     const bool ok = icmp && icmpEcho(*icmp, clock, params, reply, error, stop);
     if (silent)
         return 1;

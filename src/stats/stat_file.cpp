@@ -1,8 +1,5 @@
 #include "stats/stat_file.h"
 
-#include <cstdio>
-#include <system_error>
-
 namespace tn {
 
 namespace {
@@ -44,31 +41,6 @@ const std::uint8_t* getArray(const std::uint8_t* p, std::array<CounterArray, N>&
     }
     return p;
 }
-
-class FileSink final : public IByteSink {
-public:
-    explicit FileSink(std::FILE* f) : m_file(f) {}
-    ~FileSink() override {
-        if (m_file)
-            std::fclose(m_file);
-    }
-    FileSink(const FileSink&) = delete;
-    FileSink& operator=(const FileSink&) = delete;
-    bool write(std::span<const std::uint8_t> bytes) override {
-        return m_file && std::fwrite(bytes.data(), 1, bytes.size(), m_file) == bytes.size();
-    }
-    bool finish() override {
-        if (!m_file)
-            return false;
-        const bool flushed = std::fflush(m_file) == 0;
-        const bool closed = std::fclose(m_file) == 0;
-        m_file = nullptr;
-        return flushed && closed;
-    }
-
-private:
-    std::FILE* m_file;
-};
 
 } // namespace
 
@@ -119,72 +91,6 @@ bool decodeStatFileV2(std::span<const std::uint8_t> bytes, StatRecords& records,
 bool decodeStatFileV1(std::span<const std::uint8_t> bytes, StatRecords& records,
                       std::int64_t& saveTime) {
     return decodeStatFile(bytes, kStatFileV1Size, kRecordV1, 88, 6, records, saveTime);
-}
-
-std::unique_ptr<IByteSink> openFileSink(const std::filesystem::path& file) {
-    std::FILE* f = std::fopen(file.c_str(), "wb");
-    if (!f)
-        return nullptr;
-    return std::make_unique<FileSink>(f);
-}
-
-ReadStatus readFileBounded(const std::filesystem::path& file, std::size_t maxBytes,
-                           std::vector<std::uint8_t>& out) {
-    out.clear();
-    std::FILE* f = std::fopen(file.c_str(), "rb");
-    if (!f)
-        return ReadStatus::Missing;
-    std::uint8_t buf[4096];
-    ReadStatus status = ReadStatus::Ok;
-    for (;;) {
-        const std::size_t n = std::fread(buf, 1, sizeof buf, f);
-        if (out.size() + n > maxBytes) {
-            status = ReadStatus::TooLarge;
-            break;
-        }
-        out.insert(out.end(), buf, buf + n);
-        if (n < sizeof buf)
-            break;
-    }
-    if (std::ferror(f))
-        status = ReadStatus::Missing;
-    std::fclose(f);
-    return status;
-}
-
-bool replaceFile(const std::filesystem::path& target, const std::filesystem::path& backup,
-                 std::span<const std::uint8_t> bytes, const SinkFactory& sinks) {
-    std::filesystem::path temp = target;
-    temp += ".new";
-    std::error_code ec;
-    {
-        std::unique_ptr<IByteSink> sink = sinks ? sinks(temp) : openFileSink(temp);
-        const bool written = sink && sink->write(bytes) && sink->finish();
-        if (!written) {
-            sink.reset();
-            std::filesystem::remove(temp, ec);
-            return false;
-        }
-    }
-    // From here on one complete copy always carries a name that the load looks for.
-    std::error_code renamed;
-    if (backup.empty()) {
-        std::filesystem::rename(temp, target, renamed);
-    } else if (std::filesystem::exists(target, ec)) {
-        std::filesystem::remove(backup, ec);
-        std::filesystem::rename(target, backup, ec);
-        std::filesystem::rename(temp, target, renamed);
-    } else {
-        // Only the backup holds data: it may go only once the new file carries the name.
-        std::filesystem::rename(temp, target, renamed);
-        if (!renamed)
-            std::filesystem::remove(backup, ec);
-    }
-    if (renamed) {
-        std::filesystem::remove(temp, ec);
-        return false;
-    }
-    return true;
 }
 
 } // namespace tn

@@ -1,9 +1,6 @@
 #pragma once
 #include <array>
 #include <cstdint>
-#include <filesystem>
-#include <functional>
-#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -38,28 +35,5 @@ bool decodeStatFileV2(std::span<const std::uint8_t> bytes, StatRecords& records,
 // record, leaving counters 6 to 10 as they are; false for any other length.
 bool decodeStatFileV1(std::span<const std::uint8_t> bytes, StatRecords& records,
                       std::int64_t& saveTime);
-
-// Where the bytes of a new file go. A test substitutes one that fails part-way.
-class IByteSink {
-public:
-    virtual ~IByteSink() = default;
-    virtual bool write(std::span<const std::uint8_t> bytes) = 0;
-    // Flushes and closes; false when anything written may not have reached the file.
-    virtual bool finish() = 0;
-};
-using SinkFactory = std::function<std::unique_ptr<IByteSink>(const std::filesystem::path&)>;
-std::unique_ptr<IByteSink> openFileSink(const std::filesystem::path& file);
-
-enum class ReadStatus { Ok, Missing, TooLarge };
-// Reads a whole file of at most `maxBytes`; a larger one is reported without being read.
-ReadStatus readFileBounded(const std::filesystem::path& file, std::size_t maxBytes,
-                           std::vector<std::uint8_t>& out);
-
-// Writes `bytes` completely into a temporary file beside `target` and renames it over
-// `target`, so that a crash or a full disk leaves `target` either old or new, never partial.
-// With `backup` non-empty the previous `target` becomes `backup` (the old backup is deleted);
-// a missing `target` leaves no backup. False when the new content did not take the name.
-bool replaceFile(const std::filesystem::path& target, const std::filesystem::path& backup,
-                 std::span<const std::uint8_t> bytes, const SinkFactory& sinks);
 
 } // namespace tn

@@ -1,10 +1,6 @@
 #include "app/global.h"
 
-#include "platform/linux/ini_settings_store.h"
-#include "platform/linux/xdg_autostart.h"
-#include "support/fake_clock.h"
-#include "support/file_bytes.h"
-#include "support/temp_dir.h"
+#include "support/fake_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -13,25 +9,12 @@ namespace {
 
 class GlobalTest : public ::testing::Test {
 protected:
-    test::TempDir dir;
-    test::TempPaths paths{dir.path()};
-    test::FakeClock clock;
-    IniSettingsStore store{dir / "config/Tallynet.conf", "SetariGenerale"};
-    XdgAutostart autostart{dir / "autostart/TallynetStartUp.desktop",
-                           "/opt/tally net/bin/tallynet"};
+    test::FakePlatform fake;
+    const test::TempDir& dir = fake.dir;
+    test::FakeSettingsStore& store = fake.settings;
 
-    PlatformServices services() {
-        PlatformServices s;
-        s.clock = &clock;
-        s.paths = &paths;
-        s.settings = &store;
-        s.autostart = &autostart;
-        return s;
-    }
-    void writeConf(const std::string& body) {
-        std::filesystem::create_directories(dir / "config");
-        test::writeText(dir / "config/Tallynet.conf", body);
-    }
+    PlatformServices services() { return fake.services(); }
+    void writeConf(const std::string& body) { store.text = body; }
 };
 
 TEST_F(GlobalTest, FirstRun_EveryKeyTakesItsDefault_AndNothingIsWritten) {
@@ -56,7 +39,7 @@ TEST_F(GlobalTest, FirstRun_EveryKeyTakesItsDefault_AndNothingIsWritten) {
     EXPECT_EQ(g.TMaxScale, 1);
     EXPECT_EQ(g.PinPoint, 0);
     EXPECT_TRUE(g.customPorts().ports.empty());
-    EXPECT_FALSE(std::filesystem::exists(dir / "config"));
+    EXPECT_EQ(store.writes, 0);
 }
 
 TEST_F(GlobalTest, CustomPorts_KeepOneTo65534InOrderWithDuplicates) {
@@ -114,8 +97,7 @@ TEST_F(GlobalTest, WrittenValues_ComeBackOnAFreshLoad) {
     EXPECT_EQ(g.LastAdapterName, "Intel Corporation I219-V (enp0s31f6)");
     EXPECT_EQ(g.PinPoint, -7);
     EXPECT_EQ(g.readBinary("WndPos"), (std::vector<std::uint8_t>{0x10, 0x00, 0x20, 0x01}));
-    const std::string text = test::readText(dir / "config/Tallynet.conf");
-    EXPECT_EQ(text.rfind("[SetariGenerale]\n", 0), 0u) << text;
+    EXPECT_EQ(store.text.rfind("[SetariGenerale]\n", 0), 0u) << store.text;
 }
 
 TEST_F(GlobalTest, OneWrite_KeepsHandEditedKeysAndComments) {
@@ -123,8 +105,7 @@ TEST_F(GlobalTest, OneWrite_KeepsHandEditedKeysAndComments) {
     CGlobal g(services());
     g.loadSettings();
     EXPECT_TRUE(g.writeInt("LogFalls", 1));
-    EXPECT_EQ(test::readText(dir / "config/Tallynet.conf"),
-              "; mine\n[Other]\nA=1\n[SetariGenerale]\nFallSecs=30\nLogFalls=1\n");
+    EXPECT_EQ(store.text, "; mine\n[Other]\nA=1\n[SetariGenerale]\nFallSecs=30\nLogFalls=1\n");
 }
 
 TEST_F(GlobalTest, GarbageValues_YieldTheKeysDefault) {
@@ -150,16 +131,17 @@ TEST_F(GlobalTest, ValuesAreTakenAsStored_NoRangeCheck) {
     EXPECT_EQ(g.LogFalls, 7);
 }
 
-TEST_F(GlobalTest, UnparseableFile_LeftUntouchedAtLoad_AndKeptAsideOnFirstWrite) {
+TEST_F(GlobalTest, UnparseableText_LeftUntouchedAtLoad_AndKeptAsideOnFirstWrite) {
     const std::string junk = "\x7f"
                              "ELF\x01\x02\0\0garbage\n[SetariGenerale\nFallSecs=5\n";
     writeConf(std::string(junk.data(), junk.size()));
     CGlobal g(services());
     g.loadSettings();
     EXPECT_EQ(g.FallSecs, 20);
-    EXPECT_EQ(test::readText(dir / "config/Tallynet.conf"), junk);
+    EXPECT_EQ(store.text, junk);
+    EXPECT_FALSE(store.unreadableKept);
     EXPECT_TRUE(g.writeInt("FallSecs", 9));
-    EXPECT_EQ(test::readText(dir / "config/Tallynet.conf.unreadable"), junk);
+    EXPECT_TRUE(store.unreadableKept);
     EXPECT_EQ(store.getInt("FallSecs"), 9);
 }
 
@@ -168,24 +150,6 @@ TEST_F(GlobalTest, KeysMatchWithoutRegardToCase) {
     CGlobal g(services());
     g.loadSettings();
     EXPECT_EQ(g.FallSecs, 33);
-}
-
-TEST_F(GlobalTest, RunAtStartUp_EntryAppearsWithTheExecutablePathAndDisappears) {
-    CGlobal g(services());
-    const auto entry = dir / "autostart/TallynetStartUp.desktop";
-    EXPECT_TRUE(g.setRunAtStartUp(0)); // nothing there: silently fine
-    EXPECT_FALSE(std::filesystem::exists(entry));
-    EXPECT_TRUE(g.setRunAtStartUp(1));
-    const std::string text = test::readText(entry);
-    EXPECT_NE(text.find("Exec=\"/opt/tally net/bin/tallynet\"\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("[Desktop Entry]\n"), std::string::npos);
-    EXPECT_TRUE(g.setRunAtStartUp(0));
-    EXPECT_FALSE(std::filesystem::exists(entry));
-}
-
-TEST(XdgAutostartEntry, ExecQuotingEscapesSpecialCharacters) {
-    const std::string e = XdgAutostart::desktopEntry("/a$b/c\"d\\e");
-    EXPECT_NE(e.find("Exec=\"/a\\\\$b/c\\\\\"d\\\\\\\\e\"\n"), std::string::npos) << e;
 }
 
 TEST(ProgramVersion, ResourceTextBecomesDotted) {

@@ -1,6 +1,8 @@
 #include "capture/adapter.h"
 #include "capture/net_adapter.h"
 
+#include "support/fake_platform.h"
+
 #include <gtest/gtest.h>
 
 namespace tn {
@@ -22,50 +24,8 @@ TEST(NewStyleLookup, TrimmedCaseInsensitiveEquality) {
     EXPECT_FALSE(findNewStyleReading(rows, "Realtek", r));
 }
 
-TEST(OldStyleLookup, SubstringOfTheAdapterDescription) {
-    const std::vector<OldStyleRow> rows = {
-        {"Realtek NIC - Packet Scheduler Miniport", 1, 1, 0},
-        {"realtek nic", 10, 20, 1000},
-    };
-    InterfaceReading r;
-    ASSERT_TRUE(findOldStyleReading(rows, "Realtek NIC #2", 6000, r));
-    EXPECT_EQ(r.inOctets, 10u);
-    EXPECT_EQ(r.connectedSeconds, 50u); // (6000 - 1000) / 100
-    // A row longer than the adapter description can never match it.
-    EXPECT_FALSE(findOldStyleReading({rows[0]}, "Realtek NIC", 0, r));
-}
-
-TEST(OldStyleLookup, EmptyDescriptionMatchesEverythingWhenFirst) {
-    const std::vector<OldStyleRow> rows = {{"", 7, 8, 0}, {"eth0", 1, 2, 0}};
-    InterfaceReading r;
-    ASSERT_TRUE(findOldStyleReading(rows, "eth0", 0, r));
-    EXPECT_EQ(r.inOctets, 7u);
-    EXPECT_EQ(r.connectedSeconds, 0u); // last change 0: duration unknown
-}
-
-TEST(OldStyleLookup, ThirtyTwoBitCountersAndUptimeWrap) {
-    // The uptime counter wrapped after the change: unsigned subtraction still gives 3 s.
-    const std::vector<OldStyleRow> rows = {{"eth0", 4294967295u, 12, 4294967200u}};
-    InterfaceReading r;
-    ASSERT_TRUE(findOldStyleReading(rows, "eth0", 204, r));
-    EXPECT_EQ(r.inOctets, 4294967295u);
-    EXPECT_EQ(r.connectedSeconds, 3u);
-}
-
-class FakeTable final : public IInterfaceTable {
-public:
-    bool ok = true;
-    std::vector<InterfaceRow> rows;
-    int count = 0;
-    bool refresh(std::vector<InterfaceRow>& out) override {
-        out = ok ? rows : std::vector<InterfaceRow>{};
-        return ok;
-    }
-    int countAdapters() override { return count; }
-};
-
 TEST(CAdapterTest, FailedRefreshGivesNoReading) {
-    FakeTable t;
+    test::FakeInterfaceTable t;
     t.rows = {{"eth0", 1, 2, 3}};
     CAdapter a(&t);
     InterfaceReading r;
@@ -169,18 +129,9 @@ TEST(DottedQuad, NetworkOrderAndAllOnesOnBadText) {
     EXPECT_EQ(dottedToAddress("0.0.0.0"), 0u);
 }
 
-class FakeSource final : public IAdapterSource {
-public:
-    AdapterListStatus status = AdapterListStatus::Ok;
-    std::vector<AdapterInfo> infos;
-    AdapterListStatus list(std::vector<AdapterInfo>& out) override {
-        out = infos;
-        return status;
-    }
-};
-
 TEST(NetAdapterList, FailureTexts) {
-    FakeSource s;
+    test::FakeAdapterSource s;
+    s.adapters.clear();
     CNetAdapter list(&s);
     const std::pair<AdapterListStatus, const char*> cases[] = {
         {AdapterListStatus::LibraryMissing,
@@ -205,9 +156,10 @@ TEST(NetAdapterList, FailureTexts) {
 }
 
 TEST(NetAdapterList, EveryRecordInOrderWithoutALimit) {
-    FakeSource s;
+    test::FakeAdapterSource s;
+    s.adapters.clear();
     for (int i = 0; i < 1000; ++i)
-        s.infos.push_back({"veth" + std::to_string(i), "veth" + std::to_string(i),
+        s.adapters.push_back({"veth" + std::to_string(i), "veth" + std::to_string(i),
                            "198.18." + std::to_string(i / 256) + "." + std::to_string(i % 256),
                            "255.255.255.0", i + 2});
     CNetAdapter list(&s);
@@ -223,9 +175,10 @@ TEST(NetAdapterList, EveryRecordInOrderWithoutALimit) {
 }
 
 TEST(NetAdapterList, DefaultRouteFirstThenUpWithIpv4ThenTheRest) {
-    FakeSource s;
+    test::FakeAdapterSource s;
+    s.adapters.clear();
     const auto add = [&](std::string name, int index, const char* address, bool up, bool dflt) {
-        s.infos.push_back({name, name, address, "255.255.255.0", index, up, dflt});
+        s.adapters.push_back({name, name, address, "255.255.255.0", index, up, dflt});
     };
     add("ifb0", 2, "0.0.0.0", false, false);       // down, virtual: last
     add("docker0", 3, "198.18.1.1", false, false); // has an address but no carrier

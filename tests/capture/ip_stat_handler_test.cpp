@@ -8,7 +8,7 @@ using test::Ip4;
 using test::TestPacket;
 
 // Today is 2026-03-17 in every test here.
-class Handler : public test::IPStatFixture {
+class HandlerTest : public test::IPStatFixture {
 protected:
     void SetUp() override {
         IPStatFixture::SetUp();
@@ -18,7 +18,7 @@ protected:
     std::uint64_t month(Direction d, int k) const { return stat->monthRecord(d, 3, k); }
 };
 
-TEST_F(Handler, OutboundAndInboundWebCountInTodayAndThisMonth) {
+TEST_F(HandlerTest, OutboundAndInboundWebCountInTodayAndThisMonth) {
     feed(ethernetFrame(tcp(kSelf, 50000, kRemote, 80, 60)));
     EXPECT_EQ(stat->totalSent(), 60u);
     EXPECT_EQ(stat->totalReceived(), 0u);
@@ -37,7 +37,7 @@ TEST_F(Handler, OutboundAndInboundWebCountInTodayAndThisMonth) {
     EXPECT_EQ(stat->monthTotal(13), 0u);
 }
 
-TEST_F(Handler, SameSubnetTrafficCountsInTotalsOnly) {
+TEST_F(HandlerTest, SameSubnetTrafficCountsInTotalsOnly) {
     feed(ethernetFrame(tcp(kSelf, 50000, kNeighbour, 80, 100)));
     feed(ethernetFrame(tcp(kNeighbour, 80, kSelf, 50000, 40)));
     EXPECT_EQ(stat->totalSent(), 100u);
@@ -46,7 +46,7 @@ TEST_F(Handler, SameSubnetTrafficCountsInTotalsOnly) {
     EXPECT_EQ(stat->monthTotal(3), 0u);
 }
 
-TEST_F(Handler, RemotePortIsClassifiedBeforeLocalPort) {
+TEST_F(HandlerTest, RemotePortIsClassifiedBeforeLocalPort) {
     feed(ethernetFrame(tcp(kSelf, 443, kRemote, 873, 100))); // remote not listed: local 443
     EXPECT_EQ(day(Direction::Sent, kWeb), 100u);
     feed(ethernetFrame(tcp(kSelf, 443, kRemote, 21, 50))); // remote 21 wins
@@ -67,7 +67,7 @@ TEST_F(Handler, RemotePortIsClassifiedBeforeLocalPort) {
     EXPECT_EQ(day(Direction::Sent, kFtp), 65u);
 }
 
-TEST_F(Handler, CustomPortsCountBesideTheirCategoryButNeverForUdp) {
+TEST_F(HandlerTest, CustomPortsCountBesideTheirCategoryButNeverForUdp) {
     global->replaceCustomPorts({873, 53});
     feed(ethernetFrame(tcp(kSelf, 700, kRemote, 873, 100)));
     EXPECT_EQ(day(Direction::Sent, kCustom), 100u);
@@ -86,7 +86,7 @@ TEST_F(Handler, CustomPortsCountBesideTheirCategoryButNeverForUdp) {
     EXPECT_EQ(month(Direction::Sent, kCustom), 110u);
 }
 
-TEST_F(Handler, ProtocolsOtherThanTcpAndUdpAreOthersWhateverTheirBytes) {
+TEST_F(HandlerTest, ProtocolsOtherThanTcpAndUdpAreOthersWhateverTheirBytes) {
     feed(ethernetFrame(other(1, kSelf, kRemote, 84)));
     TestPacket gre = other(47, kRemote, kSelf, 200);
     gre.srcPort = 80; // would be Web if the ports were looked at
@@ -97,7 +97,7 @@ TEST_F(Handler, ProtocolsOtherThanTcpAndUdpAreOthersWhateverTheirBytes) {
     EXPECT_EQ(day(Direction::Received, kWeb), 0u);
 }
 
-TEST_F(Handler, NeighbourTrafficCountsInCategoriesOnlyWithoutLanOnly) {
+TEST_F(HandlerTest, NeighbourTrafficCountsInCategoriesOnlyWithoutLanOnly) {
     ASSERT_EQ(stat->lanOnly(), 1); // the flag until the first tick copies the setting
     feed(ethernetFrame(tcp(kNeighbour, 5000, kRemote, 80, 100)));
     feed(ethernetFrame(tcp(kRemote, 80, kNeighbour, 5000, 200)));
@@ -121,14 +121,14 @@ TEST_F(Handler, NeighbourTrafficCountsInCategoriesOnlyWithoutLanOnly) {
     EXPECT_EQ(stat->dayTotal(17), 300u);
 }
 
-TEST_F(Handler, FrameFromAndToThisStationCountsAsSent) {
+TEST_F(HandlerTest, FrameFromAndToThisStationCountsAsSent) {
     feed(ethernetFrame(tcp(kSelf, 1000, kSelf, 80, 77)));
     EXPECT_EQ(stat->totalSent(), 77u);
     EXPECT_EQ(stat->totalReceived(), 0u);
     EXPECT_EQ(stat->dayTotal(17), 0u);
 }
 
-TEST_F(Handler, IpOptionsDoNotMoveThePorts) {
+TEST_F(HandlerTest, IpOptionsDoNotMoveThePorts) {
     TestPacket p = tcp(kSelf, 5000, kRemote, 25, 64); // the real TCP header says Mail
     p.headerWords = 6;
     p.optionPorts = {0x13, 0x88, 0x00, 0x50}; // frame bytes 34-37: 5000 -> 80
@@ -137,7 +137,7 @@ TEST_F(Handler, IpOptionsDoNotMoveThePorts) {
     EXPECT_EQ(day(Direction::Sent, kMail), 0u);
 }
 
-TEST_F(Handler, ShortFramesAreReadOnlyAsFarAsTheirCapturedBytes) {
+TEST_F(HandlerTest, ShortFramesAreReadOnlyAsFarAsTheirCapturedBytes) {
     const auto web = ethernetFrame(tcp(kSelf, 5000, kRemote, 80, 1000));
     TestPacket u = tcp(kSelf, 5000, kRemote, 53, 300);
     u.protocol = 17;
@@ -164,7 +164,7 @@ TEST_F(Handler, ShortFramesAreReadOnlyAsFarAsTheirCapturedBytes) {
     EXPECT_EQ(stat->totalSent(), 3300u);
 }
 
-TEST_F(Handler, ReservedCountersAreNeverIncremented) {
+TEST_F(HandlerTest, ReservedCountersAreNeverIncremented) {
     global->replaceCustomPorts({9000});
     stat->setLanOnly(0);
     const std::vector<TestPacket> mix = {
@@ -180,7 +180,7 @@ TEST_F(Handler, ReservedCountersAreNeverIncremented) {
     EXPECT_EQ(stat->dayTotal(17), 1u + 1u + 2u + 3u + 4u); // port 9000 also in Custom
 }
 
-TEST_F(Handler, ClearCategoryZeroesItInEveryRecordOnly) {
+TEST_F(HandlerTest, ClearCategoryZeroesItInEveryRecordOnly) {
     global->replaceCustomPorts({873});
     feed(ethernetFrame(tcp(kSelf, 700, kRemote, 873, 100)));
     feed(ethernetFrame(tcp(kRemote, 873, kSelf, 700, 30)));
@@ -193,17 +193,17 @@ TEST_F(Handler, ClearCategoryZeroesItInEveryRecordOnly) {
     EXPECT_EQ(stat->monthTotal(3), 130u);
 }
 
-class HandlerWithoutAdapter : public test::IPStatFixture {};
+class HandlerWithoutAdapterTest : public test::IPStatFixture {};
 
-TEST_F(HandlerWithoutAdapter, FramesAreIgnoredUntilAnAdapterIsSelected) {
+TEST_F(HandlerWithoutAdapterTest, FramesAreIgnoredUntilAnAdapterIsSelected) {
     feed(ethernetFrame(tcp(kSelf, 5000, kRemote, 80, 60)));
     EXPECT_EQ(stat->totalSent(), 0u);
     EXPECT_EQ(stat->selectedIndex(), -1);
 }
 
-class LinkTypes : public test::IPStatFixture {};
+class LinkTypesTest : public test::IPStatFixture {};
 
-TEST_F(LinkTypes, CookedAndRawIpFramesFollowTheSameRules) {
+TEST_F(LinkTypesTest, CookedAndRawIpFramesFollowTheSameRules) {
     const TestPacket p = tcp(kSelf, 5000, kRemote, 80, 500);
     select(LinkKind::LinuxSll);
     feed(test::sllFrame(p));
@@ -219,7 +219,7 @@ TEST_F(LinkTypes, CookedAndRawIpFramesFollowTheSameRules) {
     EXPECT_EQ(stat->dayRecord(Direction::Received, 17, kWeb), 40u);
 }
 
-TEST_F(LinkTypes, OtherPayloadsAndUnknownLinksAreNotCounted) {
+TEST_F(LinkTypesTest, OtherPayloadsAndUnknownLinksAreNotCounted) {
     const TestPacket p = tcp(kSelf, 5000, kRemote, 80, 500);
     select(LinkKind::RawIp);
     std::vector<std::uint8_t> v6 = test::ipBytes(p);

@@ -5,9 +5,9 @@ namespace {
 
 using test::ethernetFrame;
 
-class RollOver : public test::IPStatFixture {
+class RollOverTest : public test::IPStatFixture {
 protected:
-    explicit RollOver(const char* tz = "UTC0") : IPStatFixture(tz) {}
+    explicit RollOverTest(const char* tz = "UTC0") : IPStatFixture(tz) {}
     void SetUp() override {
         IPStatFixture::SetUp();
         select();
@@ -26,7 +26,7 @@ protected:
     }
 };
 
-TEST_F(RollOver, FirstFrameAfterMidnightOnTheFirstClearsDayAndMonth) {
+TEST_F(RollOverTest, FirstFrameAfterMidnightOnTheFirstClearsDayAndMonth) {
     clock.setLocal(2027, 1, 31, 23, 59, 59);
     sendWeb(10);
     fill(1000); // last year's 1st and February
@@ -47,7 +47,7 @@ TEST_F(RollOver, FirstFrameAfterMidnightOnTheFirstClearsDayAndMonth) {
     EXPECT_EQ(month(2), 8u);
 }
 
-TEST_F(RollOver, ClockSetBackOrForward) {
+TEST_F(RollOverTest, ClockSetBackOrForward) {
     clock.setLocal(2026, 3, 17, 10, 0, 0);
     sendWeb(5);
     clock.setLocal(2026, 3, 17, 8, 0, 0); // back within the day: nothing is cleared
@@ -73,7 +73,7 @@ TEST_F(RollOver, ClockSetBackOrForward) {
     EXPECT_EQ(month(3), 15u);
 }
 
-TEST_F(RollOver, ClockSetBackAcrossAMonthEndClearsNeitherDayNorMonth) {
+TEST_F(RollOverTest, ClockSetBackAcrossAMonthEndClearsNeitherDayNorMonth) {
     clock.setLocal(2026, 3, 31, 12, 0, 0);
     sendWeb(5);
     clock.setLocal(2026, 4, 1, 0, 10, 0);
@@ -94,7 +94,7 @@ TEST_F(RollOver, ClockSetBackAcrossAMonthEndClearsNeitherDayNorMonth) {
     EXPECT_EQ(month(4), 10u);
 }
 
-TEST_F(RollOver, ClockSetBackByMonthsStartsTheCycleAgainFromTheDateShown) {
+TEST_F(RollOverTest, ClockSetBackByMonthsStartsTheCycleAgainFromTheDateShown) {
     clock.setLocal(2026, 10, 10, 12, 0, 0);
     sendWeb(5);
     clock.setLocal(2026, 10, 11, 12, 0, 0);
@@ -111,7 +111,7 @@ TEST_F(RollOver, ClockSetBackByMonthsStartsTheCycleAgainFromTheDateShown) {
     EXPECT_EQ(month(10), 55u);
 }
 
-TEST_F(RollOver, DaysAndMonthsSleptThroughAreAllCleared) {
+TEST_F(RollOverTest, DaysAndMonthsSleptThroughAreAllCleared) {
     clock.setLocal(2027, 3, 5, 22, 0, 0);
     sendWeb(1);
     fill(100);
@@ -151,12 +151,12 @@ TEST_F(RollOver, DaysAndMonthsSleptThroughAreAllCleared) {
 }
 
 // Central European rules: 2026-03-29 has 23 hours, 2026-10-25 has 25.
-class RollOverCet : public RollOver {
+class RollOverCetTest : public RollOverTest {
 protected:
-    RollOverCet() : RollOver("CET-1CEST,M3.5.0,M10.5.0/3") {}
+    RollOverCetTest() : RollOverTest("CET-1CEST,M3.5.0,M10.5.0/3") {}
 };
 
-TEST_F(RollOverCet, ShortAndLongDaysEndAtLocalMidnight) {
+TEST_F(RollOverCetTest, ShortAndLongDaysEndAtLocalMidnight) {
     clock.setLocal(2026, 1, 30, 12, 0, 0);
     sendWeb(100); // an old 30th
     clock.setLocal(2026, 3, 29, 0, 30, 0);
@@ -183,7 +183,7 @@ TEST_F(RollOverCet, ShortAndLongDaysEndAtLocalMidnight) {
     EXPECT_EQ(day(26), 3u);
 }
 
-TEST_F(RollOverCet, SleepAcrossTheSpringChangeClearsEveryDaySkipped) {
+TEST_F(RollOverCetTest, SleepAcrossTheSpringChangeClearsEveryDaySkipped) {
     clock.setLocal(2026, 3, 28, 23, 30, 0);
     sendWeb(1);
     fill(100);
@@ -198,12 +198,12 @@ TEST_F(RollOverCet, SleepAcrossTheSpringChangeClearsEveryDaySkipped) {
 }
 
 // Rules where the clock jumps from 00:00 to 01:00: 2026-10-18 has no midnight.
-class RollOverNoMidnight : public RollOver {
+class RollOverNoMidnightTest : public RollOverTest {
 protected:
-    RollOverNoMidnight() : RollOver("BRT3BRST,M10.3.0/0,M2.3.0/0") {}
+    RollOverNoMidnightTest() : RollOverTest("BRT3BRST,M10.3.0/0,M2.3.0/0") {}
 };
 
-TEST_F(RollOverNoMidnight, DayWithoutMidnightStillRollsOverOnItsFirstSecond) {
+TEST_F(RollOverNoMidnightTest, DayWithoutMidnightStillRollsOverOnItsFirstSecond) {
     clock.setLocal(2026, 9, 18, 12, 0, 0);
     sendWeb(100); // an old 18th
     clock.setLocal(2026, 10, 17, 12, 0, 0);
@@ -230,18 +230,13 @@ public:
 
 TEST(RollOverCalendar, MisplacedMidnightStillRollsOverOnTheFirstSecondOfTheDay) {
     test::TzScope tz("UTC0");
-    test::TempDir dir;
-    test::TempPaths paths(dir.path());
-    test::FakeAdapterSource adapters;
-    test::FakeCaptureFactory capture;
+    test::FakePlatform fake;
+    test::FakeCaptureFactory& capture = fake.capture;
     for (std::int64_t skew : {3600, -3600}) {
         SkewedMidnightClock clock;
         clock.nowValue = 1773748800; // 2026-03-17 12:00:00 UTC
-        PlatformServices os;
+        PlatformServices os = fake.services();
         os.clock = &clock;
-        os.paths = &paths;
-        os.adapters = &adapters;
-        os.capture = &capture;
         CGlobal global(os);
         CIPStat stat(global, clock);
         ASSERT_EQ(stat.initialise(-1), 1);

@@ -1,18 +1,23 @@
 #!/bin/sh
 # The window appears; a second copy ends at once with exit code 0 and leaves the first alone;
 # two copies started together leave exactly one; after the first has ended a new one starts.
+# A second copy reads and writes nothing of the first one's: the settings stay byte-identical.
 set -u
 . "$(dirname "$0")/lib/common.sh"
 e2e_setup "$@"
 
+CONF="$XDG_CONFIG_HOME/Tallynet/Tallynet.conf"
+printf '[SetariGenerale]\nPinPoint=20381711\n' >"$CONF"
 start_tallynet first
 FIRST=$LAST_PID
 wait_for_paint first
 screenshot main-window
 
+cp -p "$CONF" "$E2E_TMP/conf.before"
 timeout 10 "$TALLYNET" >"$E2E_TMP/second.log" 2>&1
 rc=$?
 [ $rc -eq 0 ] || fail "second copy ended with $rc (124: it did not end)"
+cmp -s "$CONF" "$E2E_TMP/conf.before" || fail "the second copy changed the settings file"
 grep -q "first paint" "$E2E_TMP/second.log" && fail "the second copy showed a window"
 is_running "$FIRST" || fail "the first copy did not survive the second"
 

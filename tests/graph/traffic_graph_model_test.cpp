@@ -1,10 +1,7 @@
 #include "graph/traffic_graph_model.h"
 
 #include "app/global.h"
-#include "platform/linux/ini_settings_store.h"
-#include "support/fake_clock.h"
-#include "support/file_bytes.h"
-#include "support/temp_dir.h"
+#include "support/fake_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -15,23 +12,15 @@ namespace {
 
 class TrafficGraphModelTest : public ::testing::Test {
 protected:
-    test::TempDir dir;
-    test::TempPaths paths{dir.path()};
-    test::FakeClock clock;
-    IniSettingsStore store{dir / "config/Tallynet.conf", "SetariGenerale"};
+    test::FakePlatform fake;
+    test::FakeSettingsStore& store = fake.settings;
     std::unique_ptr<CGlobal> global;
 
     // Loads the settings from a configuration text (empty: first run).
     CGlobal& load(const std::string& conf = "") {
-        if (!conf.empty()) {
-            std::filesystem::create_directories(dir / "config");
-            test::writeText(dir / "config/Tallynet.conf", "[SetariGenerale]\n" + conf);
-        }
-        PlatformServices s;
-        s.clock = &clock;
-        s.paths = &paths;
-        s.settings = &store;
-        global = std::make_unique<CGlobal>(s);
+        if (!conf.empty())
+            store.text = "[SetariGenerale]\n" + conf;
+        global = std::make_unique<CGlobal>(fake.services());
         global->loadSettings();
         return *global;
     }

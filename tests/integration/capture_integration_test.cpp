@@ -190,7 +190,7 @@ struct IpBytes {
     std::uint64_t received = 0;
 };
 
-class CaptureIntegration : public ::testing::Test {
+class CaptureIntegrationTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (::geteuid() != 0)
@@ -269,10 +269,10 @@ protected:
     pid_t server = -1;
 };
 
-TEST_F(CaptureIntegration, RecordsAndTotalsEqualTheIpBytesOnTheLink) {
+TEST_F(CaptureIntegrationTest, RecordsAndTotalsEqualTheIpBytesOnTheLink) {
     test::TempDir dir;
     test::TempPaths paths(dir.path());
-    std::unique_ptr<Platform> platform = createLinuxPlatform();
+    std::unique_ptr<Platform> platform = createPlatform();
     PlatformServices os = platform->services();
     os.paths = &paths;
     os.settings = nullptr;
@@ -338,7 +338,7 @@ TEST_F(CaptureIntegration, RecordsAndTotalsEqualTheIpBytesOnTheLink) {
 
 // A stop asked for while frames are being handed out (the worker's wake-up) lets the batch in
 // hand finish: the dispatch reports every frame it handed out, and the next one returns at once.
-TEST_F(CaptureIntegration, WakeUpDuringABatch_TheBatchIsHandedOutToItsEnd) {
+TEST_F(CaptureIntegrationTest, WakeUpDuringABatch_TheBatchIsHandedOutToItsEnd) {
     PcapCaptureFactory factory;
     CaptureOptions options;
     options.snapLength = 64;

@@ -44,7 +44,7 @@ void sendUdp(int n, std::size_t payload) {
     ::close(s);
 }
 
-class InterfacesIntegration : public ::testing::Test {
+class InterfacesIntegrationTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!test::isRoot())
@@ -82,7 +82,7 @@ protected:
     test::FakeClock m_clock;
 };
 
-TEST_F(InterfacesIntegration, ReadingsEqualSysfsCountersAfterKnownTraffic) {
+TEST_F(InterfacesIntegrationTest, ReadingsEqualSysfsCountersAfterKnownTraffic) {
     DeviceNames names;
     NetlinkInterfaceTable table(m_clock, names);
     CAdapter adapter(&table);
@@ -109,7 +109,7 @@ TEST_F(InterfacesIntegration, ReadingsEqualSysfsCountersAfterKnownTraffic) {
     EXPECT_GE(r.outOctets, 50u * 1042u);
 }
 
-TEST_F(InterfacesIntegration, AdapterListHoldsTheVethWithAddressAndMask) {
+TEST_F(InterfacesIntegrationTest, AdapterListHoldsTheVethWithAddressAndMask) {
     DeviceNames names;
     NetlinkAdapterSource source(names);
     CNetAdapter list(&source);
@@ -123,7 +123,7 @@ TEST_F(InterfacesIntegration, AdapterListHoldsTheVethWithAddressAndMask) {
     EXPECT_EQ(rec.address, dottedToAddress("198.18.7.1"));
 }
 
-TEST_F(InterfacesIntegration, AdapterOrder_DefaultRouteThenUpWithIpv4ThenTheRest) {
+TEST_F(InterfacesIntegrationTest, AdapterOrder_DefaultRouteThenUpWithIpv4ThenTheRest) {
     // Created after the veth, so with higher indexes: a down one, an up one with an address
     // and the one that carries the default route.
     const std::string sfx = test::uniqueSuffix();
@@ -148,7 +148,7 @@ TEST_F(InterfacesIntegration, AdapterOrder_DefaultRouteThenUpWithIpv4ThenTheRest
     EXPECT_EQ(order, (std::vector<std::string>{route, m_ifA, up, down}));
 }
 
-TEST_F(InterfacesIntegration, ManyInterfaces_ListAndCountAgree) {
+TEST_F(InterfacesIntegrationTest, ManyInterfaces_ListAndCountAgree) {
     std::vector<std::string> lines;
     const std::string sfx = test::uniqueSuffix();
     for (int i = 0; i < 150; ++i)
@@ -165,7 +165,7 @@ TEST_F(InterfacesIntegration, ManyInterfaces_ListAndCountAgree) {
     EXPECT_EQ(adapter.countAdapters(), list.adapterCount());
 }
 
-TEST_F(InterfacesIntegration, AdapterCountFollowsVethsAddedAndRemoved) {
+TEST_F(InterfacesIntegrationTest, AdapterCountFollowsVethsAddedAndRemoved) {
     DeviceNames names;
     NetlinkInterfaceTable table(m_clock, names);
     CAdapter adapter(&table);
@@ -178,7 +178,7 @@ TEST_F(InterfacesIntegration, AdapterCountFollowsVethsAddedAndRemoved) {
     EXPECT_EQ(adapter.countAdapters(), 1);
 }
 
-TEST_F(InterfacesIntegration, InterfacesAddedAndRemovedAreSeenWithoutADumpPerTick) {
+TEST_F(InterfacesIntegrationTest, InterfacesAddedAndRemovedAreSeenWithoutADumpPerTick) {
     DeviceNames names;
     NetlinkInterfaceTable table(m_clock, names);
     CAdapter adapter(&table);
@@ -206,7 +206,7 @@ TEST_F(InterfacesIntegration, InterfacesAddedAndRemovedAreSeenWithoutADumpPerTic
     EXPECT_EQ(adapter.countAdapters(), 1);
 }
 
-TEST_F(InterfacesIntegration, ConnectionDurationCountsFromACarrierSeenComingUp) {
+TEST_F(InterfacesIntegrationTest, ConnectionDurationCountsFromACarrierSeenComingUp) {
     DeviceNames names;
     NetlinkInterfaceTable table(m_clock, names);
     CAdapter adapter(&table);

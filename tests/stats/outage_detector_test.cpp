@@ -2,9 +2,8 @@
 
 #include "app/global.h"
 #include "stats/outage_file.h"
-#include "support/fake_clock.h"
+#include "support/fake_platform.h"
 #include "support/file_bytes.h"
-#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -31,19 +30,12 @@ struct RecordingStatus : IOutageStatus {
 class OutageDetectorTest : public ::testing::Test {
 protected:
     static constexpr std::int64_t kT0 = 1700000000; // 2023-11-14 22:13:20 UTC
-    test::TempDir dir;
-    test::TempPaths paths{dir.path()};
-    test::FakeClock clock;
-    CGlobal global{services()};
+    test::FakePlatform fake;
+    const test::TempDir& dir = fake.dir;
+    test::FakeClock& clock = fake.clock;
+    CGlobal global{fake.services()};
     RecordingStatus status;
     COutageDetector detector{global, clock, status};
-
-    PlatformServices services() {
-        PlatformServices s;
-        s.clock = &clock;
-        s.paths = &paths;
-        return s;
-    }
     void SetUp() override {
         global.LogFalls = 1;
         global.FallSecs = 20;
@@ -59,8 +51,8 @@ protected:
             tick(0);
     }
     std::filesystem::path outageFile() const { return dir / "data/NetFalls.dat"; }
-    std::vector<OutageRecord> records() const {
-        auto log = readOutageFile(outageFile(), clock);
+    std::vector<OutageRecord> records() {
+        auto log = readOutageFile(*fake.services().files, outageFile(), clock);
         return log ? log->records : std::vector<OutageRecord>{};
     }
 };

@@ -1,9 +1,8 @@
 #include "stats/outage_file.h"
 
-#include "app/global.h"
-#include "support/fake_clock.h"
+#include "platform/file_store.h"
+#include "support/fake_platform.h"
 #include "support/file_bytes.h"
-#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -17,24 +16,22 @@ namespace {
 
 class OutageFileTest : public ::testing::Test {
 protected:
-    test::TempDir dir;
-    test::TempPaths paths{dir.path()};
-    test::FakeClock clock;
+    test::FakePlatform fake;
+    const test::TempDir& dir = fake.dir;
+    test::FakeClock& clock = fake.clock;
+    IFileStore& files = *fake.services().files;
     test::TzScope tz{"UTC"};
 
-    PlatformServices services() {
-        PlatformServices s;
-        s.clock = &clock;
-        s.paths = &paths;
-        return s;
-    }
     std::filesystem::path file() const { return dir / "data/NetFalls.dat"; }
+    AppendStatus append(std::int64_t start, std::int64_t stop) {
+        return appendOutageRecord(files, file(), {start, stop}).status;
+    }
     void writeBytes(const std::vector<std::uint8_t>& bytes) {
         std::filesystem::create_directories(file().parent_path());
         test::writeText(file(), std::string(bytes.begin(), bytes.end()));
     }
     OutageLog read() {
-        auto log = readOutageFile(file(), clock);
+        auto log = readOutageFile(files, file(), clock);
         EXPECT_TRUE(log.has_value());
         return log.value_or(OutageLog{});
     }
@@ -57,17 +54,16 @@ std::vector<std::uint8_t> cat(std::initializer_list<std::vector<std::uint8_t>> p
 }
 
 TEST_F(OutageFileTest, Append_CreatesMissingFileThenGrowsBySixteenBytes) {
-    CGlobal g(services());
-    EXPECT_EQ(g.appendOutageRecord(1000, 1060), OutageAppend::Written);
+    std::filesystem::create_directories(file().parent_path());
+    EXPECT_EQ(append(1000, 1060), AppendStatus::Written);
     EXPECT_EQ(test::readBytes(file()), cat({k1000, k1060}));
-    EXPECT_EQ(g.appendOutageRecord(2000, -1), OutageAppend::Written);
+    EXPECT_EQ(append(2000, -1), AppendStatus::Written);
     EXPECT_EQ(test::readBytes(file()), cat({k1000, k1060, k2000, kMinus1}));
 }
 
 TEST_F(OutageFileTest, Append_IntoUnopenableFile_IsDropped) {
     std::filesystem::create_directories(file());
-    CGlobal g(services());
-    EXPECT_EQ(g.appendOutageRecord(1000, 1060), OutageAppend::NotOpened);
+    EXPECT_EQ(append(1000, 1060), AppendStatus::NotOpened);
 }
 
 // A write that runs into the file-size limit half-way must not leave half a record behind.
@@ -80,8 +76,7 @@ TEST_F(OutageFileTest, Append_FailingHalfWay_IsCutBack) {
         const rlimit limit{24, 24}; // room for 8 of the 16 bytes
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
             _exit(3);
-        CGlobal g(services());
-        _exit(g.appendOutageRecord(2000, 2000) == OutageAppend::WriteFailed ? 0 : 1);
+        _exit(append(2000, 2000) == AppendStatus::WriteFailed ? 0 : 1);
     }
     int st = 0;
     ASSERT_EQ(waitpid(child, &st, 0), child);
@@ -102,7 +97,7 @@ TEST_F(OutageFileTest, Reader_GoodFile_GivesRecordsInFileOrder) {
 }
 
 TEST_F(OutageFileTest, Reader_MissingEmptyOrTooShortFile) {
-    EXPECT_FALSE(readOutageFile(file(), clock).has_value());
+    EXPECT_FALSE(readOutageFile(files, file(), clock).has_value());
     writeBytes({});
     EXPECT_TRUE(read().records.empty());
     EXPECT_FALSE(read().invalid);
@@ -160,7 +155,7 @@ TEST_F(OutageFileTest, Reader_TimeWithoutLocalForm_IsInvalid) {
         }
     } noCalendar;
     writeBytes(cat({k1000, k2000, k1000, k1060}));
-    const auto log = readOutageFile(file(), noCalendar);
+    const auto log = readOutageFile(files, file(), noCalendar);
     ASSERT_TRUE(log.has_value());
     EXPECT_TRUE(log->invalid);
     EXPECT_EQ(log->records.size(), 1u);

@@ -2,7 +2,7 @@
 
 #include "app/global.h"
 #include "support/fake_icmp.h"
-#include "support/temp_dir.h"
+#include "support/fake_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -120,13 +120,11 @@ TEST_F(ProbeTest, Destruction_CancelsWaitingProbesWithoutReporting) {
 
 class ProbeSchedulerStepTest : public ProbeTest {
 protected:
-    test::TempDir dir;
-    test::TempPaths paths{dir.path()};
+    test::FakePlatform fake;
     CGlobal global{services()};
     PlatformServices services() {
-        PlatformServices s;
-        s.clock = &clock;
-        s.paths = &paths;
+        PlatformServices s = fake.services();
+        s.clock = &clock; // the probe's own clock
         return s;
     }
     std::vector<std::string> stepAt(int second) {

@@ -7,9 +7,9 @@ namespace tn {
 namespace {
 
 // Central European rules, so that one case can cross the spring change (2026-03-29).
-class StaleClearing : public test::IPStatFixture {
+class StaleClearingTest : public test::IPStatFixture {
 protected:
-    StaleClearing() : IPStatFixture("CET-1CEST,M3.5.0,M10.5.0/3") {}
+    StaleClearingTest() : IPStatFixture("CET-1CEST,M3.5.0,M10.5.0/3") {}
 
     std::int64_t local(int y, int mo, int d, int h, int mi) {
         return clock.fromLocal(LocalTime{y, mo, d, h, mi, 0, -1}).value();
@@ -25,8 +25,7 @@ protected:
             for (auto& r : *a)
                 r.fill(1);
         const auto bytes = encodeStatFile(ones, saved);
-        test::writeText(paths.dataDirectory() / "stat.dat",
-                        std::string(bytes.begin(), bytes.end()));
+        test::writeText(fake.dataFile("stat.dat"), std::string(bytes.begin(), bytes.end()));
         clock.nowValue = now;
         ASSERT_EQ(stat->initialise(-1), 1);
     }
@@ -47,7 +46,7 @@ protected:
     }
 };
 
-TEST_F(StaleClearing, EveryCalendarDayAfterTheSaveIsClearedHoweverFewHoursPassed) {
+TEST_F(StaleClearingTest, EveryCalendarDayAfterTheSaveIsClearedHoweverFewHoursPassed) {
     // 33 hours, but two dates later: the 4th went by without being counted.
     start(local(2026, 6, 3, 23, 0), local(2026, 6, 5, 8, 0));
     expectCleared({4, 5}, {});
@@ -59,7 +58,7 @@ TEST_F(StaleClearing, EveryCalendarDayAfterTheSaveIsClearedHoweverFewHoursPassed
     expectCleared({1}, {1});
 }
 
-TEST_F(StaleClearing, AMonthAndTwoDaysLaterTheDaysBetweenAndTwoMonthsAreCleared) {
+TEST_F(StaleClearingTest, AMonthAndTwoDaysLaterTheDaysBetweenAndTwoMonthsAreCleared) {
     start(local(2026, 1, 30, 10, 0), local(2026, 3, 2, 10, 0));
     std::set<int> days = {31};
     for (int d = 1; d <= 28; ++d)
@@ -67,7 +66,7 @@ TEST_F(StaleClearing, AMonthAndTwoDaysLaterTheDaysBetweenAndTwoMonthsAreCleared)
     expectCleared(days, {2, 3});
 }
 
-TEST_F(StaleClearing, SaveTimeAfterNowClearsNothing) {
+TEST_F(StaleClearingTest, SaveTimeAfterNowClearsNothing) {
     // The clock was set back since the save: the 8th and June hold this cycle's counts.
     start(local(2026, 6, 10, 12, 0), local(2026, 6, 8, 12, 0));
     expectCleared({}, {});
@@ -77,7 +76,7 @@ TEST_F(StaleClearing, SaveTimeAfterNowClearsNothing) {
     expectCleared({}, {});
 }
 
-TEST_F(StaleClearing, AYearOrMoreLaterEveryRecordIsCleared) {
+TEST_F(StaleClearingTest, AYearOrMoreLaterEveryRecordIsCleared) {
     std::set<int> all;
     for (int d = 1; d <= 31; ++d)
         all.insert(d);
@@ -89,14 +88,14 @@ TEST_F(StaleClearing, AYearOrMoreLaterEveryRecordIsCleared) {
     expectCleared(all, {1, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12});
 }
 
-TEST_F(StaleClearing, ElapsedTimeAcrossTheSpringChangeIsCountedInRealSeconds) {
+TEST_F(StaleClearingTest, ElapsedTimeAcrossTheSpringChangeIsCountedInRealSeconds) {
     // 23:30 winter time to 00:15 summer time two calendar days later is only 23 h 45 min, but
     // the 29th was not counted: it is cleared with the 30th.
     start(local(2026, 3, 28, 23, 30), local(2026, 3, 30, 0, 15));
     expectCleared({29, 30}, {});
 }
 
-TEST_F(StaleClearing, NoFileClearsEverythingAndAWildSaveTimeToo) {
+TEST_F(StaleClearingTest, NoFileClearsEverythingAndAWildSaveTimeToo) {
     clock.nowValue = local(2026, 6, 8, 12, 0);
     ASSERT_EQ(stat->initialise(-1), 1);
     std::set<int> all;
@@ -108,7 +107,7 @@ TEST_F(StaleClearing, NoFileClearsEverythingAndAWildSaveTimeToo) {
 }
 
 // The resume after sleep: a save on the way into sleep, Initialise on the way out.
-TEST_F(StaleClearing, InitialiseAfterSleepClearsTheDaysSleptThroughDespiteItsOwnSave) {
+TEST_F(StaleClearingTest, InitialiseAfterSleepClearsTheDaysSleptThroughDespiteItsOwnSave) {
     start(local(2026, 6, 5, 10, 0), local(2026, 6, 5, 22, 0));
     select();
     clock.nowValue = local(2026, 6, 5, 22, 30);
@@ -131,7 +130,7 @@ TEST_F(StaleClearing, InitialiseAfterSleepClearsTheDaysSleptThroughDespiteItsOwn
 }
 
 // A save on a day without any frame yet must not make that day look counted.
-TEST_F(StaleClearing, SaveBeforeTheFirstFrameOfTheDayDoesNotProtectItsStaleRecord) {
+TEST_F(StaleClearingTest, SaveBeforeTheFirstFrameOfTheDayDoesNotProtectItsStaleRecord) {
     start(local(2026, 6, 5, 10, 0), local(2026, 6, 5, 22, 0));
     select();
     clock.nowValue = local(2026, 6, 5, 23, 0);

@@ -13,9 +13,10 @@ class FakeAdapterSource final : public IAdapterSource {
 public:
     std::vector<AdapterInfo> adapters = {
         {"eth0", "Test NIC (eth0)", "198.18.0.10", "255.255.255.0"}};
+    AdapterListStatus status = AdapterListStatus::Ok;
     AdapterListStatus list(std::vector<AdapterInfo>& out) override {
         out = adapters;
-        return AdapterListStatus::Ok;
+        return status;
     }
 };
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/linux/system_clock.h"
+#include "platform/clock.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -8,9 +8,9 @@
 
 namespace tn::test {
 
-// A clock whose "now" and tick count the test sets; the local calendar is the C library's, so
-// a test that sets TZ (TzScope) gets real daylight-saving rules.
-class FakeClock : public SystemClock {
+// A clock whose "now" and tick count the test sets. Its calendar is the C library's own, apart
+// from the program's clock, so a test that sets TZ (TzScope) gets real daylight-saving rules.
+class FakeClock : public IClock {
 public:
     std::int64_t nowValue = 1700000000;
     std::uint32_t tick = 0;
@@ -19,6 +19,28 @@ public:
     std::int64_t now() const override { return nowValue; }
     std::uint32_t tickMs() const override { return tick; }
     std::int64_t steadyNs() const override { return steady; }
+    std::optional<LocalTime> toLocal(std::int64_t t) const override {
+        const auto tt = static_cast<std::time_t>(t);
+        std::tm tm{};
+        if (!localtime_r(&tt, &tm))
+            return std::nullopt;
+        return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                         tm.tm_min,         tm.tm_sec,     tm.tm_isdst};
+    }
+    std::optional<std::int64_t> fromLocal(const LocalTime& lt) const override {
+        std::tm tm{};
+        tm.tm_year = lt.year - 1900;
+        tm.tm_mon = lt.month - 1;
+        tm.tm_mday = lt.day;
+        tm.tm_hour = lt.hour;
+        tm.tm_min = lt.minute;
+        tm.tm_sec = lt.second;
+        tm.tm_isdst = lt.isDst;
+        const std::time_t t = std::mktime(&tm);
+        if (t == static_cast<std::time_t>(-1) && !(tm.tm_year == 69 && tm.tm_mday == 31))
+            return std::nullopt;
+        return static_cast<std::int64_t>(t);
+    }
     void advance(std::int64_t seconds) {
         nowValue += seconds;
         tick += static_cast<std::uint32_t>(seconds * 1000);

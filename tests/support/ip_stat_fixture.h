@@ -1,10 +1,8 @@
 #pragma once
 #include "app/global.h"
 #include "capture/ip_stat.h"
-#include "support/fake_capture.h"
-#include "support/fake_clock.h"
+#include "support/fake_platform.h"
 #include "support/frames.h"
-#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -25,10 +23,8 @@ protected:
 
     void SetUp() override {
         clock.setLocal(2026, 3, 17, 10, 0, 0);
-        os.clock = &clock;
-        os.paths = &paths;
-        os.adapters = &adapters;
-        os.capture = &capture;
+        os = fake.services();
+        os.settings = nullptr; // defaults, and no settings written
         global = std::make_unique<CGlobal>(os);
         stat = std::make_unique<CIPStat>(*global, clock);
     }
@@ -72,11 +68,11 @@ public:
 
 protected:
     TzScope m_tz;
-    TempDir dir;
-    TempPaths paths{dir.path()};
-    FakeClock clock;
-    FakeAdapterSource adapters;
-    FakeCaptureFactory capture;
+    FakePlatform fake;
+    const TempDir& dir = fake.dir;
+    FakeClock& clock = fake.clock;
+    FakeAdapterSource& adapters = fake.adapters;
+    FakeCaptureFactory& capture = fake.capture;
     PlatformServices os;
     std::unique_ptr<CGlobal> global;
     std::unique_ptr<CIPStat> stat;

@@ -106,14 +106,6 @@ private slots:
         QCOMPARE(shell->calls, (QStringList{"add 134 ", "remove"}));
     }
 
-    void notification_answersOnlyForItsOwnIcon() {
-        FakeTrayShell* shell = nullptr;
-        auto tray = make(shell);
-        tray->create(QString(), 134, 2000);
-        QCOMPARE(tray->notification(2000, 0x0202), 1);
-        QCOMPARE(tray->notification(2001, 0x0202), 0);
-    }
-
     void trayAreaRect_isTheIconWhenKnown_elseTheWorkAreaCorner() {
         FakeTrayShell* shell = nullptr;
         auto tray = make(shell);

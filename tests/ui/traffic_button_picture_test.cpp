@@ -5,9 +5,7 @@
 #include "ui/main/traffic_button.h"
 
 #include "app/global.h"
-#include "platform/linux/ini_settings_store.h"
-#include "support/fake_clock.h"
-#include "support/temp_dir.h"
+#include "support/fake_platform.h"
 
 #include <QDir>
 #include <QtTest/QtTest>
@@ -98,15 +96,8 @@ class TrafficButtonPictureTest : public QObject {
 
 private slots:
     void threeHoursOfTraffic_savedAsPictures() {
-        test::TempDir dir;
-        test::TempPaths paths(dir.path());
-        test::FakeClock clock;
-        IniSettingsStore store(dir / "config/Tallynet.conf", "SetariGenerale");
-        PlatformServices os;
-        os.clock = &clock;
-        os.paths = &paths;
-        os.settings = &store;
-        CGlobal g(os);
+        test::FakePlatform fake;
+        CGlobal g(fake.services());
         g.loadSettings(); // first run: Total, adaptive, info mode on
 
         // The main window's control: 294 x 41 dialog units at 96 dpi.

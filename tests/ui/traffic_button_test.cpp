@@ -2,10 +2,7 @@
 #include "ui/main/traffic_button.h"
 
 #include "app/global.h"
-#include "platform/linux/ini_settings_store.h"
-#include "support/fake_clock.h"
-#include "support/file_bytes.h"
-#include "support/temp_dir.h"
+#include "support/fake_platform.h"
 
 #include <QMenu>
 #include <QPainter>
@@ -33,25 +30,14 @@ QColor gradientAt(int y) {
 class TrafficButtonTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::TempDir> m_dir;
-    std::unique_ptr<test::TempPaths> m_paths;
-    std::unique_ptr<IniSettingsStore> m_store;
-    test::FakeClock m_clock;
+    std::unique_ptr<test::FakePlatform> m_fake;
     std::unique_ptr<CGlobal> m_global;
 
     CGlobal& load(const std::string& conf) {
         m_global.reset();
-        m_dir = std::make_unique<test::TempDir>();
-        m_paths = std::make_unique<test::TempPaths>(m_dir->path());
-        m_store =
-            std::make_unique<IniSettingsStore>(*m_dir / "config/Tallynet.conf", "SetariGenerale");
-        std::filesystem::create_directories(*m_dir / "config");
-        test::writeText(*m_dir / "config/Tallynet.conf", "[SetariGenerale]\n" + conf);
-        PlatformServices s;
-        s.clock = &m_clock;
-        s.paths = m_paths.get();
-        s.settings = m_store.get();
-        m_global = std::make_unique<CGlobal>(s);
+        m_fake = std::make_unique<test::FakePlatform>();
+        m_fake->settings.text = "[SetariGenerale]\n" + conf;
+        m_global = std::make_unique<CGlobal>(m_fake->services());
         m_global->loadSettings();
         return *m_global;
     }
@@ -209,7 +195,7 @@ private slots:
         QCoreApplication::sendEvent(graph.get(), &move2);
         QCOMPARE(graph->model().pinX(), 12);
         graph.reset();
-        QCOMPARE(m_store->getInt("PinPoint").value_or(-1), std::int64_t{(12 << 16) + 7});
+        QCOMPARE(m_fake->settings.getInt("PinPoint").value_or(-1), std::int64_t{(12 << 16) + 7});
     }
 
     void hiddenWindow_repaintTimerRests_samplingGoesOn_andComesBackWithTheLatestPeriod() {
@@ -260,7 +246,7 @@ private slots:
         graph->runCommand(60);
         QCOMPARE(graph->repaintTimerIntervalMs(), 100);
         graph->runCommand(52);
-        QCOMPARE(m_store->getInt("TraffTpe").value_or(-1), std::int64_t{0});
+        QCOMPARE(m_fake->settings.getInt("TraffTpe").value_or(-1), std::int64_t{0});
     }
 
     void attach_roundsTheCornersAndFixesTheSize() {

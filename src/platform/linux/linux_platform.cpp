@@ -1,9 +1,13 @@
+#include "platform/linux/desktop_network_settings.h"
 #include "platform/linux/flock_instance_lock.h"
 #include "platform/linux/ini_settings_store.h"
 #include "platform/linux/linux_icmp.h"
 #include "platform/linux/linux_paths.h"
+#include "platform/linux/logind_sleep_monitor.h"
 #include "platform/linux/netlink_interfaces.h"
 #include "platform/linux/pcap_capture.h"
+#include "platform/linux/posix_file_store.h"
+#include "platform/linux/signal_termination.h"
 #include "platform/linux/system_clock.h"
 #include "platform/linux/xdg_autostart.h"
 #include "platform/platform_services.h"
@@ -32,6 +36,10 @@ public:
         s.instanceLock = &m_instanceLock;
         s.capture = &m_capture;
         s.icmp = &m_icmp;
+        s.files = &m_files;
+        s.termination = &m_termination;
+        s.sleep = &m_sleep;
+        s.networkSettings = &m_networkSettings;
         return s;
     }
 
@@ -46,10 +54,16 @@ private:
     FlockInstanceLock m_instanceLock;
     PcapCaptureFactory m_capture;
     LinuxIcmpFactory m_icmp;
+    PosixFileStore m_files;
+    SignalTermination m_termination;
+    LogindSleepMonitor m_sleep;
+    DesktopNetworkSettings m_networkSettings;
 };
 
 } // namespace
 
-std::unique_ptr<Platform> createLinuxPlatform() { return std::make_unique<LinuxPlatform>(); }
+std::unique_ptr<Platform> createPlatform() {
+    return std::make_unique<LinuxPlatform>();
+}
 
 } // namespace tn

@@ -1,6 +1,6 @@
 #include "platform/linux/xdg_autostart.h"
 
-#include "platform/linux/file_util.h"
+#include "platform/linux/posix_file_store.h"
 
 #include <system_error>
 
@@ -43,7 +43,7 @@ bool XdgAutostart::set(bool on) {
     }
     if (m_exe.empty() || !m_exe.is_absolute())
         return false;
-    return replaceFileDurably(m_entry, desktopEntry(m_exe));
+    return replaceTextFile(m_entry, desktopEntry(m_exe));
 }
 
 bool XdgAutostart::isSet() const {

@@ -1,9 +1,12 @@
 #include "platform/clock.h"
+#include "platform/file_store.h"
 #include "platform/paths.h"
 #include "platform/platform_services.h"
 
+#include <cerrno>
 #include <chrono>
-#include <ctime>
+#include <fstream>
+#include <iterator>
 
 namespace tn {
 
@@ -59,24 +62,95 @@ public:
     std::filesystem::path executablePath() const override { return {}; }
 };
 
-// Finds nothing: no adapters, no counters, no capture, no settings store.
+// Plain standard-library files: whole and in order, but with no way to sync them to the disk.
+class StubFileStore final : public IFileStore {
+public:
+    ReadStatus read(const std::filesystem::path& file, std::size_t maxBytes,
+                    std::vector<std::uint8_t>& out) override {
+        out.clear();
+        std::ifstream in(file, std::ios::binary);
+        if (!in)
+            return ReadStatus::Missing;
+        char buf[16384];
+        while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+            const auto n = static_cast<std::size_t>(in.gcount());
+            if (out.size() + n > maxBytes)
+                return ReadStatus::TooLarge;
+            out.insert(out.end(), buf, buf + n);
+        }
+        return in.bad() ? ReadStatus::Missing : ReadStatus::Ok;
+    }
+    bool replace(const std::filesystem::path& target, const std::filesystem::path& backup,
+                 std::span<const std::uint8_t> bytes) override {
+        std::error_code ec;
+        std::filesystem::create_directories(target.parent_path(), ec);
+        std::filesystem::path temp = target;
+        temp += ".new";
+        {
+            std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<std::streamsize>(bytes.size()));
+            out.close();
+            if (!out) {
+                std::filesystem::remove(temp, ec);
+                return false;
+            }
+        }
+        const bool hadTarget = std::filesystem::exists(target, ec);
+        if (!backup.empty() && hadTarget)
+            std::filesystem::rename(target, backup, ec);
+        std::error_code renamed;
+        std::filesystem::rename(temp, target, renamed);
+        if (renamed) {
+            std::filesystem::remove(temp, ec);
+            return false;
+        }
+        if (!backup.empty() && !hadTarget)
+            std::filesystem::remove(backup, ec);
+        return true;
+    }
+    AppendResult append(const std::filesystem::path& file,
+                        std::span<const std::uint8_t> record) override {
+        std::error_code ec;
+        const auto before = std::filesystem::file_size(file, ec);
+        const std::uintmax_t oldSize = ec ? 0 : before;
+        errno = 0;
+        std::ofstream out(file, std::ios::binary | std::ios::app);
+        if (!out)
+            return {AppendStatus::NotOpened, errno};
+        out.write(reinterpret_cast<const char*>(record.data()),
+                  static_cast<std::streamsize>(record.size()));
+        out.close();
+        if (!out) {
+            const int error = errno; // the C library's reason, where the stream kept it
+            std::filesystem::resize_file(file, oldSize, ec);
+            return {AppendStatus::WriteFailed, error};
+        }
+        return {};
+    }
+};
+
+// Finds nothing: no adapters, no counters, no capture, no settings store, no session events
+// (a null service is one the system does not offer).
 class StubPlatform final : public Platform {
 public:
     PlatformServices services() override {
         PlatformServices s;
         s.clock = &m_clock;
         s.paths = &m_paths;
+        s.files = &m_files;
         return s;
     }
 
 private:
     StubClock m_clock;
     StubPaths m_paths;
+    StubFileStore m_files;
 };
 
 } // namespace
 
-std::unique_ptr<Platform> createStubPlatform() {
+std::unique_ptr<Platform> createPlatform() {
     return std::make_unique<StubPlatform>();
 }
 

@@ -41,8 +41,6 @@ public:
     int setIcon(int iconId);
     int setTooltipText(const QString& text);
     int removeIcon();
-    // 1 when the notification is for this icon.
-    int notification(int uid, int /*mouseMessage*/) const { return uid == m_uid ? 1 : 0; }
     // Poll: when a notification area appears (again), the icon is added back.
     void checkNotificationArea();
     // Screen rectangle of the notification area as far as it can be told.

@@ -1,10 +1,13 @@
 #include "ui/main/tallynet_dlg.h"
 
+#include "app/control_ids.h"
 #include "app/global.h"
-#include "app/statistics_owner.h"
+#include "orchestration/statistics_owner.h"
 #include "platform/clock.h"
+#include "platform/session_events.h"
 #include "ui/widgets/adapter_combo.h"
 #include "ui/widgets/artwork.h"
+#include "ui/widgets/control_table.h"
 #include "ui/widgets/flat_button.h"
 #include "ui/widgets/picture_ctrl.h"
 #include "ui/widgets/plain_label.h"
@@ -13,12 +16,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
-#include <QDBusConnection>
 #include <QMessageBox>
-#include <QProcess>
 #include <QScreen>
 #include <QSignalBlocker>
-#include <QStandardPaths>
 
 namespace tn::ui {
 
@@ -32,7 +32,8 @@ std::uint32_t barMaximum(std::uint32_t conSpeed) {
 
 CTallynetDlg::CTallynetDlg(MainWindowServices services, QWidget* parent)
     : CBitmapDlg(parent), m_global(*services.global), m_clock(*services.clock),
-      m_stats(*services.stats), m_counters(services.interfaces) {
+      m_stats(*services.stats), m_networkSettings(services.networkSettings),
+      m_counters(services.interfaces) {
     if (!services.trayShell) {
         auto shell = std::make_unique<QtTrayShell>();
         connect(shell.get(), &QtTrayShell::leftClicked, this,
@@ -53,6 +54,68 @@ CTallynetDlg::~CTallynetDlg() {
     shutdown();
 }
 
+namespace {
+
+using namespace tn::ids::main_dlg;
+using K = ControlKind;
+
+// The main window in dialog units, in creation order (which is also the tab order).
+constexpr ControlSpec kMainControls[] = {
+    {kAdapterCombo, K::Combo, "", 4, 3, 196, 12, "Network adapter"},
+    {kRemember, K::Button, " ", 202, 3, 13, 12, "Remember this adapter"},
+    {kStatusPicture, K::Picture, "", 264, 2, 32, 30, "Open network settings"},
+    {kStatusText, K::Label, "...", 262, 33, 36, 9, "Connection status"},
+
+    {kDownloadGroup, K::Group, "Download", 4, 16, 84, 28},
+    {0, K::Label, "Speed :", 9, 26, 28, 8},
+    {kReceivedSpeed, K::Label, "0 kb/s", 37, 26, 50, 8, "Download speed", 0x00FF00},
+    {kReceivedBar, K::SpeedBar, "", 9, 36, 74, 5, "Download speed bar", 0x00C800},
+    {kUploadGroup, K::Group, "Upload", 90, 16, 84, 28},
+    {0, K::Label, "Speed :", 95, 26, 28, 8},
+    {kSentSpeed, K::Label, "0 kb/s", 123, 26, 50, 8, "Upload speed", 0xFF0000},
+    {kSentBar, K::SpeedBar, "", 95, 36, 74, 5, "Upload speed bar", 0xC80000},
+    {kTotalSpeedGroup, K::Group, "Total Speed", 176, 16, 84, 28},
+    {0, K::Label, "Speed :", 181, 26, 28, 8},
+    {kTotalSpeed, K::Label, "0 kb/s", 209, 26, 50, 8, "Total speed", 0x000000},
+
+    {kAverageGroup, K::Group, "Average Speeds (from program startup till current time)", 4, 45, 146,
+     37},
+    {kPeriodGroup, K::Group, "Traffic during last :", 152, 45, 146, 37},
+    {0, K::Label, "Dl :", 9, 55, 24, 8},
+    {kAverageReceived, K::Label, "0 kb/s", 36, 55, 110, 8, "Average download speed"},
+    {0, K::Label, "Dl :", 157, 55, 24, 8},
+    {kPeriodReceived, K::Label, "0 kb", 184, 55, 110, 8, "Downloaded during the period"},
+    {0, K::Label, "Ul :", 9, 63, 24, 8},
+    {kAverageSent, K::Label, "0 kb/s", 36, 63, 110, 8, "Average upload speed"},
+    {0, K::Label, "Ul :", 157, 63, 24, 8},
+    {kPeriodSent, K::Label, "0 kb", 184, 63, 110, 8, "Uploaded during the period"},
+    {0, K::Label, "Total :", 9, 71, 24, 8},
+    {kAverageTotal, K::Label, "0 kb/s", 36, 71, 110, 8, "Average total speed"},
+    {0, K::Label, "Total :", 157, 71, 24, 8},
+    {kPeriodTotal, K::Label, "0 kb", 184, 71, 110, 8, "Traffic during the period"},
+
+    {kGeneralGroup, K::Group, "General", 4, 83, 294, 27},
+    {0, K::Label, "Total Download :", 9, 93, 62, 8},
+    {kTotalDownload, K::Label, "0 kb/s", 72, 93, 76, 8, "Total Download", 0xFFFF00},
+    {0, K::Label, "Total Upload :", 9, 101, 62, 8},
+    {kTotalUpload, K::Label, "0 kb/s", 72, 101, 76, 8, "Total Upload"},
+    {0, K::Label, "Total General :", 157, 93, 60, 8},
+    {kTotalGeneral, K::Label, "0 kb/s", 218, 93, 76, 8, "Total General"},
+    {0, K::Label, "Duration :", 157, 101, 60, 8},
+    {kDuration, K::Label, "00:00:00:00", 218, 101, 76, 8, "Connection duration", 0xFFFFFF},
+
+    {kGraph, K::Custom, "", 4, 112, 294, 41, "Traffic graph"},
+
+    {kViewLog, K::Button, "View Log", 4, 156, 46, 14},
+    {kOptions, K::Button, "Options", 53, 156, 46, 14},
+    {kHelp, K::Button, "Help", 102, 156, 46, 14},
+    {kAbout, K::Button, "About", 151, 156, 46, 14},
+    {kHide, K::Button, "Hide", 200, 156, 46, 14},
+    {kExit, K::Button, "Exit", 249, 156, 46, 14},
+};
+
+} // namespace
+
 void CTallynetDlg::buildControls() {
     QFont f = font();
     f.setPixelSize(11);
@@ -62,110 +125,52 @@ void CTallynetDlg::buildControls() {
     setPalette(pal);
     setDialogUnitSize(302, 174);
 
-    auto place = [this](QWidget* w, int id, int x, int y, int cx, int cy) {
-        w->setGeometry(dialogRect(x, y, cx, cy));
-        if (id != 0) {
-            w->setObjectName(QString::number(id));
-            m_controls.insert(id, w);
-        }
-        return w;
+    ControlTableContext context;
+    context.parent = this;
+    context.rect = [this](const ControlSpec& c) { return dialogRect(c.x, c.y, c.cx, c.cy); };
+    context.custom = [this](const ControlSpec&) -> QWidget* {
+        return new GraphControl(m_global, this);
     };
-    auto group = [&](int id, const QString& title, int x, int y, int cx, int cy) {
-        auto* g = new CGroupFrame(title, this);
-        place(g, id, x, y, cx, cy);
-        g->lower();
-    };
-    auto label = [&](int id, const QString& text, int x, int y, int cx, int cy) {
-        auto* l = new CPlainLabel(text, this);
-        place(l, id, x, y, cx, cy);
-        return l;
-    };
+    m_controls = ui::buildControls(kMainControls, context);
 
-    m_combo = new CAdapterCombo(this);
-    place(m_combo, 1015, 4, 3, 196, 12);
-    connect(m_combo, &QComboBox::activated, this, [this](int) { adapterSelectionChange(true); });
+    m_combo = static_cast<CAdapterCombo*>(control(kAdapterCombo));
+    m_picture = static_cast<CPictureCtrl*>(control(kStatusPicture));
+    m_rxBar = static_cast<CSpeedBar*>(control(kReceivedBar));
+    m_txBar = static_cast<CSpeedBar*>(control(kSentBar));
+    m_graph = static_cast<GraphControl*>(control(kGraph));
+    m_graph->attach();
+    static_cast<QLabel*>(control(kStatusText))->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    m_picture->setPictureId(131);
 
-    auto* remember = new CFlatButton(" ", this);
+    auto* remember = button(kRemember);
     remember->setIcon(art::rememberIcon());
     remember->setToolTip("Remember this adapter");
-    place(remember, 1087, 202, 3, 13, 12);
+    button(kExit)->setDefault(true);
+
+    connect(m_combo, &QComboBox::activated, this, [this](int) { adapterSelectionChange(true); });
     connect(remember, &QPushButton::clicked, this, &CTallynetDlg::onRemember);
-
-    m_picture = new CPictureCtrl(this);
-    m_picture->setPictureId(131);
-    place(m_picture, 1027, 264, 2, 32, 30);
-    connect(m_picture, &CPictureCtrl::clicked, this, &CTallynetDlg::openNetworkSettings);
     // A double click follows a click that has already opened the same settings window.
-    label(1030, "...", 262, 33, 36, 9)->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-
-    // Three speed groups of 84 units: "Speed :" and the value, the bar below.
-    struct SpeedGroup {
-        int group;
-        const char* title;
-        int value;
-        QColor colour;
-        int bar;
-    };
-    const SpeedGroup speeds[] = {{1046, "Download", 1000, QColor(0, 255, 0), 1052},
-                                 {1047, "Upload", 1002, QColor(255, 0, 0), 1053},
-                                 {1048, "Total Speed", 1004, QColor(0, 0, 0), 0}};
-    for (int i = 0; i < 3; ++i) {
-        const int x = 4 + i * 86;
-        group(speeds[i].group, speeds[i].title, x, 16, 84, 28);
-        label(0, "Speed :", x + 5, 26, 28, 8);
-        label(speeds[i].value, "0 kb/s", x + 33, 26, 50, 8)->setTextColor(speeds[i].colour);
-        if (speeds[i].bar == 0)
-            continue;
-        auto* bar = new CSpeedBar(this);
-        bar->setBarColor(i == 0 ? QColor(0, 200, 0) : QColor(200, 0, 0));
-        place(bar, speeds[i].bar, x + 5, 36, 74, 5);
-        (i == 0 ? m_rxBar : m_txBar) = bar;
-    }
-
-    group(1012, "Average Speeds (from program startup till current time)", 4, 45, 146, 37);
-    group(1020, "Traffic during last :", 152, 45, 146, 37);
-    const char* rows[] = {"Dl :", "Ul :", "Total :"};
-    const int averageIds[] = {1006, 1007, 1008};
-    const int trafficIds[] = {1001, 1003, 1005};
-    for (int i = 0; i < 3; ++i) {
-        const int y = 55 + i * 8;
-        label(0, rows[i], 9, y, 24, 8);
-        label(averageIds[i], "0 kb/s", 36, y, 110, 8);
-        label(0, rows[i], 157, y, 24, 8);
-        label(trafficIds[i], "0 kb", 184, y, 110, 8);
-    }
-
-    group(1014, "General", 4, 83, 294, 27);
-    label(0, "Total Download :", 9, 93, 62, 8);
-    label(1009, "0 kb/s", 72, 93, 76, 8)->setTextColor(QColor(255, 255, 0));
-    label(0, "Total Upload :", 9, 101, 62, 8);
-    label(1010, "0 kb/s", 72, 101, 76, 8);
-    label(0, "Total General :", 157, 93, 60, 8);
-    label(1018, "0 kb/s", 218, 93, 76, 8);
-    label(0, "Duration :", 157, 101, 60, 8);
-    label(1017, "00:00:00:00", 218, 101, 76, 8)->setTextColor(QColor(255, 255, 255));
-
-    m_graph = new GraphControl(m_global, this);
-    place(m_graph, 1011, 4, 112, 294, 41);
-    m_graph->attach();
-
-    struct ButtonDef {
-        int id;
-        const char* text;
-    };
-    const ButtonDef buttons[] = {{2, "View Log"}, {1019, "Options"}, {1022, "Help"},
-                                 {1013, "About"}, {1021, "Hide"},    {1, "Exit"}};
-    for (int i = 0; i < 6; ++i) {
-        auto* b = new CFlatButton(buttons[i].text, this);
-        place(b, buttons[i].id, 4 + i * 49, 156, 46, 14);
-    }
-    auto* exitButton = static_cast<QPushButton*>(control(1));
-    exitButton->setDefault(true);
-    connect(exitButton, &QPushButton::clicked, this, &CTallynetDlg::onExit);
-    connect(static_cast<QPushButton*>(control(1021)), &QPushButton::clicked, this,
-            &CTallynetDlg::hideWindow);
-    // View Log, Options, Help and About open windows that are not part of this build yet.
+    connect(m_picture, &CPictureCtrl::clicked, this, &CTallynetDlg::openNetworkSettings);
+    connect(button(kExit), &QPushButton::clicked, this, &CTallynetDlg::onExit);
+    connect(button(kHide), &QPushButton::clicked, this, &CTallynetDlg::hideWindow);
+    connect(button(kViewLog), &QPushButton::clicked, this, &CTallynetDlg::onViewLog);
+    connect(button(kOptions), &QPushButton::clicked, this, &CTallynetDlg::onOptions);
+    connect(button(kHelp), &QPushButton::clicked, this, &CTallynetDlg::onHelp);
+    connect(button(kAbout), &QPushButton::clicked, this, &CTallynetDlg::onAbout);
 }
+
+QPushButton* CTallynetDlg::button(int id) const {
+    return static_cast<QPushButton*>(control(id));
+}
+
+// The commands of the four buttons that open secondary windows.
+void CTallynetDlg::onViewLog() {}
+
+void CTallynetDlg::onOptions() {}
+
+void CTallynetDlg::onHelp() {}
+
+void CTallynetDlg::onAbout() {}
 
 void CTallynetDlg::initDialog() {
     setWindowTitle(QString("Tallynet ver ") +
@@ -184,11 +189,6 @@ void CTallynetDlg::initDialog() {
     m_sampler->start();
     m_timer.start();
 
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (bus.isConnected())
-        bus.connect("org.freedesktop.login1", "/org/freedesktop/login1",
-                    "org.freedesktop.login1.Manager", "PrepareForSleep", this,
-                    SLOT(onPrepareForSleep(bool)));
     m_initialised = true;
 
     if (!m_startHidden)
@@ -197,7 +197,7 @@ void CTallynetDlg::initDialog() {
         showMinimized(); // no notification area to come back from
 }
 
-void CTallynetDlg::onPrepareForSleep(bool sleeping) {
+void CTallynetDlg::onSleepChange(bool sleeping) {
     if (sleeping)
         m_stats.save(); // a machine that never wakes up keeps the last minute too
     else
@@ -234,7 +234,7 @@ void CTallynetDlg::setStatusPicture(int bitmapId) {
 }
 
 void CTallynetDlg::setStatusText(const std::string& text) {
-    setText(1030, QString::fromStdString(text));
+    setText(ids::main_dlg::kStatusText, QString::fromStdString(text));
 }
 
 void CTallynetDlg::showFileError(const std::string& text) {
@@ -405,7 +405,7 @@ void CTallynetDlg::accept() {
 }
 
 void CTallynetDlg::reject() {
-    // Escape is the View Log command; it never closes the program.
+    onViewLog(); // Escape is the View Log command; it never closes the program
 }
 
 void CTallynetDlg::closeEvent(QCloseEvent* event) {
@@ -449,7 +449,6 @@ void CTallynetDlg::onTrayClicked(const QPoint& cursor) {
         hideWindow();
     else
         showWindow();
-    m_tray->notification(kTrayUid, 0x0202);
 }
 
 void CTallynetDlg::changeEvent(QEvent* event) {
@@ -511,18 +510,8 @@ void CTallynetDlg::storePosition() {
 }
 
 void CTallynetDlg::openNetworkSettings() {
-    if (m_combo->currentIndex() < 0)
-        return;
-    const QStringList candidates[] = {{"nm-connection-editor"},
-                                      {"gnome-control-center", "network"},
-                                      {"systemsettings", "kcm_networkmanagement"}};
-    for (const QStringList& c : candidates) {
-        const QString exe = QStandardPaths::findExecutable(c.first());
-        if (!exe.isEmpty()) {
-            QProcess::startDetached(exe, c.mid(1));
-            return;
-        }
-    }
+    if (m_combo->currentIndex() >= 0 && m_networkSettings)
+        m_networkSettings->open();
 }
 
 } // namespace tn::ui

@@ -1,6 +1,6 @@
 #pragma once
-#include "app/tick_sampler.h"
 #include "capture/adapter.h"
+#include "orchestration/tick_sampler.h"
 #include "stats/outage_detector.h"
 #include "stats/probe.h"
 #include "ui/main/graph_control.h"
@@ -11,6 +11,7 @@
 #include <QList>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -20,6 +21,7 @@ class CGlobal;
 class IClock;
 class IIcmpFactory;
 class IInterfaceTable;
+class INetworkSettings;
 class IStatisticsOwner;
 } // namespace tn
 
@@ -35,10 +37,11 @@ class CSpeedBar;
 struct MainWindowServices {
     CGlobal* global = nullptr;
     const IClock* clock = nullptr;
-    IInterfaceTable* interfaces = nullptr; // the operating system's counters
-    IStatisticsOwner* stats = nullptr;     // capture, accounting and stat.dat
-    IIcmpFactory* icmp = nullptr;          // null: probes fail quietly
-    std::unique_ptr<ITrayShell> trayShell; // null: the desktop's notification area
+    IInterfaceTable* interfaces = nullptr;       // the operating system's counters
+    IStatisticsOwner* stats = nullptr;           // capture, accounting and stat.dat
+    IIcmpFactory* icmp = nullptr;                // null: probes fail quietly
+    INetworkSettings* networkSettings = nullptr; // null: the status picture opens nothing
+    std::unique_ptr<ITrayShell> trayShell;       // null: the desktop's notification area
 };
 
 // The main window: adapter choice, live speeds and totals once a second, the tray icon.
@@ -67,6 +70,8 @@ public:
     void onTick();
     // Resume from suspend: reopen the adapter and start a new measuring period.
     void onResume();
+    // The machine goes to sleep (save now) or wakes up (resume).
+    void onSleepChange(bool sleeping);
     // Left click on the tray icon.
     void onTrayClicked(const QPoint& cursor);
     // Hides the window, or minimises it when the desktop has no notification area.
@@ -99,19 +104,21 @@ protected:
     void reject() override;
     void accept() override;
 
-private slots:
-    void onPrepareForSleep(bool sleeping);
-
 private:
     // ITickEvents: the outage detector and the probe schedule.
     void outageStep(std::uint64_t incoming) override;
     void probeStep() override;
-    // IOutageStatus: the status picture 1027 and text 1030.
+    // IOutageStatus: the status picture and text.
     void setStatusPicture(int bitmapId) override;
     void setStatusText(const std::string& text) override;
     void showFileError(const std::string& text) override;
 
     void buildControls();
+    QPushButton* button(int id) const;
+    void onViewLog();
+    void onOptions();
+    void onHelp();
+    void onAbout();
     void loadAdapterList();
     void adapterSelectionChange(bool byUser);
     bool initialiseAdapter(int index, bool byUser);
@@ -126,6 +133,7 @@ private:
     CGlobal& m_global;
     const IClock& m_clock;
     IStatisticsOwner& m_stats;
+    INetworkSettings* m_networkSettings;
     CAdapter m_counters;
     std::unique_ptr<CSystemTray> m_tray;
     std::unique_ptr<CTickSampler> m_sampler;

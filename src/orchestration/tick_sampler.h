@@ -1,6 +1,6 @@
 #pragma once
-#include "app/statistics_owner.h"
 #include "capture/adapter.h"
+#include "orchestration/statistics_owner.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "app/ip_stat_owner.h"
+#include "orchestration/ip_stat_owner.h"
 
 #include "app/global.h"
 #include "capture/ip_stat.h"

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/statistics_owner.h"
+#include "orchestration/statistics_owner.h"
 
 #include <memory>
 

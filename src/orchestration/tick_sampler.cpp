@@ -1,5 +1,6 @@
-#include "app/tick_sampler.h"
+#include "orchestration/tick_sampler.h"
 
+#include "app/control_ids.h"
 #include "app/formats.h"
 #include "app/global.h"
 #include "platform/clock.h"
@@ -10,6 +11,8 @@
 namespace tn {
 
 namespace {
+
+using namespace ids::main_dlg;
 
 // A reading below the previous one means the counter started again (interface reset or
 // re-created, adapter gone): what arrived since then is the new reading itself, not a 64-bit
@@ -153,21 +156,21 @@ TickView CTickSampler::tick() {
     const std::uint32_t speedSum = view.receivedSpeed + view.sentSpeed;
 
     view.texts = {{
-        {1017, formatDuration(static_cast<std::int64_t>(duration))},
-        {1000, formatSpeed(view.receivedSpeed)},
-        {1002, formatSpeed(view.sentSpeed)},
-        {1001, formatBytes64(m_periodRx)},
-        {1003, formatBytes64(m_periodTx)},
-        {1005, formatBytes64(m_periodRx + m_periodTx)},
-        {1004, formatSpeed(speedSum)},
-        {1006, formatBytes64(m_periodRx / divisor)},
-        {1007, formatBytes64(m_periodTx / divisor)},
-        {1008, formatBytes64((m_periodRx + m_periodTx) / divisor)},
-        {1012, "Average Speeds during last " + periodText},
-        {1020, "Traffic during last " + periodText},
-        {1010, formatBytes64(sent)},
-        {1009, formatBytes64(received)},
-        {1018, formatBytes64(received + sent)},
+        {kDuration, formatDuration(static_cast<std::int64_t>(duration))},
+        {kReceivedSpeed, formatSpeed(view.receivedSpeed)},
+        {kSentSpeed, formatSpeed(view.sentSpeed)},
+        {kPeriodReceived, formatBytes64(m_periodRx)},
+        {kPeriodSent, formatBytes64(m_periodTx)},
+        {kPeriodTotal, formatBytes64(m_periodRx + m_periodTx)},
+        {kTotalSpeed, formatSpeed(speedSum)},
+        {kAverageReceived, formatBytes64(m_periodRx / divisor)},
+        {kAverageSent, formatBytes64(m_periodTx / divisor)},
+        {kAverageTotal, formatBytes64((m_periodRx + m_periodTx) / divisor)},
+        {kAverageGroup, "Average Speeds during last " + periodText},
+        {kPeriodGroup, "Traffic during last " + periodText},
+        {kTotalUpload, formatBytes64(sent)},
+        {kTotalDownload, formatBytes64(received)},
+        {kTotalGeneral, formatBytes64(received + sent)},
     }};
     return view;
 }

@@ -1,9 +1,8 @@
-#include "app/tick_sampler.h"
+#include "orchestration/tick_sampler.h"
 
 #include "app/global.h"
-#include "support/fake_clock.h"
+#include "support/fake_platform.h"
 #include "support/file_bytes.h"
-#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -11,31 +10,6 @@
 
 namespace tn {
 namespace {
-
-class FakeInterfaceTable final : public IInterfaceTable {
-public:
-    std::vector<InterfaceRow> rows;
-    int count = 1;
-    bool refresh(std::vector<InterfaceRow>& out) override {
-        out = rows;
-        return true;
-    }
-    int countAdapters() override { return count; }
-    void set(std::uint64_t in, std::uint64_t out, std::uint64_t connected = 0) {
-        rows = {InterfaceRow{"eth0", in, out, connected}};
-    }
-};
-
-class FakeCapture final : public ICaptureTotals {
-public:
-    std::uint64_t rx = 0, tx = 0;
-    int saves = 0;
-    std::vector<int> lanOnly;
-    std::uint64_t totalReceived() const override { return rx; }
-    std::uint64_t totalSent() const override { return tx; }
-    void setLanOnly(int on) override { lanOnly.push_back(on); }
-    void save() override { ++saves; }
-};
 
 class RecordingEvents final : public ITickEvents {
 public:
@@ -48,20 +22,19 @@ public:
 
 class TickSamplerTest : public ::testing::Test {
 protected:
-    test::TempDir dir;
-    test::TempPaths paths{dir.path()};
-    test::FakeClock clock;
-    FakeInterfaceTable table;
-    FakeCapture capture;
+    test::FakePlatform fake;
+    const test::TempDir& dir = fake.dir;
+    test::FakeClock& clock = fake.clock;
+    test::FakeInterfaceTable& table = fake.interfaces;
+    test::FakeStatisticsOwner capture;
     RecordingEvents events;
     std::unique_ptr<CGlobal> global;
     std::unique_ptr<CAdapter> counters;
     std::unique_ptr<CTickSampler> sampler;
 
     void SetUp() override {
-        PlatformServices s;
-        s.clock = &clock;
-        s.paths = &paths;
+        PlatformServices s = fake.services();
+        s.settings = nullptr; // defaults, nothing stored
         global = std::make_unique<CGlobal>(s);
         global->loadSettings();
         counters = std::make_unique<CAdapter>(&table);

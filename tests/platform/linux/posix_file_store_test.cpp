@@ -1,0 +1,112 @@
+// The durable replace and the record append on a real file system, with writes that fail at
+// every byte.
+#include "capture/ip_stat.h"
+#include "platform/linux/posix_file_store.h"
+#include "stats/stat_file.h"
+#include "support/file_bytes.h"
+#include "support/ip_stat_fixture.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace tn {
+namespace {
+
+// A write system call that lets `limit` bytes through in all and then fails with ENOSPC.
+WriteCall failingAfter(std::size_t limit) {
+    auto written = std::make_shared<std::size_t>(0);
+    return [limit, written](int fd, const void* data, std::size_t size) -> ssize_t {
+        const std::size_t room = limit > *written ? limit - *written : 0;
+        const std::size_t n = std::min(room, size);
+        if (n == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        const ssize_t done = ::write(fd, data, n);
+        if (done > 0)
+            *written += static_cast<std::size_t>(done);
+        return done;
+    };
+}
+
+std::vector<std::uint8_t> image(std::uint64_t value, std::int64_t saveTime) {
+    StatRecords r;
+    r.daysSent[3][0] = value;
+    r.monthsReceived[5][10] = value * 3;
+    return encodeStatFile(r, saveTime);
+}
+
+class PosixFileStoreTest : public test::IPStatFixture {
+protected:
+    std::filesystem::path file(const char* name) { return fake.dataFile(name); }
+    void put(const char* name, const std::vector<std::uint8_t>& bytes) {
+        test::writeText(file(name), std::string(bytes.begin(), bytes.end()));
+    }
+    std::size_t filesInDataFolder() {
+        return static_cast<std::size_t>(
+            std::distance(std::filesystem::directory_iterator(dir.path() / "data"),
+                          std::filesystem::directory_iterator{}));
+    }
+};
+
+TEST_F(PosixFileStoreTest, SaveFailingAtAnyByte_KeepsThePreviousFiles) {
+    const auto previous = image(6, 1000);
+    const auto older = image(7, 900);
+    put("stat.dat", previous);
+    put("stat.bak", older);
+    ASSERT_EQ(stat->initialise(-1), 1);
+    for (std::size_t limit = 0; limit < kStatFileV2Size; ++limit) {
+        PosixFileStore failing(failingAfter(limit));
+        os.files = &failing;
+        CGlobal g(os);
+        CIPStat s(g, clock);
+        ASSERT_EQ(s.initialise(-1), 1);
+        s.save();
+        ASSERT_EQ(test::readBytes(file("stat.dat")), previous) << limit;
+        ASSERT_EQ(test::readBytes(file("stat.bak")), older) << limit;
+    }
+    EXPECT_EQ(filesInDataFolder(), 2u); // no temporary left behind
+    stat->save();
+    EXPECT_EQ(test::readBytes(file("stat.bak")), previous);
+    EXPECT_EQ(std::filesystem::status(file("stat.dat")).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST_F(PosixFileStoreTest, FirstSaveWithOnlyABackup_KeepsTheBackupUntilTheNewFileHasTheName) {
+    const auto older = image(7, 900);
+    put("stat.bak", older);
+    PosixFileStore failing(failingAfter(100));
+    const std::vector<std::uint8_t> bytes = image(1, 2);
+    EXPECT_FALSE(failing.replace(file("stat.dat"), file("stat.bak"), bytes));
+    EXPECT_EQ(test::readBytes(file("stat.bak")), older);
+    EXPECT_FALSE(std::filesystem::exists(file("stat.dat")));
+    PosixFileStore store;
+    EXPECT_TRUE(store.replace(file("stat.dat"), file("stat.bak"), bytes));
+    EXPECT_EQ(test::readBytes(file("stat.dat")), bytes);
+    EXPECT_FALSE(std::filesystem::exists(file("stat.bak")));
+}
+
+TEST_F(PosixFileStoreTest, AppendFailingHalfWay_IsCutBack_AndSaysWhy) {
+    const std::vector<std::uint8_t> first(16, 0x11);
+    PosixFileStore store;
+    ASSERT_EQ(store.append(file("NetFalls.dat"), first).status, AppendStatus::Written);
+    PosixFileStore failing(failingAfter(8));
+    const AppendResult r =
+        failing.append(file("NetFalls.dat"), std::vector<std::uint8_t>(16, 0x22));
+    EXPECT_EQ(r.status, AppendStatus::WriteFailed);
+    EXPECT_EQ(r.error, ENOSPC);
+    EXPECT_EQ(test::readBytes(file("NetFalls.dat")), first);
+}
+
+TEST_F(PosixFileStoreTest, BoundedRead_ReportsALargerFileWithoutReadingIt) {
+    put("big", std::vector<std::uint8_t>(5000, 1));
+    PosixFileStore store;
+    std::vector<std::uint8_t> out;
+    EXPECT_EQ(store.read(file("big"), 4999, out), ReadStatus::TooLarge);
+    EXPECT_EQ(store.read(file("big"), 5000, out), ReadStatus::Ok);
+    EXPECT_EQ(out.size(), 5000u);
+    EXPECT_EQ(store.read(file("none"), 10, out), ReadStatus::Missing);
+}
+
+} // namespace
+} // namespace tn
