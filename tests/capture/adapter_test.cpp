@@ -160,8 +160,8 @@ TEST(NetAdapterList, EveryRecordInOrderWithoutALimit) {
     s.adapters.clear();
     for (int i = 0; i < 1000; ++i)
         s.adapters.push_back({"veth" + std::to_string(i), "veth" + std::to_string(i),
-                           "198.18." + std::to_string(i / 256) + "." + std::to_string(i % 256),
-                           "255.255.255.0", i + 2});
+                              "198.18." + std::to_string(i / 256) + "." + std::to_string(i % 256),
+                              "255.255.255.0", i + 2});
     CNetAdapter list(&s);
     ASSERT_EQ(list.buildAdapterList(), 1);
     EXPECT_EQ(list.adapterCount(), 1000);
