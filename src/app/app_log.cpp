@@ -1,20 +1,14 @@
 #include "app/app_log.h"
 
 #include "platform/clock.h"
+#include "platform/file_store.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
-#include <system_error>
 
 namespace tn {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Cuts text to at most n bytes without splitting a UTF-8 sequence.
 std::string_view cutUtf8(std::string_view s, std::size_t n) {
@@ -27,26 +21,19 @@ std::string_view cutUtf8(std::string_view s, std::size_t n) {
 
 } // namespace
 
-CAppLog::CAppLog(std::filesystem::path file, const IClock& clock, MessageReporter reporter)
-    : m_path(std::move(file)), m_clock(clock), m_report(std::move(reporter)) {}
+CAppLog::CAppLog(std::filesystem::path file, IFileStore& files, const IClock& clock,
+                 MessageReporter reporter)
+    : m_path(std::move(file)), m_files(files), m_clock(clock), m_report(std::move(reporter)) {}
 
 void CAppLog::write(std::string_view message) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(m_path, ec);
-    if (!ec && size > kSizeLimit) {
+    if (m_files.size(m_path).value_or(0) > kSizeLimit) {
         // Emptying replaces the triggering message with the banner; the message is dropped.
-        if (File f{std::fopen(m_path.c_str(), "wb")}; !f) {
+        if (!m_files.replace(m_path, {}, {})) {
             if (m_report)
                 m_report("Nu am putut sterge fisierul .log!", MessageIcon::Exclamation);
             return;
         }
         write(kBanner);
-        return;
-    }
-    File f{std::fopen(m_path.c_str(), "ab")};
-    if (!f) {
-        if (m_report)
-            m_report("Nu am putut deschide fisierul Log", MessageIcon::None);
         return;
     }
     const LocalTime lt = m_clock.toLocal(m_clock.now()).value_or(LocalTime{});
@@ -58,7 +45,9 @@ void CAppLog::write(std::string_view message) {
     std::string line(prefix, static_cast<std::size_t>(n));
     line += cutUtf8(message, kMaxLine - 2 - std::min(line.size(), kMaxLine - 2));
     line += "\r\n";
-    std::fwrite(line.data(), 1, line.size(), f.get());
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(line.data());
+    if (m_files.append(m_path, {bytes, line.size()}).status != AppendStatus::Written && m_report)
+        m_report("Nu am putut deschide fisierul Log", MessageIcon::None);
 }
 
 } // namespace tn

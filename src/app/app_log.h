@@ -7,6 +7,7 @@
 namespace tn {
 
 class IClock;
+class IFileStore;
 
 // How the core asks the user interface to show a message box.
 enum class MessageIcon { None, Information, Exclamation, Stop };
@@ -20,12 +21,14 @@ public:
     static constexpr std::size_t kMaxLine = 511; // the line buffer held 512 bytes
     static constexpr const char* kBanner = "******Tallynet Log File (deleted)******";
 
-    CAppLog(std::filesystem::path file, const IClock& clock, MessageReporter reporter);
+    CAppLog(std::filesystem::path file, IFileStore& files, const IClock& clock,
+            MessageReporter reporter);
     void write(std::string_view message);
     const std::filesystem::path& path() const { return m_path; }
 
 private:
     std::filesystem::path m_path;
+    IFileStore& m_files;
     const IClock& m_clock;
     MessageReporter m_report;
 };

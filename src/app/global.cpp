@@ -188,9 +188,9 @@ std::string CGlobal::lastSystemErrorText() {
 }
 
 void CGlobal::writeLog(std::string_view message) {
-    if (!m_os.clock)
+    if (!m_os.clock || !m_os.files)
         return;
-    CAppLog(dataFile("TN.log"), *m_os.clock, m_report).write(message);
+    CAppLog(dataFile("TN.log"), *m_os.files, *m_os.clock, m_report).write(message);
 }
 
 } // namespace tn

@@ -223,6 +223,8 @@ bool IniTextStore::setRaw(const std::string& key, const std::string& value) {
     IniDocument doc = IniDocument::parse("").value();
     std::string text;
     const Load load = loadText(text);
+    if (load == Load::Foreign)
+        return false;
     if (load != Load::Missing) {
         std::optional<IniDocument> parsed;
         if (load == Load::Ok)

@@ -44,7 +44,9 @@ private:
 // text lives is the subclass's business.
 class IniTextStore : public ISettingsStore {
 public:
-    enum class Load { Ok, Missing, Unreadable };
+    // Foreign: something other than a settings file stands there (a link, a FIFO, a folder); it
+    // is neither read nor written.
+    enum class Load { Ok, Missing, Unreadable, Foreign };
     explicit IniTextStore(std::string section) : m_section(std::move(section)) {}
     std::optional<std::int64_t> getInt(const std::string& key) const override;
     std::optional<std::string> getString(const std::string& key) const override;

@@ -2,24 +2,37 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <vector>
 
 namespace tn {
 
-enum class ReadStatus { Ok, Missing, TooLarge };
+// NotRegular: a link, FIFO, device or folder stands where the file should be; it is left alone.
+enum class ReadStatus { Ok, Missing, TooLarge, NotRegular, Failed };
 
-// What became of an append: written whole, the file could not be opened, or the write failed
-// (then the file was cut back to its old size, and the error code says why).
-enum class AppendStatus { Written, NotOpened, WriteFailed };
+// What became of an append: written whole, the file could not be opened, something other than
+// a regular file stands in its place, or the write failed (then the file was cut back to its
+// old size). The error code says why.
+enum class AppendStatus { Written, NotOpened, NotRegular, WriteFailed };
 
 struct AppendResult {
     AppendStatus status = AppendStatus::Written;
     int error = 0; // the system's error code when not written
 };
 
+enum class ReplaceStatus { Written, NotRegular, Failed };
+
+struct ReplaceResult {
+    ReplaceStatus status = ReplaceStatus::Written;
+    int error = 0; // the system's error code when not written
+    explicit operator bool() const { return status == ReplaceStatus::Written; }
+};
+
 // The program's files: one bounded reader, one durable replace, one record append. Every file
-// of the program goes through these, so the guarantees below hold for all of them.
+// of the program goes through these, so the guarantees below hold for all of them: no link is
+// followed, nothing blocks on a FIFO or a device, reads are bounded, new files are private to
+// the user.
 class IFileStore {
 public:
     virtual ~IFileStore() = default;
@@ -30,13 +43,16 @@ public:
     // `target` (folders created when missing), so that a crash, a power cut or a full disk
     // leaves `target` either old or new, never partial. With `backup` non-empty the previous
     // `target` becomes `backup`; a missing `target` leaves the old backup in place until the
-    // new file carries its name. False when the new content did not take the name.
-    virtual bool replace(const std::filesystem::path& target, const std::filesystem::path& backup,
-                         std::span<const std::uint8_t> bytes) = 0;
+    // new file carries its name. A `target` that is not a regular file is left alone.
+    virtual ReplaceResult replace(const std::filesystem::path& target,
+                                  const std::filesystem::path& backup,
+                                  std::span<const std::uint8_t> bytes) = 0;
     // Appends one record with a single write; a write that fails half-way is cut back, so the
     // file holds either the whole record or none of it.
     virtual AppendResult append(const std::filesystem::path& file,
                                 std::span<const std::uint8_t> record) = 0;
+    // Size of a regular file; empty when it is missing or not a regular file.
+    virtual std::optional<std::uintmax_t> size(const std::filesystem::path& file) = 0;
 };
 
 } // namespace tn

@@ -54,10 +54,14 @@ void COutageDetector::step(std::uint64_t incomingBytes, int listedAdapters) {
             if (IFileStore* files = m_global.os().files)
                 result = appendOutageRecord(*files, m_global.dataFile(kOutageFileName),
                                             {m_outageStart, m_outageEnd});
-            if (result.status == AppendStatus::WriteFailed) {
+            if (result.status == AppendStatus::WriteFailed ||
+                result.status == AppendStatus::NotRegular) {
                 // The display keeps the outage it showed, so the user sees which one was lost.
-                m_status.showFileError("An error occurred while writing NetFalls.dat: " +
-                                       systemErrorText(result.error));
+                m_status.showFileError(
+                    "An error occurred while writing NetFalls.dat: " +
+                    (result.status == AppendStatus::NotRegular
+                         ? "not a regular file (a link, a FIFO or a folder stands in its place)"
+                         : systemErrorText(result.error)));
                 m_previousIncoming = incomingMarker(incomingBytes);
                 return;
             }

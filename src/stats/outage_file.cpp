@@ -68,6 +68,8 @@ std::optional<OutageLog> readOutageFile(IFileStore& files, const std::filesystem
     case ReadStatus::Missing:
         return std::nullopt;
     case ReadStatus::TooLarge:
+    case ReadStatus::NotRegular:
+    case ReadStatus::Failed:
         return OutageLog{{}, true};
     case ReadStatus::Ok:
         break;

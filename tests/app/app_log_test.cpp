@@ -1,8 +1,7 @@
 #include "app/app_log.h"
 
-#include "support/fake_clock.h"
+#include "support/fake_platform.h"
 #include "support/file_bytes.h"
-#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +11,11 @@ namespace {
 class AppLogTest : public ::testing::Test {
 protected:
     test::TzScope tz{"UTC0"};
-    test::TempDir dir;
-    test::FakeClock clock;
+    test::FakePlatform fake;
+    const test::TempDir& dir = fake.dir;
+    test::FakeClock& clock = fake.clock;
     std::vector<std::pair<std::string, MessageIcon>> shown;
-    CAppLog log{dir / "TN.log", clock,
+    CAppLog log{dir / "TN.log", *fake.services().files, clock,
                 [this](const std::string& t, MessageIcon i) { shown.emplace_back(t, i); }};
 
     void SetUp() override { clock.setLocal(2024, 3, 5, 14, 7, 9); }
@@ -67,7 +67,7 @@ TEST_F(AppLogTest, LongMessages_AreNotCutInsideAUtf8Character) {
 }
 
 TEST_F(AppLogTest, UnopenableFile_ReportsTheRomanianMessage) {
-    CAppLog bad(dir / "missing-folder/TN.log", clock,
+    CAppLog bad(dir / "missing-folder/TN.log", *fake.services().files, clock,
                 [this](const std::string& t, MessageIcon i) { shown.emplace_back(t, i); });
     bad.write("x");
     ASSERT_EQ(shown.size(), 1u);

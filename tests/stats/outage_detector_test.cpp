@@ -1,6 +1,7 @@
 #include "stats/outage_detector.h"
 
 #include "app/global.h"
+#include "platform/file_store.h"
 #include "stats/outage_file.h"
 #include "support/fake_platform.h"
 #include "support/file_bytes.h"
@@ -162,30 +163,57 @@ TEST_F(OutageDetectorTest, NegativeThreshold_CountsAsZero) {
     EXPECT_EQ(records(), (std::vector<OutageRecord>{{kT0 + 5, kT0 + 6}}));
 }
 
-TEST_F(OutageDetectorTest, UnopenableFile_DropsRecordSilentlyAndRestoresDisplay) {
-    std::filesystem::create_directories(outageFile()); // a folder cannot be opened for append
-    tick(10);
-    silent(22);
-    status.clear();
-    tick(10);
-    EXPECT_TRUE(status.errors.empty());
-    EXPECT_EQ(status.pictures, std::vector<int>{131});
-    EXPECT_EQ(status.texts, std::vector<std::string>{""});
-}
+// A disk that is full for the outage file.
+class FullDisk final : public IFileStore {
+public:
+    ReadStatus read(const std::filesystem::path&, std::size_t,
+                    std::vector<std::uint8_t>&) override {
+        return ReadStatus::Missing;
+    }
+    ReplaceResult replace(const std::filesystem::path&, const std::filesystem::path&,
+                          std::span<const std::uint8_t>) override {
+        return {ReplaceStatus::Failed, ENOSPC};
+    }
+    AppendResult append(const std::filesystem::path&, std::span<const std::uint8_t>) override {
+        return {AppendStatus::WriteFailed, ENOSPC};
+    }
+    std::optional<std::uintmax_t> size(const std::filesystem::path&) override { return {}; }
+};
 
 TEST_F(OutageDetectorTest, FailedWrite_IsReportedAndDisplayKept) {
-    std::filesystem::create_directories(outageFile().parent_path());
-    std::filesystem::create_symlink("/dev/full", outageFile());
-    tick(10);
-    silent(22);
+    FullDisk full;
+    PlatformServices os = fake.services();
+    os.files = &full;
+    CGlobal fullGlobal(os);
+    fullGlobal.LogFalls = 1;
+    fullGlobal.FallSecs = 20;
+    COutageDetector detector{fullGlobal, clock, status};
+    const auto step = [&](std::uint64_t incoming) {
+        clock.advance(1);
+        detector.step(incoming, 1);
+    };
+    step(10);
+    for (int i = 0; i < 22; ++i)
+        step(0);
     status.clear();
-    tick(10);
+    step(10);
     ASSERT_EQ(status.errors.size(), 1u);
     EXPECT_NE(status.errors[0].find("No space left on device"), std::string::npos)
         << status.errors[0];
     EXPECT_TRUE(status.pictures.empty());
     EXPECT_TRUE(status.texts.empty());
     EXPECT_EQ(detector.silentTicks(), 0);
+}
+
+TEST_F(OutageDetectorTest, FolderInPlaceOfTheOutageFile_IsNamedAndLeftAlone) {
+    std::filesystem::create_directories(outageFile());
+    tick(10);
+    silent(22);
+    status.clear();
+    tick(10);
+    ASSERT_EQ(status.errors.size(), 1u);
+    EXPECT_NE(status.errors[0].find("not a regular file"), std::string::npos) << status.errors[0];
+    EXPECT_TRUE(std::filesystem::is_directory(outageFile()));
 }
 
 } // namespace

@@ -61,9 +61,10 @@ TEST_F(OutageFileTest, Append_CreatesMissingFileThenGrowsBySixteenBytes) {
     EXPECT_EQ(test::readBytes(file()), cat({k1000, k1060, k2000, kMinus1}));
 }
 
-TEST_F(OutageFileTest, Append_IntoUnopenableFile_IsDropped) {
+TEST_F(OutageFileTest, Append_WhereAFolderStands_IsDroppedAndTheFolderLeftAlone) {
     std::filesystem::create_directories(file());
-    EXPECT_EQ(append(1000, 1060), AppendStatus::NotOpened);
+    EXPECT_EQ(append(1000, 1060), AppendStatus::NotRegular);
+    EXPECT_TRUE(std::filesystem::is_directory(file()));
 }
 
 // A write that runs into the file-size limit half-way must not leave half a record behind.

@@ -21,7 +21,8 @@ bool FlockInstanceLock::tryAcquire() {
         std::error_code ec;
         std::filesystem::create_directories(m_path.parent_path(), ec);
         // O_CLOEXEC: programs started from the window (network settings) must not inherit it.
-        m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        // A link or a FIFO planted at the name is neither followed nor waited on.
+        m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
         if (m_fd < 0)
             return false; // like a section that cannot be created: end as if another copy ran
     }

@@ -21,7 +21,10 @@ IniTextStore::Load IniSettingsStore::loadText(std::string& text) const {
     switch (PosixFileStore().read(m_file, kMaxSettingsBytes, bytes)) {
     case ReadStatus::Missing:
         return Load::Missing;
+    case ReadStatus::NotRegular:
+        return Load::Foreign;
     case ReadStatus::TooLarge:
+    case ReadStatus::Failed:
         return Load::Unreadable;
     case ReadStatus::Ok:
         break;

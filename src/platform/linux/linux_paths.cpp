@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -33,7 +34,15 @@ std::filesystem::path LinuxPaths::xdgConfigHome() {
 std::filesystem::path LinuxPaths::dataDirectory() const {
     const auto dir = xdg("XDG_DATA_HOME", ".local/share") / "Tallynet";
     std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
+    std::filesystem::create_directories(dir.parent_path(), ec);
+    // The traffic history is the user's own: the folder is private, also when an older version
+    // made it readable by everyone.
+    if (::mkdir(dir.c_str(), 0700) != 0) {
+        struct stat st {};
+        if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+            (st.st_mode & 077) != 0)
+            ::chmod(dir.c_str(), 0700);
+    }
     return dir;
 }
 

@@ -17,8 +17,11 @@ bool writeAll(const WriteCall& write, int fd, std::span<const std::uint8_t> data
             write ? write(fd, data.data(), data.size()) : ::write(fd, data.data(), data.size());
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
             return false;
+        }
         data = data.subspan(static_cast<std::size_t>(n));
     }
     return true;
@@ -30,9 +33,37 @@ void syncFolder(const std::filesystem::path& folder) {
         ::fsync(dir.get());
 }
 
-bool present(const std::filesystem::path& file) {
+enum class Kind { Missing, Regular, Other };
+
+// What stands at a name, without following a link.
+Kind kindAt(const std::filesystem::path& file) {
     struct stat st {};
-    return ::lstat(file.c_str(), &st) == 0;
+    if (::lstat(file.c_str(), &st) != 0)
+        return errno == ENOENT ? Kind::Missing : Kind::Other;
+    return S_ISREG(st.st_mode) ? Kind::Regular : Kind::Other;
+}
+
+// Opens a file of ours: never through a link, never waiting on a FIFO or a device, a regular
+// file only (the descriptor is closed otherwise and `notRegular` set). Group and other users
+// lose their access: the history is the user's own.
+UniqueFd openOurs(const std::filesystem::path& file, int flags, bool& notRegular) {
+    notRegular = false;
+    UniqueFd fd(::open(file.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    if (fd.get() < 0) {
+        notRegular = errno == ELOOP || errno == EISDIR || errno == ENXIO;
+        return fd;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        return UniqueFd();
+    if (!S_ISREG(st.st_mode)) {
+        notRegular = true;
+        errno = EINVAL;
+        return UniqueFd();
+    }
+    if ((st.st_mode & 077) != 0 && (flags & O_ACCMODE) != O_RDONLY)
+        ::fchmod(fd.get(), st.st_mode & 0700);
+    return fd;
 }
 
 } // namespace
@@ -40,47 +71,63 @@ bool present(const std::filesystem::path& file) {
 ReadStatus PosixFileStore::read(const std::filesystem::path& file, std::size_t maxBytes,
                                 std::vector<std::uint8_t>& out) {
     out.clear();
-    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    bool notRegular = false;
+    UniqueFd fd = openOurs(file, O_RDONLY, notRegular);
     if (fd.get() < 0)
-        return ReadStatus::Missing;
+        return notRegular        ? ReadStatus::NotRegular
+               : errno == ENOENT ? ReadStatus::Missing
+                                 : ReadStatus::Failed;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) == 0 && static_cast<std::uintmax_t>(st.st_size) > maxBytes)
+        return ReadStatus::TooLarge;
     std::uint8_t buf[16384];
     for (;;) {
         const ssize_t n = ::read(fd.get(), buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return ReadStatus::Missing;
+            return ReadStatus::Failed;
         if (n == 0)
             return ReadStatus::Ok;
         if (out.size() + static_cast<std::size_t>(n) > maxBytes)
-            return ReadStatus::TooLarge;
+            return ReadStatus::TooLarge; // it grew while we read
         out.insert(out.end(), buf, buf + n);
     }
 }
 
-bool PosixFileStore::replace(const std::filesystem::path& target,
-                             const std::filesystem::path& backup,
-                             std::span<const std::uint8_t> bytes) {
+ReplaceResult PosixFileStore::replace(const std::filesystem::path& target,
+                                      const std::filesystem::path& backup,
+                                      std::span<const std::uint8_t> bytes) {
+    const Kind was = kindAt(target);
+    if (was == Kind::Other)
+        return {ReplaceStatus::NotRegular, EINVAL};
     std::error_code ec;
     const std::filesystem::path folder = target.parent_path();
     if (!folder.empty())
         std::filesystem::create_directories(folder, ec);
     std::filesystem::path temp = target;
     temp += ".new";
+    // A temporary file is always created anew: whatever stands at its name (a leftover, or a
+    // link planted there) is removed first, and removing never follows a link.
+    if (kindAt(temp) != Kind::Missing && ::unlink(temp.c_str()) != 0)
+        return {ReplaceStatus::NotRegular, errno};
     {
-        UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        UniqueFd fd(
+            ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         const bool written = fd.get() >= 0 && writeAll(m_write, fd.get(), bytes) &&
                              ::fsync(fd.get()) == 0 && ::close(fd.release()) == 0;
         if (!written) {
-            std::filesystem::remove(temp, ec);
-            return false;
+            const int error = errno;
+            if (fd.get() >= 0 || kindAt(temp) == Kind::Regular)
+                ::unlink(temp.c_str());
+            return {ReplaceStatus::Failed, error};
         }
     }
     // From here on one complete copy always carries a name that the load looks for.
     bool renamed = false;
     if (backup.empty()) {
         renamed = ::rename(temp.c_str(), target.c_str()) == 0;
-    } else if (present(target)) {
+    } else if (was == Kind::Regular) {
         ::rename(target.c_str(), backup.c_str());
         renamed = ::rename(temp.c_str(), target.c_str()) == 0;
     } else {
@@ -90,26 +137,28 @@ bool PosixFileStore::replace(const std::filesystem::path& target,
             std::filesystem::remove(backup, ec);
     }
     if (!renamed) {
-        std::filesystem::remove(temp, ec);
-        return false;
+        const int error = errno;
+        ::unlink(temp.c_str());
+        return {ReplaceStatus::Failed, error};
     }
     syncFolder(folder.empty() ? std::filesystem::path(".") : folder);
-    return true;
+    return {};
 }
 
 AppendResult PosixFileStore::append(const std::filesystem::path& file,
                                     std::span<const std::uint8_t> record) {
-    UniqueFd fd(::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+    bool notRegular = false;
+    UniqueFd fd = openOurs(file, O_WRONLY | O_APPEND | O_CREAT, notRegular);
     if (fd.get() < 0)
-        return {AppendStatus::NotOpened, errno};
+        return {notRegular ? AppendStatus::NotRegular : AppendStatus::NotOpened, errno};
     struct stat st {};
     const off_t oldSize = ::fstat(fd.get(), &st) == 0 ? st.st_size : 0;
     // One write of its own; should the disk fill half-way, the file is cut back so that it
     // never holds part of a record.
     const ssize_t n = m_write ? m_write(fd.get(), record.data(), record.size())
                               : ::write(fd.get(), record.data(), record.size());
-    if (n != static_cast<ssize_t>(record.size())) {
-        const int error = n < 0 ? errno : ENOSPC;
+    if (n != static_cast<ssize_t>(record.size()) || ::fsync(fd.get()) != 0) {
+        const int error = n < 0 || n == static_cast<ssize_t>(record.size()) ? errno : ENOSPC;
         [[maybe_unused]] const int cut = ::ftruncate(fd.get(), oldSize);
         return {AppendStatus::WriteFailed, error};
     }
@@ -118,9 +167,16 @@ AppendResult PosixFileStore::append(const std::filesystem::path& file,
     return {};
 }
 
+std::optional<std::uintmax_t> PosixFileStore::size(const std::filesystem::path& file) {
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return static_cast<std::uintmax_t>(st.st_size);
+}
+
 bool replaceTextFile(const std::filesystem::path& file, std::string_view content) {
     const auto* data = reinterpret_cast<const std::uint8_t*>(content.data());
-    return PosixFileStore().replace(file, {}, {data, content.size()});
+    return static_cast<bool>(PosixFileStore().replace(file, {}, {data, content.size()}));
 }
 
 } // namespace tn

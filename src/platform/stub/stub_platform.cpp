@@ -68,6 +68,8 @@ public:
     ReadStatus read(const std::filesystem::path& file, std::size_t maxBytes,
                     std::vector<std::uint8_t>& out) override {
         out.clear();
+        if (kind(file) == Kind::Other)
+            return ReadStatus::NotRegular;
         std::ifstream in(file, std::ios::binary);
         if (!in)
             return ReadStatus::Missing;
@@ -78,10 +80,13 @@ public:
                 return ReadStatus::TooLarge;
             out.insert(out.end(), buf, buf + n);
         }
-        return in.bad() ? ReadStatus::Missing : ReadStatus::Ok;
+        return in.bad() ? ReadStatus::Failed : ReadStatus::Ok;
     }
-    bool replace(const std::filesystem::path& target, const std::filesystem::path& backup,
-                 std::span<const std::uint8_t> bytes) override {
+    ReplaceResult replace(const std::filesystem::path& target, const std::filesystem::path& backup,
+                          std::span<const std::uint8_t> bytes) override {
+        const Kind was = kind(target);
+        if (was == Kind::Other)
+            return {ReplaceStatus::NotRegular, 0};
         std::error_code ec;
         std::filesystem::create_directories(target.parent_path(), ec);
         std::filesystem::path temp = target;
@@ -93,24 +98,26 @@ public:
             out.close();
             if (!out) {
                 std::filesystem::remove(temp, ec);
-                return false;
+                return {ReplaceStatus::Failed, errno};
             }
         }
-        const bool hadTarget = std::filesystem::exists(target, ec);
+        const bool hadTarget = was == Kind::Regular;
         if (!backup.empty() && hadTarget)
             std::filesystem::rename(target, backup, ec);
         std::error_code renamed;
         std::filesystem::rename(temp, target, renamed);
         if (renamed) {
             std::filesystem::remove(temp, ec);
-            return false;
+            return {ReplaceStatus::Failed, renamed.value()};
         }
         if (!backup.empty() && !hadTarget)
             std::filesystem::remove(backup, ec);
-        return true;
+        return {};
     }
     AppendResult append(const std::filesystem::path& file,
                         std::span<const std::uint8_t> record) override {
+        if (kind(file) == Kind::Other)
+            return {AppendStatus::NotRegular, 0};
         std::error_code ec;
         const auto before = std::filesystem::file_size(file, ec);
         const std::uintmax_t oldSize = ec ? 0 : before;
@@ -127,6 +134,23 @@ public:
             return {AppendStatus::WriteFailed, error};
         }
         return {};
+    }
+    std::optional<std::uintmax_t> size(const std::filesystem::path& file) override {
+        std::error_code ec;
+        if (kind(file) != Kind::Regular)
+            return std::nullopt;
+        const auto n = std::filesystem::file_size(file, ec);
+        return ec ? std::nullopt : std::optional<std::uintmax_t>(n);
+    }
+
+private:
+    enum class Kind { Missing, Regular, Other };
+    static Kind kind(const std::filesystem::path& file) {
+        std::error_code ec;
+        const auto st = std::filesystem::symlink_status(file, ec);
+        if (!std::filesystem::exists(st))
+            return Kind::Missing;
+        return std::filesystem::is_regular_file(st) ? Kind::Regular : Kind::Other;
     }
 };
 

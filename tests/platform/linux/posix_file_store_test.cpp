@@ -7,6 +7,7 @@
 #include "support/ip_stat_fixture.h"
 
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tn {
@@ -106,6 +107,67 @@ TEST_F(PosixFileStoreTest, BoundedRead_ReportsALargerFileWithoutReadingIt) {
     EXPECT_EQ(store.read(file("big"), 5000, out), ReadStatus::Ok);
     EXPECT_EQ(out.size(), 5000u);
     EXPECT_EQ(store.read(file("none"), 10, out), ReadStatus::Missing);
+}
+
+// Files planted by someone else: a link is never written through, a FIFO never waited on, and
+// whatever stands in place of a file is left as it is.
+class HostileFileTest : public PosixFileStoreTest {
+protected:
+    PosixFileStore store;
+    std::filesystem::path victim() { return dir.path() / "victim"; }
+    void SetUp() override {
+        PosixFileStoreTest::SetUp();
+        test::writeText(victim(), "precious");
+    }
+    void fifo(const char* name) { ASSERT_EQ(::mkfifo(file(name).c_str(), 0600), 0); }
+};
+
+TEST_F(HostileFileTest, LinkAtTheTemporaryName_IsRemovedNotWrittenThrough) {
+    std::filesystem::create_symlink(victim(), file("stat.dat.new"));
+    ASSERT_EQ(stat->initialise(-1), 1);
+    stat->save();
+    EXPECT_EQ(test::readText(victim()), "precious");
+    EXPECT_EQ(std::filesystem::file_size(file("stat.dat")), kStatFileV2Size);
+    EXPECT_FALSE(std::filesystem::is_symlink(file("stat.dat")));
+}
+
+TEST_F(HostileFileTest, LinkOrFifoInPlaceOfAFile_IsLeftAloneAtOnce) {
+    std::filesystem::create_symlink(victim(), file("stat.dat"));
+    fifo("NetFalls.dat");
+    fifo("TN.log");
+    std::vector<std::uint8_t> out;
+    EXPECT_EQ(store.read(file("stat.dat"), 100, out), ReadStatus::NotRegular);
+    EXPECT_EQ(store.read(file("NetFalls.dat"), 100, out), ReadStatus::NotRegular);
+    EXPECT_EQ(store.replace(file("stat.dat"), file("stat.bak"), image(1, 1)).status,
+              ReplaceStatus::NotRegular);
+    EXPECT_EQ(store.append(file("NetFalls.dat"), image(1, 1)).status, AppendStatus::NotRegular);
+    global->writeLog("into a FIFO"); // returns at once instead of waiting for a reader
+    EXPECT_TRUE(std::filesystem::is_symlink(file("stat.dat")));
+    EXPECT_TRUE(std::filesystem::is_fifo(file("NetFalls.dat")));
+    EXPECT_EQ(test::readText(victim()), "precious");
+    EXPECT_FALSE(store.size(file("stat.dat")).has_value());
+}
+
+TEST_F(HostileFileTest, LinkToADevice_IsNotReadWithoutLimit) {
+    std::filesystem::create_symlink("/dev/zero", file("settings"));
+    std::vector<std::uint8_t> out;
+    EXPECT_EQ(store.read(file("settings"), 1024 * 1024, out), ReadStatus::NotRegular);
+    EXPECT_TRUE(out.empty());
+}
+
+TEST_F(HostileFileTest, NewFilesArePrivate_AndAnOldReadableLogBecomesPrivate) {
+    test::writeText(file("TN.log"), "old\r\n");
+    std::filesystem::permissions(file("TN.log"), std::filesystem::perms::others_read,
+                                 std::filesystem::perm_options::add);
+    global->writeLog("line");
+    const auto mode = [&](const char* name) {
+        return std::filesystem::status(file(name)).permissions() & std::filesystem::perms::all;
+    };
+    const auto privateMode =
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+    EXPECT_EQ(mode("TN.log"), privateMode);
+    ASSERT_EQ(store.append(file("NetFalls.dat"), image(1, 1)).status, AppendStatus::Written);
+    EXPECT_EQ(mode("NetFalls.dat"), privateMode);
 }
 
 } // namespace

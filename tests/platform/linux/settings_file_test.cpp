@@ -1,6 +1,7 @@
 // The settings file and the start-up entry on disk.
 #include "app/global.h"
 #include "platform/linux/ini_settings_store.h"
+#include "platform/linux/linux_paths.h"
 #include "platform/linux/xdg_autostart.h"
 #include "support/fake_platform.h"
 #include "support/file_bytes.h"
@@ -95,6 +96,36 @@ TEST_F(SettingsFileTest, RunAtStartUp_EntryAppearsWithTheExecutablePathAndDisapp
 TEST(XdgAutostartEntry, ExecQuotingEscapesSpecialCharacters) {
     const std::string e = XdgAutostart::desktopEntry("/a$b/c\"d\\e");
     EXPECT_NE(e.find("Exec=\"/a\\\\$b/c\\\\\"d\\\\\\\\e\"\n"), std::string::npos) << e;
+}
+
+TEST(LinuxPathsTest, DataFolderIsPrivate_EvenWhenAnOlderVersionMadeItReadable) {
+    test::TempDir root;
+    const char* old = std::getenv("XDG_DATA_HOME");
+    const std::string saved = old ? old : "";
+    ::setenv("XDG_DATA_HOME", root.path().c_str(), 1);
+    const auto created = LinuxPaths().dataDirectory();
+    std::filesystem::permissions(created, std::filesystem::perms::all);
+    const auto again = LinuxPaths().dataDirectory();
+    if (old)
+        ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(created, root.path() / "Tallynet");
+    EXPECT_EQ(again, created);
+    EXPECT_EQ(std::filesystem::status(created).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
+}
+
+TEST_F(SettingsFileTest, SettingsFileThatIsALink_IsNeitherReadNorWritten) {
+    std::filesystem::create_directories(dir / "config");
+    test::writeText(dir / "elsewhere.conf", "[SetariGenerale]\nFallSecs=5\n");
+    std::filesystem::create_symlink(dir / "elsewhere.conf", dir / "config/Tallynet.conf");
+    CGlobal g(services());
+    g.loadSettings();
+    EXPECT_EQ(g.FallSecs, 20);
+    EXPECT_FALSE(g.writeInt("FallSecs", 9));
+    EXPECT_EQ(test::readText(dir / "elsewhere.conf"), "[SetariGenerale]\nFallSecs=5\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "config/Tallynet.conf"));
 }
 
 } // namespace
