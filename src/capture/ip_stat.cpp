@@ -118,9 +118,7 @@ void CIPStat::resetDay(int index) {
     m_daysSent[static_cast<std::size_t>(index)].reset();
 }
 
-void CIPStat::clearCategory(int category) {
-    if (category < 0 || category >= kCategoryCount)
-        return;
+void CIPStat::zeroCategory(int category) {
     for (int d = 0; d < kDays; ++d) {
         m_daysSent[static_cast<std::size_t>(d)].set(category, 0);
         m_daysReceived[static_cast<std::size_t>(d)].set(category, 0);
@@ -129,6 +127,16 @@ void CIPStat::clearCategory(int category) {
         m_monthsSent[static_cast<std::size_t>(m)].set(category, 0);
         m_monthsReceived[static_cast<std::size_t>(m)].set(category, 0);
     }
+}
+
+void CIPStat::clearCategory(int category) {
+    if (category < 0 || category >= kCategoryCount)
+        return;
+    // Cleared at once, so a save or a view right after sees it; the worker adds with a load and
+    // a store, so it clears again before its next frame in case it stored an old value back.
+    zeroCategory(category);
+    if (hasThread())
+        m_pendingClear.fetch_or(1u << category, std::memory_order_release);
 }
 
 std::uint64_t CIPStat::dayTotal(int day) const {
@@ -279,6 +287,12 @@ std::int64_t CIPStat::nextDayStart(const LocalTime& lt, std::int64_t now) const 
 void CIPStat::packetHandler(const CaptureHeader& header, const std::uint8_t* frame) {
     if (m_selected == -1)
         return;
+    if (m_pendingClear.load(std::memory_order_relaxed) != 0) [[unlikely]] {
+        const std::uint32_t mask = m_pendingClear.exchange(0, std::memory_order_acquire);
+        for (int k = 0; k < kCategoryCount; ++k)
+            if (mask & (1u << k))
+                zeroCategory(k);
+    }
     const std::int64_t now = m_lastFrameTime;
     if (now < m_dayLow || now >= m_dayHigh) [[unlikely]]
         rollOver(now);

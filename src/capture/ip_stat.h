@@ -69,7 +69,9 @@ public:
     std::uint64_t monthRecord(Direction dir, int month, int category) const;
     // Clears days received[i] and days sent[i]; an index outside 0..30 is ignored.
     void resetDay(int index);
-    // Sets counter k to 0 in every day and month record.
+    // Sets counter k to 0 in every day and month record. While the worker runs it clears the
+    // counter once more before its next frame, so an add it had under way cannot bring the old
+    // value back.
     void clearCategory(int category);
 
     int databaseVersion() const { return kStatFileVersion; }
@@ -81,6 +83,7 @@ public:
 
 private:
     void resetAll();
+    void zeroCategory(int category);
     void clearStale(std::int64_t saveTime);
     // Clears every day and month record whose date lies after `from` and up to `to`.
     void clearDates(const CivilDate& from, const CivilDate& to);
@@ -104,6 +107,7 @@ private:
     std::atomic<int> m_lanOnly{1};
     std::atomic<std::uint64_t> m_totalReceived{0};
     std::atomic<std::uint64_t> m_totalSent{0};
+    std::atomic<std::uint32_t> m_pendingClear{0}; // one bit per category, taken by the worker
 
     // Worker-only state of the handler.
     std::int64_t m_lastFrameTime = 0;

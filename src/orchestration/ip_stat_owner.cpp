@@ -23,6 +23,7 @@ public:
     std::string adapterDescription(int i) const override { return m_stat.adapterDescription(i); }
     int selectedIndex() const override { return m_stat.selectedIndex(); }
     std::string selectedAdapterName() const override { return m_stat.selectedAdapterName(); }
+    void clearCategory(int category) override { m_stat.clearCategory(category); }
 
 private:
     CIPStat m_stat;

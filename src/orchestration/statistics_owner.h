@@ -31,6 +31,9 @@ public:
     virtual std::string adapterDescription(int index) const = 0;
     virtual int selectedIndex() const = 0;
     virtual std::string selectedAdapterName() const = 0;
+    // Sets one category to zero in every day and month record while capture may run
+    // (the options dialog's reset of the custom category).
+    virtual void clearCategory(int category) = 0;
 };
 
 } // namespace tn

@@ -113,6 +113,9 @@ public:
     std::string adapterDescription(int i) const override { return adapters.at(std::size_t(i)); }
     int selectedIndex() const override { return selected; }
     std::string selectedAdapterName() const override { return {}; }
+    void clearCategory(int category) override {
+        calls.push_back("clear " + std::to_string(category));
+    }
 };
 
 // Everything the program takes from the operating system, faked.

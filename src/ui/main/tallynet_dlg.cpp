@@ -5,6 +5,7 @@
 #include "orchestration/statistics_owner.h"
 #include "platform/clock.h"
 #include "platform/session_events.h"
+#include "ui/dialogs/options_dlg.h"
 #include "ui/widgets/adapter_combo.h"
 #include "ui/widgets/artwork.h"
 #include "ui/widgets/control_table.h"
@@ -166,7 +167,16 @@ QPushButton* CTallynetDlg::button(int id) const {
 // The commands of the four buttons that open secondary windows.
 void CTallynetDlg::onViewLog() {}
 
-void CTallynetDlg::onOptions() {}
+void CTallynetDlg::onOptions() {
+    const std::uint32_t conSpeed = m_global.ConSpeed;
+    {
+        COptions options({&m_global, &m_clock, &m_stats, m_probe.get()}, this);
+        options.exec();
+    }
+    // The speed bars take the new range on the next tick; the graph is rescaled now.
+    if (m_global.ConSpeed != conSpeed)
+        m_graph->setFixedMaximum(static_cast<double>(barMaximum(m_global.ConSpeed)));
+}
 
 void CTallynetDlg::onHelp() {}
 

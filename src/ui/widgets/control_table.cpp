@@ -6,6 +6,12 @@
 #include "ui/widgets/plain_label.h"
 #include "ui/widgets/speed_bar.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLineEdit>
+#include <QRegularExpressionValidator>
+
 namespace tn::ui {
 
 namespace {
@@ -39,6 +45,26 @@ QWidget* makeControl(const ControlSpec& c, const ControlTableContext& context) {
     }
     case ControlKind::Custom:
         return context.custom ? context.custom(c) : nullptr;
+    case ControlKind::CheckBox:
+        return new QCheckBox(QString::fromUtf8(c.text), parent);
+    case ControlKind::Edit:
+        return new QLineEdit(parent);
+    case ControlKind::DigitEdit: {
+        auto* e = new QLineEdit(parent);
+        e->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), e));
+        return e;
+    }
+    case ControlKind::EditCombo: {
+        auto* combo = new QComboBox(parent);
+        combo->setEditable(true);
+        combo->setInsertPolicy(QComboBox::NoInsert);
+        combo->setCompleter(nullptr); // typed text is kept as typed, never completed
+        return combo;
+    }
+    case ControlKind::ListCombo:
+        return new QComboBox(parent);
+    case ControlKind::DatePicker:
+        return new QDateEdit(parent);
     }
     return nullptr;
 }

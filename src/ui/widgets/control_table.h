@@ -10,7 +10,22 @@ namespace tn::ui {
 
 // The kinds of control a dialog table can hold. Custom controls are made by the dialog itself
 // (through the table's factory) and only placed and named here.
-enum class ControlKind { Label, Group, Button, Combo, Picture, SpeedBar, Custom };
+enum class ControlKind {
+    Label,
+    Group,
+    Button,
+    Combo,
+    Picture,
+    SpeedBar,
+    Custom,
+    // The standard controls of the secondary dialogs.
+    CheckBox,
+    Edit,
+    DigitEdit, // digits only
+    EditCombo, // drop-down with an edit field
+    ListCombo, // drop-down list
+    DatePicker,
+};
 
 // One control of a dialog, in dialog units. A table of these and one loop build a dialog.
 struct ControlSpec {

@@ -57,6 +57,8 @@ void CGroupFrame::paintEvent(QPaintEvent*) {
     p.setPen(QPen(QColor(48, 62, 78), 1));
     p.setBrush(QColor(0, 0, 0, 40));
     p.drawRoundedRect(frame, 4, 4);
+    if (m_title.isEmpty())
+        return; // a bare frame, no empty title badge
     const QString shown = fm.elidedText(m_title, Qt::ElideRight, std::max(0, width() - 18));
     const QRect textRect(8, 0, fm.horizontalAdvance(shown) + 6, fm.height());
     p.setPen(Qt::NoPen);
