@@ -24,6 +24,7 @@ public:
     int selectedIndex() const override { return m_stat.selectedIndex(); }
     std::string selectedAdapterName() const override { return m_stat.selectedAdapterName(); }
     void clearCategory(int category) override { m_stat.clearCategory(category); }
+    StatRecords records() const override { return m_stat.snapshot(); }
 
 private:
     CIPStat m_stat;

@@ -1,4 +1,6 @@
 #pragma once
+#include "stats/stat_file.h"
+
 #include <cstdint>
 #include <string>
 
@@ -34,6 +36,9 @@ public:
     // Sets one category to zero in every day and month record while capture may run
     // (the options dialog's reset of the custom category).
     virtual void clearCategory(int category) = 0;
+    // A copy of the day and month records for the history viewer; every counter is read whole
+    // while the capture worker adds to them.
+    virtual StatRecords records() const = 0;
 };
 
 } // namespace tn

@@ -116,6 +116,12 @@ public:
     void clearCategory(int category) override {
         calls.push_back("clear " + std::to_string(category));
     }
+    StatRecords recordsValue;
+    mutable int snapshots = 0;
+    StatRecords records() const override {
+        ++snapshots;
+        return recordsValue;
+    }
 };
 
 // Everything the program takes from the operating system, faked.

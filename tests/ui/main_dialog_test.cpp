@@ -5,6 +5,8 @@
 #include "orchestration/statistics_owner.h"
 #include "support/fake_platform.h"
 #include "support/file_bytes.h"
+#include "ui/dialogs/log_viewer.h"
+#include "ui/dialogs/ns_chart_ctrl.h"
 #include "ui/widgets/adapter_combo.h"
 #include "ui/widgets/bitmap_dlg.h"
 #include "ui/widgets/picture_ctrl.h"
@@ -293,15 +295,44 @@ private slots:
     }
 
     void escapeAndCloseRequest_doNotEndTheProgram() {
-        Rig rig;
+        Rig rig([](CGlobal& g) { g.LastAdapterName = "eth0"; });
         rig.dlg->initDialog();
         QSignalSpy finished(rig.dlg.get(), &QDialog::finished);
+        // Escape is View Log: the history viewer runs modally while the tick goes on.
+        QString title;
+        bool ticked = false;
+        QTimer::singleShot(0, rig.dlg.get(), [&] {
+            auto* viewer = qobject_cast<ui::CLogViewer*>(QApplication::activeModalWidget());
+            if (!viewer)
+                return;
+            title = viewer->chart()->windowTitle();
+            rig.table.rows = {InterfaceRow{"eth0", 1000, 500, 0}, InterfaceRow{"wlan0", 1, 1, 0}};
+            rig.clock.advance(1);
+            // Timer 103 itself, not a call from the test.
+            ticked = QTest::qWaitFor([&] { return rig.text(1009) == "1000 B"; }, 5000);
+            QTest::keyClick(viewer, Qt::Key_Escape); // closes the viewer, not the program
+        });
         QTest::keyClick(rig.dlg.get(), Qt::Key_Escape);
+        QCOMPARE(title, QString("Today"));
+        QVERIFY(ticked);
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(finished.count(), 0);
         QVERIFY(rig.dlg->isVisible());
+        QVERIFY(!rig.dlg->isEnding());
         rig.dlg->close();
         QCOMPARE(finished.count(), 0);
         QVERIFY(!rig.dlg->isEnding());
         QVERIFY(!rig.dlg->isVisible()); // the close request hid it to the tray
+        // The View Log button opens it the same way; the end of the run closes it.
+        bool opened = false;
+        QTimer::singleShot(0, rig.dlg.get(), [&] {
+            opened = qobject_cast<ui::CLogViewer*>(QApplication::activeModalWidget()) != nullptr;
+            rig.dlg->endDialog();
+        });
+        rig.button(2)->click();
+        QVERIFY(opened);
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(finished.count(), 1);
     }
 
     void autoHide_hidesOnlyWhenEveryConditionHolds() {

@@ -5,6 +5,7 @@
 #include "orchestration/statistics_owner.h"
 #include "platform/clock.h"
 #include "platform/session_events.h"
+#include "ui/dialogs/log_viewer.h"
 #include "ui/dialogs/options_dlg.h"
 #include "ui/widgets/adapter_combo.h"
 #include "ui/widgets/artwork.h"
@@ -165,7 +166,13 @@ QPushButton* CTallynetDlg::button(int id) const {
 }
 
 // The commands of the four buttons that open secondary windows.
-void CTallynetDlg::onViewLog() {}
+void CTallynetDlg::onViewLog() {
+    if (m_viewer || m_ending)
+        return;
+    CLogViewer viewer(m_global, m_clock, &m_stats, this);
+    m_viewer = &viewer;
+    viewer.exec(); // the tick goes on underneath
+}
 
 void CTallynetDlg::onOptions() {
     const std::uint32_t conSpeed = m_global.ConSpeed;
@@ -228,6 +235,8 @@ void CTallynetDlg::shutdown() {
 
 void CTallynetDlg::endDialog() {
     m_ending = true;
+    if (m_viewer)
+        m_viewer->reject(); // its modal loop must not outlive the program
     done(QDialog::Accepted);
 }
 

@@ -29,6 +29,7 @@ namespace tn::ui {
 
 class CAdapterCombo;
 class CFlatButton;
+class CLogViewer;
 class CPictureCtrl;
 class CPlainLabel;
 class CSpeedBar;
@@ -141,6 +142,7 @@ private:
     std::unique_ptr<CProbe> m_probe;
     QTimer m_timer;
     QHash<int, QWidget*> m_controls;
+    QPointer<CLogViewer> m_viewer; // while the history viewer runs
     CAdapterCombo* m_combo = nullptr;
     CPictureCtrl* m_picture = nullptr;
     CSpeedBar* m_rxBar = nullptr;

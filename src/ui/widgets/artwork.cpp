@@ -145,12 +145,12 @@ QIcon rememberIcon() {
     return icon;
 }
 
-QPixmap dialogBackground(QSize size) {
+static QPixmap shadedBackground(QSize size, const QColor& top, const QColor& bottom) {
     QPixmap pm(size);
     QPainter p(&pm);
     QLinearGradient g(0, 0, 0, size.height());
-    g.setColorAt(0.0, QColor(120, 140, 162));
-    g.setColorAt(1.0, QColor(78, 96, 118));
+    g.setColorAt(0.0, top);
+    g.setColorAt(1.0, bottom);
     p.fillRect(pm.rect(), g);
     // Fine diagonal hatching gives the surface some texture.
     p.setPen(QPen(QColor(255, 255, 255, 18), 1));
@@ -163,6 +163,14 @@ QPixmap dialogBackground(QSize size) {
     p.drawLine(1, 1, size.width() - 2, 1);
     p.drawLine(1, 1, 1, size.height() - 2);
     return pm;
+}
+
+QPixmap dialogBackground(QSize size) {
+    return shadedBackground(size, QColor(120, 140, 162), QColor(78, 96, 118));
+}
+
+QPixmap dialogBackground(QSize size, const QColor& base) {
+    return shadedBackground(size, base.lighter(112), base.darker(118));
 }
 
 } // namespace tn::ui::art

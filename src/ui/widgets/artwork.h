@@ -18,5 +18,7 @@ QPixmap statusBitmap(int id);
 QIcon rememberIcon();
 // The main window's background.
 QPixmap dialogBackground(QSize size);
+// A secondary window's background in shades of its base colour.
+QPixmap dialogBackground(QSize size, const QColor& base);
 
 } // namespace tn::ui::art

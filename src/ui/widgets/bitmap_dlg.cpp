@@ -45,15 +45,31 @@ QRect CBitmapDlg::dialogRect(int x, int y, int w, int h) const {
     return {left, top, dialogUnitsToPixelsX(x + w, d) - left, dialogUnitsToPixelsY(y + h, d) - top};
 }
 
+void CBitmapDlg::setColours(const QColor& background, const QColor& face, const QColor& text) {
+    m_base = background;
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, background);
+    pal.setColor(QPalette::WindowText, text);
+    pal.setColor(QPalette::Button, face);
+    pal.setColor(QPalette::Base, face);
+    setPalette(pal);
+    m_background = makeBackground();
+    update();
+}
+
+QPixmap CBitmapDlg::makeBackground() const {
+    return m_base.isValid() ? art::dialogBackground(size(), m_base) : art::dialogBackground(size());
+}
+
 void CBitmapDlg::resizeEvent(QResizeEvent* event) {
-    m_background = art::dialogBackground(size());
+    m_background = makeBackground();
     QDialog::resizeEvent(event);
 }
 
 void CBitmapDlg::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     if (m_background.size() != size())
-        m_background = art::dialogBackground(size());
+        m_background = makeBackground();
     p.drawPixmap(event->rect(), m_background, event->rect());
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <QColor>
 #include <QDialog>
 #include <QPixmap>
 #include <QPoint>
@@ -22,6 +23,9 @@ public:
     // A rectangle in dialog units as pixels at this dialog's dpi.
     QRect dialogRect(int x, int y, int w, int h) const;
     qreal dpi() const;
+    // The dialog's three colours: the background, the face of its value cells and controls,
+    // and the text on the background. Without them the main window's look is used.
+    void setColours(const QColor& background, const QColor& face, const QColor& text);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -31,7 +35,10 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    QPixmap makeBackground() const;
+
     QPixmap m_background;
+    QColor m_base; // invalid: the main window's background
     QPoint m_dragOffset;
     bool m_dragging = false;
 };
