@@ -1,6 +1,6 @@
 // One tick's counter work: count adapters, refresh the interface table, find the selected
-// adapter's reading. As root it runs inside namespaces holding 3 and 100 interfaces; otherwise
-// on this machine's own interfaces.
+// adapter's reading. As root it runs inside namespaces holding 3, 100 and 1000 interfaces;
+// otherwise on this machine's own interfaces.
 #include "capture/adapter.h"
 #include "platform/linux/device_names.h"
 #include "platform/linux/netlink_interfaces.h"
@@ -52,16 +52,21 @@ struct Ns {
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    std::unique_ptr<Ns> small, large;
+    std::unique_ptr<Ns> small, large, huge;
     if (tn::test::isRoot()) {
         small = std::make_unique<Ns>(2);
         large = std::make_unique<Ns>(99);
+        huge = std::make_unique<Ns>(999);
         benchmark::RegisterBenchmark("TickCounterWork/3_interfaces", [&](benchmark::State& s) {
             tn::test::EnterNetNs in(small->a->name());
             tick(s, "tb0");
         })->Unit(benchmark::kMicrosecond);
         benchmark::RegisterBenchmark("TickCounterWork/100_interfaces", [&](benchmark::State& s) {
             tn::test::EnterNetNs in(large->a->name());
+            tick(s, "tb0");
+        })->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark("TickCounterWork/1000_interfaces", [&](benchmark::State& s) {
+            tn::test::EnterNetNs in(huge->a->name());
             tick(s, "tb0");
         })->Unit(benchmark::kMicrosecond);
     } else {

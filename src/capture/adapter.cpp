@@ -24,35 +24,68 @@ std::string lower(std::string_view s) {
 
 } // namespace
 
+int findNewStyleRow(const std::vector<InterfaceRow>& rows, std::string_view description) {
+    const std::string want = lower(trimmed(description));
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (lower(trimmed(rows[i].description)) == want)
+            return static_cast<int>(i);
+    return -1;
+}
+
 bool findNewStyleReading(const std::vector<InterfaceRow>& rows, std::string_view description,
                          InterfaceReading& out) {
     out = {};
-    const std::string want = lower(trimmed(description));
-    for (const InterfaceRow& row : rows) {
-        if (lower(trimmed(row.description)) != want)
-            continue;
-        out.inOctets = row.inOctets;
-        out.outOctets = row.outOctets;
-        out.connectedSeconds = row.connectedSeconds;
-        return true;
-    }
-    return false;
+    const int i = findNewStyleRow(rows, description);
+    if (i < 0)
+        return false;
+    const InterfaceRow& row = rows[static_cast<std::size_t>(i)];
+    out.inOctets = row.inOctets;
+    out.outOctets = row.outOctets;
+    out.connectedSeconds = row.connectedSeconds;
+    return true;
 }
 
 CAdapter::CAdapter(IInterfaceTable* table) : m_table(table) {}
 
 void CAdapter::refreshInterfaceTable() {
+    if (m_haveTable && m_table && !m_table->linksChanged()) {
+        m_allFresh = false;
+        m_fresh.assign(m_rows.size(), false);
+        return;
+    }
     m_rows.clear();
     m_haveTable = m_table && m_table->refresh(m_rows);
     if (!m_haveTable)
         m_rows.clear();
+    m_allFresh = true;
+    m_lookedUp = false;
 }
 
-int CAdapter::findInterfaceReading(std::string_view description, InterfaceReading& out) const {
+int CAdapter::findInterfaceReading(std::string_view description, InterfaceReading& out) {
     out = {};
     if (!m_haveTable)
         return 0;
-    return findNewStyleReading(m_rows, description, out) ? 1 : 0;
+    if (!m_lookedUp || description != m_lastDescription) {
+        m_lastDescription = description;
+        m_lastRow = findNewStyleRow(m_rows, description);
+        m_lookedUp = true;
+    }
+    if (m_lastRow < 0)
+        return 0;
+    const auto i = static_cast<std::size_t>(m_lastRow);
+    InterfaceRow& row = m_rows[i];
+    if (!m_allFresh && !m_fresh[i]) {
+        if (!m_table->readOne(row.index, row)) {
+            // Gone between two notifications: the next tick takes the whole table again.
+            m_haveTable = false;
+            return 0;
+        }
+        m_fresh[i] = true;
+    }
+    out.inOctets = row.inOctets;
+    out.outOctets = row.outOctets;
+    out.connectedSeconds = row.connectedSeconds;
+    return 1;
 }
 
 int CAdapter::countAdapters() {

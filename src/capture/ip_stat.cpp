@@ -44,18 +44,55 @@ inline std::uint32_t raw32(const std::uint8_t* p) {
     return v;
 }
 
-// A saved time this many days back clears as much as any older one: every day and month.
-constexpr std::int64_t kStaleDaysCap = 800;
+// Any 60 consecutive dates hold every day of the month (the longest gap between two 29ths,
+// 30ths or 31sts is January to March), so a longer stretch clears every day record.
+constexpr std::int64_t kAllDaysSpan = 62;
+// A clock set back by less than this keeps the records' newest date: the days up to it were
+// started already and are not cleared again when the clock passes them once more. Set back
+// further, the clock is taken as the new truth and the cycle starts again from the date it
+// shows; otherwise no record would be cleared for as long as the clock stays behind.
+constexpr std::int64_t kBackwardKeepDays = 31;
+
+CivilDate dateOf(const LocalTime& lt) {
+    return CivilDate{lt.year, lt.month, lt.day};
+}
+
+bool validDate(const CivilDate& d) {
+    return d.month >= 1 && d.month <= 12 && d.day >= 1 && d.day <= 31;
+}
 
 } // namespace
+
+std::int64_t daysFromCivil(const CivilDate& d) {
+    const std::int64_t y = static_cast<std::int64_t>(d.year) - (d.month <= 2 ? 1 : 0);
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yoe = y - era * 400;
+    const std::int64_t mp = (d.month + 9) % 12; // March is 0: the leap day ends the year
+    const std::int64_t doy = (153 * mp + 2) / 5 + d.day - 1;
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+CivilDate civilFromDays(std::int64_t days) {
+    const std::int64_t z = days + 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t doe = z - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    return CivilDate{static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0)), month, day};
+}
 
 CIPStat::CIPStat(CGlobal& global, const IClock& clock)
     : CPacket(global.os().adapters, global.os().capture), m_global(global), m_clock(clock) {
     resetAll();
     m_lastFrameTime = m_clock.now();
-    if (const auto lt = m_clock.toLocal(m_lastFrameTime)) {
+    if (const auto lt = m_clock.toLocal(m_lastFrameTime); lt && validDate(dateOf(*lt))) {
         m_currentDay = lt->day;
         m_currentMonth = lt->month;
+        setThrough(dateOf(*lt), m_lastFrameTime);
     }
     // The first frame asks the calendar.
     m_dayLow = m_dayHigh = 0;
@@ -166,24 +203,60 @@ void CIPStat::batchStarting() {
 
 void CIPStat::rollOver(std::int64_t now) {
     const auto lt = m_clock.toLocal(now);
-    if (!lt) {
+    if (!lt || !validDate(dateOf(*lt))) {
         // No calendar: the records stay as they are; ask again with the next second.
+        m_onThrough = false;
         m_dayLow = now;
         m_dayHigh = now + 1;
         return;
     }
-    if (lt->day != m_currentDay && lt->day >= 1 && lt->day <= kDays) {
-        m_currentDay = lt->day;
-        resetDay(lt->day - 1);
-    }
-    if (lt->month != m_currentMonth && lt->month >= 1 && lt->month <= kMonths) {
-        m_currentMonth = lt->month;
-        m_monthsReceived[static_cast<std::size_t>(lt->month - 1)].reset();
-        m_monthsSent[static_cast<std::size_t>(lt->month - 1)].reset();
-    }
+    advanceTo(dateOf(*lt), now);
+    m_onThrough = daysFromCivil(dateOf(*lt)) == m_throughDays;
     // A clock set back below `now` asks again; so does any time from the next local midnight.
     m_dayLow = now;
     m_dayHigh = nextDayStart(*lt, now);
+}
+
+void CIPStat::advanceTo(const CivilDate& date, std::int64_t now) {
+    const std::int64_t days = daysFromCivil(date);
+    if (days > m_throughDays) {
+        clearDates(m_through, date);
+        setThrough(date, now);
+    } else if (days == m_throughDays) {
+        if (now > m_throughTime.load(std::memory_order_relaxed))
+            m_throughTime.store(now, std::memory_order_relaxed);
+    } else if (m_throughDays - days >= kBackwardKeepDays) {
+        setThrough(date, now);
+    }
+    m_currentDay = date.day;
+    m_currentMonth = date.month;
+}
+
+void CIPStat::setThrough(const CivilDate& date, std::int64_t t) {
+    m_through = date;
+    m_throughDays = daysFromCivil(date);
+    m_throughTime.store(t, std::memory_order_relaxed);
+}
+
+void CIPStat::clearDates(const CivilDate& from, const CivilDate& to) {
+    const std::int64_t first = daysFromCivil(from);
+    const std::int64_t last = daysFromCivil(to);
+    if (last <= first)
+        return;
+    if (last - first >= kAllDaysSpan) {
+        for (int i = 0; i < kDays; ++i)
+            resetDay(i);
+    } else {
+        for (std::int64_t d = first + 1; d <= last; ++d)
+            resetDay(civilFromDays(d).day - 1);
+    }
+    const std::int64_t firstMonth = static_cast<std::int64_t>(from.year) * 12 + (from.month - 1);
+    const std::int64_t lastMonth = static_cast<std::int64_t>(to.year) * 12 + (to.month - 1);
+    for (std::int64_t m = firstMonth + 1; m <= lastMonth && m <= firstMonth + kMonths; ++m) {
+        const auto i = static_cast<std::size_t>(((m % kMonths) + kMonths) % kMonths);
+        m_monthsReceived[i].reset();
+        m_monthsSent[i].reset();
+    }
 }
 
 std::int64_t CIPStat::nextDayStart(const LocalTime& lt, std::int64_t now) const {
@@ -223,6 +296,8 @@ void CIPStat::packetHandler(const CaptureHeader& header, const std::uint8_t* fra
     const std::int64_t now = m_lastFrameTime;
     if (now < m_dayLow || now >= m_dayHigh) [[unlikely]]
         rollOver(now);
+    else if (m_onThrough && now > m_throughTime.load(std::memory_order_relaxed)) [[unlikely]]
+        m_throughTime.store(now, std::memory_order_relaxed);
 
     // Nothing is read past the captured bytes: a frame too short for the IP header's first 20
     // bytes is not counted at all, and a TCP segment cut before its ports counts in the totals
@@ -362,31 +437,23 @@ int CIPStat::initialise(int adapterIndex) {
 }
 
 void CIPStat::clearStale(std::int64_t saveTime) {
+    // The handler asks the calendar again with its first frame.
+    m_dayLow = m_dayHigh = 0;
     const std::int64_t now = m_clock.now();
     const auto ln = m_clock.toLocal(now);
-    if (!ln)
+    if (!ln || !validDate(dateOf(*ln)))
         return;
-    const auto lt = m_clock.toLocal(saveTime);
-    if (!lt || lt->day != ln->day)
-        resetDay(ln->day - 1);
-    // Truncating division; the cap only avoids a loop of billions for a wild save time.
-    std::int64_t n =
-        saveTime <= now - kStaleDaysCap * 86400 ? kStaleDaysCap : (now - saveTime) / 86400;
-    int month = ln->month;
-    std::int64_t q = now;
-    for (; n > 0; --n) {
-        if (const auto lq = m_clock.toLocal(q))
-            resetDay(lq->day - 1);
-        q -= 86400;
-        const auto lq = m_clock.toLocal(q);
-        if (lq && lq->month != month) {
-            if (month >= 1 && month <= kMonths) {
-                m_monthsReceived[static_cast<std::size_t>(month - 1)].reset();
-                m_monthsSent[static_cast<std::size_t>(month - 1)].reset();
-            }
-            month = lq->month;
-        }
+    const auto ls = m_clock.toLocal(saveTime);
+    if (ls && validDate(dateOf(*ls))) {
+        setThrough(dateOf(*ls), saveTime);
+    } else {
+        // A save time without a date: nothing of the file can be trusted to be current.
+        resetAll();
+        setThrough(dateOf(*ln), now);
     }
+    // The same rule as the handler's: the dates since the save are cleared, a clock set back
+    // clears nothing.
+    advanceTo(dateOf(*ln), now);
 }
 
 void CIPStat::load(std::int64_t& saveTime) {
@@ -453,9 +520,18 @@ void CIPStat::save() {
     IFileStore* files = m_global.os().files;
     if (!m_dbReady || !files)
         return;
+    // The stamp is a time of the newest date the records were started for, not simply now:
+    // a save on a day without any frame yet (an idle line after midnight, a save on the way
+    // into sleep and again on resume) must leave that day to be cleared by the next load.
     const std::int64_t now = m_clock.now();
+    std::int64_t stamp = m_throughTime.load(std::memory_order_relaxed);
+    const auto ls = m_clock.toLocal(stamp);
+    const auto ln = m_clock.toLocal(now);
+    if (ls && ln && now > stamp && ls->year == ln->year && ls->month == ln->month &&
+        ls->day == ln->day)
+        stamp = now;
     // Every counter is read whole and the copy does not change while it is written.
-    const std::vector<std::uint8_t> bytes = encodeStatFile(snapshot(), now);
+    const std::vector<std::uint8_t> bytes = encodeStatFile(snapshot(), stamp);
     files->replace(m_global.dataFile("stat.dat"), m_global.dataFile("stat.bak"), bytes);
 }
 

@@ -16,6 +16,16 @@ struct LocalTime;
 
 enum class Direction { Sent, Received };
 
+// A local calendar date, as the day and month records know it.
+struct CivilDate {
+    int year = 1970;
+    int month = 1; // 1..12
+    int day = 1;   // 1..31
+};
+// Days since 1970-01-01 of a proleptic Gregorian date, and back.
+std::int64_t daysFromCivil(const CivilDate& d);
+CivilDate civilFromDays(std::int64_t days);
+
 // The statistics owner: the capture object with the packet accounting by direction and port
 // category, the day and month records, the running totals and the database stat.dat.
 class CIPStat : public CPacket {
@@ -75,6 +85,12 @@ private:
     void resetAll();
     void zeroCategory(int category);
     void clearStale(std::int64_t saveTime);
+    // Clears every day and month record whose date lies after `from` and up to `to`.
+    void clearDates(const CivilDate& from, const CivilDate& to);
+    // Makes `date` (of time `t`) the newest date the records were started for.
+    void setThrough(const CivilDate& date, std::int64_t t);
+    // The date rule of the records: a date after m_through clears the dates in between.
+    void advanceTo(const CivilDate& date, std::int64_t now);
     void loadFrom(std::int64_t& saveTime, bool mayConvert);
     void rollOver(std::int64_t now);
     std::int64_t nextDayStart(const LocalTime& lt, std::int64_t now) const;
@@ -95,8 +111,16 @@ private:
 
     // Worker-only state of the handler.
     std::int64_t m_lastFrameTime = 0;
-    int m_currentDay = 1;
+    int m_currentDay = 1; // the records counted into: the date the clock shows
     int m_currentMonth = 1;
+    // The newest date whose day and month records have been started. Only a date after it
+    // clears records, so a clock set back never wipes a day and no day is cleared twice.
+    CivilDate m_through;
+    std::int64_t m_throughDays = 0;
+    bool m_onThrough = false; // the clock shows m_through
+    // A time on m_through (the latest one seen there): what a save stamps into the file, so
+    // that the next load clears exactly the dates the records have not been started for.
+    std::atomic<std::int64_t> m_throughTime{0};
     // The local day of the last frame holds for every time in [m_dayLow, m_dayHigh); outside
     // it the calendar is asked again.
     std::int64_t m_dayLow = 0;

@@ -1,5 +1,6 @@
 #include "capture/net_adapter.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
@@ -26,6 +27,21 @@ std::uint32_t dottedToAddress(std::string_view text) {
     if (p != end)
         return 0xFFFFFFFFu;
     return std::bit_cast<std::uint32_t>(octets);
+}
+
+void orderAdapters(std::vector<AdapterInfo>& adapters) {
+    const auto group = [](const AdapterInfo& a) {
+        if (a.defaultRoute)
+            return 0;
+        const std::uint32_t address = dottedToAddress(a.addressText);
+        return a.up && address != 0 && address != 0xFFFFFFFFu ? 1 : 2;
+    };
+    std::stable_sort(adapters.begin(), adapters.end(),
+                     [&](const AdapterInfo& x, const AdapterInfo& y) {
+                         const int gx = group(x);
+                         const int gy = group(y);
+                         return gx != gy ? gx < gy : x.index < y.index;
+                     });
 }
 
 CNetAdapter::CNetAdapter(IAdapterSource* source) : m_source(source) {}
@@ -64,9 +80,9 @@ int CNetAdapter::buildAdapterList() {
         m_lastError = "No network adapter information found on the local computer";
         return 0;
     }
+    orderAdapters(infos);
+    m_records.reserve(infos.size());
     for (const AdapterInfo& info : infos) {
-        if (adapterCount() == kMaxAdapters)
-            break; // the table holds 100 records; later adapters are not shown
         AdapterRecord r;
         r.name = info.name;
         r.description = info.description;

@@ -21,11 +21,15 @@ struct AdapterRecord {
     std::string maskText;
 };
 
-// The machine's adapters, as the capture object and the adapter combo box see them.
+// The order a user expects: the adapter carrying the default route first, then those that are
+// up and have an IPv4 address, then the rest; each group in interface-index order.
+void orderAdapters(std::vector<AdapterInfo>& adapters);
+
+// The machine's adapters, as the capture object and the adapter combo box see them. There is
+// no limit on their number: hosts with many container interfaces list them all, so that the
+// list and the system's count always agree.
 class CNetAdapter {
 public:
-    static constexpr int kMaxAdapters = 100;
-
     explicit CNetAdapter(IAdapterSource* source);
     virtual ~CNetAdapter() = default;
 

@@ -6,10 +6,13 @@ namespace tn {
 
 // One adapter as the system reports it.
 struct AdapterInfo {
-    std::string name;        // the interface name the capture device opens
-    std::string description; // shown in the combo box; unique and stable
-    std::string addressText; // first IPv4 address, dotted ("0.0.0.0" when none)
-    std::string maskText;    // its mask, dotted
+    std::string name;          // the interface name the capture device opens
+    std::string description;   // shown in the combo box; unique and stable
+    std::string addressText;   // first IPv4 address, dotted ("0.0.0.0" when none)
+    std::string maskText;      // its mask, dotted
+    int index = 0;             // the system's interface index
+    bool up = false;           // administratively up and running
+    bool defaultRoute = false; // carries the IPv4 default route
 };
 
 enum class AdapterListStatus {

@@ -48,7 +48,8 @@ public:
     // Reads one batch and calls `callback` for each of its frames; returns the number of
     // frames handled (0 when the read timed out) or one of the negative codes above.
     virtual int dispatch(FrameCallback callback, void* user) = 0;
-    // Makes a dispatch that is waiting, or the next one, return at once. Any thread.
+    // Makes a dispatch that is waiting for frames, or the next one, return at once (kBroken);
+    // a dispatch that is handing out a batch hands it out to its end first. Any thread.
     virtual void breakLoop() = 0;
     // Kernel counters of a live capture; false for files or when unknown.
     virtual bool statistics(CaptureStatistics& out) = 0;

@@ -52,6 +52,12 @@ public:
     virtual ~IIcmpFactory() = default;
     // A dotted IPv4 address is taken as it is; any other text is looked up (IPv4 only).
     virtual ResolveResult resolve(const std::string& host) = 0;
+    // The same, but returns at once (error ECANCELED) when `stop` is requested, even while the
+    // name is still being looked up. The default cannot be interrupted.
+    virtual ResolveResult resolveUntil(const std::string& host, std::stop_token stop) {
+        (void)stop;
+        return resolve(host);
+    }
     // A raw ICMP socket when the process may open one, else a datagram ICMP socket; null with
     // error set when neither can be opened.
     virtual std::unique_ptr<IIcmpSocket> open(int& error) = 0;

@@ -81,7 +81,7 @@ ReplyCheck checkEchoReply(std::span<const std::uint8_t> datagram, bool withIpHea
 
 bool icmpEcho(IIcmpFactory& icmp, const IClock& clock, const EchoParams& params, EchoReply& reply,
               EchoError& error, std::stop_token stop) {
-    const ResolveResult dest = icmp.resolve(params.host);
+    const ResolveResult dest = icmp.resolveUntil(params.host, stop);
     if (!dest.ok) {
         error = {dest.error, dest.errorText};
         return false;
@@ -93,7 +93,7 @@ bool icmpEcho(IIcmpFactory& icmp, const IClock& clock, const EchoParams& params,
         return false;
     }
     if (!params.localAddress.empty()) {
-        const ResolveResult local = icmp.resolve(params.localAddress);
+        const ResolveResult local = icmp.resolveUntil(params.localAddress, stop);
         if (!local.ok) {
             error = {local.error, local.errorText};
             return false;

@@ -46,6 +46,75 @@ TEST(CAdapterTest, WithoutATableNothingIsFound) {
     EXPECT_EQ(a.countAdapters(), 0);
 }
 
+// A table that knows when its interfaces changed and can read one of them.
+class WatchedTable final : public IInterfaceTable {
+public:
+    std::vector<InterfaceRow> rows; // the system's current state
+    bool changed = false;
+    int refreshes = 0;
+    std::vector<int> reads;
+    bool refresh(std::vector<InterfaceRow>& out) override {
+        ++refreshes;
+        changed = false;
+        out = rows;
+        return true;
+    }
+    int countAdapters() override { return static_cast<int>(rows.size()); }
+    bool linksChanged() override { return changed; }
+    bool readOne(int index, InterfaceRow& row) override {
+        reads.push_back(index);
+        for (const InterfaceRow& r : rows)
+            if (r.index == index) {
+                row.inOctets = r.inOctets;
+                row.outOctets = r.outOctets;
+                return true;
+            }
+        return false;
+    }
+};
+
+TEST(CAdapterTest, UnchangedInterfacesAreReadOneByIndexAndChangesTakeTheWholeTable) {
+    WatchedTable t;
+    t.rows = {{"eth0", 10, 20, 0, 2}, {"Intel I219-V (enp0s31f6)", 30, 40, 0, 5}};
+    CAdapter a(&t);
+    InterfaceReading r;
+    a.refreshInterfaceTable();
+    ASSERT_EQ(a.findInterfaceReading(" intel i219-v (ENP0S31F6) ", r), 1);
+    EXPECT_EQ(r.inOctets, 30u);
+    EXPECT_EQ(t.refreshes, 1);
+    EXPECT_TRUE(t.reads.empty()); // the refresh of this tick brought the counters
+
+    t.rows[1].inOctets = 35;
+    t.rows[0].inOctets = 11;
+    a.refreshInterfaceTable();
+    ASSERT_EQ(a.findInterfaceReading("Intel I219-V (enp0s31f6)", r), 1);
+    ASSERT_EQ(a.findInterfaceReading("Intel I219-V (enp0s31f6)", r), 1);
+    EXPECT_EQ(r.inOctets, 35u);
+    ASSERT_EQ(a.findInterfaceReading("eth0", r), 1);
+    EXPECT_EQ(r.inOctets, 11u);
+    EXPECT_EQ(t.refreshes, 1);
+    EXPECT_EQ(t.reads, (std::vector<int>{5, 2})); // once per interface and tick
+
+    // An interface added: the next tick takes the table again and finds it.
+    t.rows.push_back({"wlan0", 7, 8, 0, 9});
+    t.changed = true;
+    a.refreshInterfaceTable();
+    ASSERT_EQ(a.findInterfaceReading("wlan0", r), 1);
+    EXPECT_EQ(r.outOctets, 8u);
+    EXPECT_EQ(t.refreshes, 2);
+
+    // The interface vanished before its notification was seen: no reading, and the next tick
+    // takes the whole table, which no longer has it.
+    t.rows.erase(t.rows.begin() + 1);
+    a.refreshInterfaceTable();
+    EXPECT_EQ(a.findInterfaceReading("Intel I219-V (enp0s31f6)", r), 0);
+    EXPECT_EQ(r.inOctets, 0u);
+    a.refreshInterfaceTable();
+    EXPECT_EQ(t.refreshes, 3);
+    EXPECT_EQ(a.findInterfaceReading("Intel I219-V (enp0s31f6)", r), 0);
+    EXPECT_EQ(a.findInterfaceReading("eth0", r), 1);
+}
+
 TEST(DottedQuad, NetworkOrderAndAllOnesOnBadText) {
     const std::uint32_t a = dottedToAddress("198.18.0.1");
     const auto* b = reinterpret_cast<const unsigned char*>(&a);
@@ -86,21 +155,44 @@ TEST(NetAdapterList, FailureTexts) {
     EXPECT_EQ(list.lastErrorText(), "Could not obtain info about adapters!"); // unchanged
 }
 
-TEST(NetAdapterList, RecordsInOrderCappedAtOneHundred) {
+TEST(NetAdapterList, EveryRecordInOrderWithoutALimit) {
     test::FakeAdapterSource s;
     s.adapters.clear();
-    for (int i = 0; i < 120; ++i)
+    for (int i = 0; i < 1000; ++i)
         s.adapters.push_back({"veth" + std::to_string(i), "veth" + std::to_string(i),
-                              "198.18.0." + std::to_string(i), "255.255.255.0"});
+                              "198.18." + std::to_string(i / 256) + "." + std::to_string(i % 256),
+                              "255.255.255.0", i + 2});
     CNetAdapter list(&s);
     ASSERT_EQ(list.buildAdapterList(), 1);
-    EXPECT_EQ(list.adapterCount(), 100);
+    EXPECT_EQ(list.adapterCount(), 1000);
     EXPECT_EQ(list.adapterDescription(99), "veth99");
-    EXPECT_EQ(list.adapterDescription(100), "");
+    EXPECT_EQ(list.adapterDescription(999), "veth999");
+    EXPECT_EQ(list.adapterDescription(1000), "");
     EXPECT_EQ(list.record(5).addressText, "198.18.0.5");
     EXPECT_EQ(list.record(5).mask, dottedToAddress("255.255.255.0"));
     EXPECT_EQ(list.selectedIndex(), -1);
     EXPECT_EQ(list.selectedAdapterName(), "");
+}
+
+TEST(NetAdapterList, DefaultRouteFirstThenUpWithIpv4ThenTheRest) {
+    test::FakeAdapterSource s;
+    s.adapters.clear();
+    const auto add = [&](std::string name, int index, const char* address, bool up, bool dflt) {
+        s.adapters.push_back({name, name, address, "255.255.255.0", index, up, dflt});
+    };
+    add("ifb0", 2, "0.0.0.0", false, false);       // down, virtual: last
+    add("docker0", 3, "198.18.1.1", false, false); // has an address but no carrier
+    add("wlan0", 9, "198.18.2.7", true, true);     // the default route
+    add("veth1", 7, "198.18.3.1", true, false);    // up with an address
+    add("tun0", 5, "0.0.0.0", true, false);        // up without IPv4
+    add("br0", 4, "198.18.4.1", true, false);      // up with an address, lower index
+    CNetAdapter list(&s);
+    ASSERT_EQ(list.buildAdapterList(), 1);
+    std::vector<std::string> order;
+    for (int i = 0; i < list.adapterCount(); ++i)
+        order.push_back(list.record(i).name);
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"wlan0", "br0", "veth1", "ifb0", "docker0", "tun0"}));
 }
 
 } // namespace

@@ -15,23 +15,32 @@ protected:
     void sendWeb(std::uint16_t len) { feed(ethernetFrame(tcp(kSelf, 5000, kRemote, 80, len))); }
     std::uint64_t day(int d) const { return stat->dayRecord(Direction::Sent, d, kWeb); }
     std::uint64_t month(int m) const { return stat->monthRecord(Direction::Sent, m, kWeb); }
+    // Old counts in every day and month record, as an earlier cycle leaves them.
+    void fill(std::uint64_t v) {
+        StatRecords r = stat->snapshot();
+        for (auto& rec : r.daysSent)
+            rec[kWeb] = v;
+        for (auto& rec : r.monthsSent)
+            rec[kWeb] = v;
+        stat->restore(r);
+    }
 };
 
 TEST_F(RollOverTest, FirstFrameAfterMidnightOnTheFirstClearsDayAndMonth) {
-    clock.setLocal(2025, 2, 1, 12, 0, 0); // leaves old counts in day 1 and February
-    sendWeb(1000);
-    clock.setLocal(2026, 1, 31, 23, 59, 59);
+    clock.setLocal(2027, 1, 31, 23, 59, 59);
+    sendWeb(10);
+    fill(1000); // last year's 1st and February
     sendWeb(10);
     ASSERT_EQ(day(1), 1000u);
     ASSERT_EQ(month(2), 1000u);
-    ASSERT_EQ(day(31), 10u);
+    ASSERT_EQ(day(31), 1010u);
 
     clock.advance(1);
     sendWeb(7);
     EXPECT_EQ(day(1), 7u);
     EXPECT_EQ(month(2), 7u);
-    EXPECT_EQ(day(31), 10u);
-    EXPECT_EQ(month(1), 10u);
+    EXPECT_EQ(day(31), 1010u);
+    EXPECT_EQ(month(1), 1010u);
     clock.advance(3600);
     sendWeb(1);
     EXPECT_EQ(day(1), 8u);
@@ -48,16 +57,97 @@ TEST_F(RollOverTest, ClockSetBackOrForward) {
     clock.setLocal(2026, 3, 18, 8, 0, 0);
     sendWeb(4);
     EXPECT_EQ(day(18), 4u);
-    clock.setLocal(2026, 3, 17, 23, 0, 0); // back into another day: that day starts afresh
+    clock.setLocal(2026, 3, 17, 23, 0, 0); // back into the day before: it keeps its counts
     sendWeb(2);
-    EXPECT_EQ(day(17), 2u);
+    EXPECT_EQ(day(17), 10u);
     EXPECT_EQ(month(3), 14u);
+    clock.setLocal(2026, 3, 18, 0, 0, 30); // forward again: the 18th was started already
+    sendWeb(1);
+    EXPECT_EQ(day(18), 5u);
+    EXPECT_EQ(day(17), 10u);
 
     clock.setLocal(2026, 5, 2, 9, 0, 0); // forward by weeks
     sendWeb(6);
     EXPECT_EQ(day(2), 6u);
     EXPECT_EQ(month(5), 6u);
-    EXPECT_EQ(month(3), 14u);
+    EXPECT_EQ(month(3), 15u);
+}
+
+TEST_F(RollOverTest, ClockSetBackAcrossAMonthEndClearsNeitherDayNorMonth) {
+    clock.setLocal(2026, 3, 31, 12, 0, 0);
+    sendWeb(5);
+    clock.setLocal(2026, 4, 1, 0, 10, 0);
+    sendWeb(7);
+    clock.setLocal(2026, 3, 31, 23, 55, 0); // a synchronisation step back over midnight
+    sendWeb(3);
+    EXPECT_EQ(day(31), 8u);
+    EXPECT_EQ(month(3), 8u);
+    EXPECT_EQ(day(1), 7u);
+    EXPECT_EQ(month(4), 7u);
+    clock.setLocal(2026, 4, 1, 0, 0, 5);
+    sendWeb(1);
+    EXPECT_EQ(day(1), 8u);
+    EXPECT_EQ(month(4), 8u);
+    clock.setLocal(2026, 4, 2, 0, 0, 5); // the next new day is cleared as usual
+    sendWeb(2);
+    EXPECT_EQ(day(2), 2u);
+    EXPECT_EQ(month(4), 10u);
+}
+
+TEST_F(RollOverTest, ClockSetBackByMonthsStartsTheCycleAgainFromTheDateShown) {
+    clock.setLocal(2026, 10, 10, 12, 0, 0);
+    sendWeb(5);
+    clock.setLocal(2026, 10, 11, 12, 0, 0);
+    sendWeb(50);
+    clock.setLocal(2026, 8, 10, 12, 0, 0); // two months back: nothing is cleared now
+    sendWeb(3);
+    EXPECT_EQ(day(10), 8u);
+    EXPECT_EQ(month(8), 3u);
+    EXPECT_EQ(month(10), 55u);
+    clock.setLocal(2026, 8, 11, 0, 0, 1); // but from here on every new day starts empty
+    sendWeb(4);
+    EXPECT_EQ(day(11), 4u);
+    EXPECT_EQ(month(8), 7u);
+    EXPECT_EQ(month(10), 55u);
+}
+
+TEST_F(RollOverTest, DaysAndMonthsSleptThroughAreAllCleared) {
+    clock.setLocal(2027, 3, 5, 22, 0, 0);
+    sendWeb(1);
+    fill(100);
+    sendWeb(1);
+    clock.setLocal(2027, 3, 9, 8, 0, 0); // asleep from the 5th to the 9th
+    sendWeb(2);
+    EXPECT_EQ(day(5), 101u);
+    EXPECT_EQ(day(6), 0u);
+    EXPECT_EQ(day(7), 0u);
+    EXPECT_EQ(day(8), 0u);
+    EXPECT_EQ(day(9), 2u);
+    EXPECT_EQ(day(10), 100u);
+    EXPECT_EQ(month(3), 103u);
+
+    // Over a year end: from December 30 to January 2.
+    clock.setLocal(2027, 12, 30, 22, 0, 0);
+    sendWeb(1);
+    fill(100);
+    sendWeb(1);
+    clock.setLocal(2028, 1, 2, 8, 0, 0);
+    sendWeb(2);
+    EXPECT_EQ(day(30), 101u);
+    EXPECT_EQ(day(31), 0u);
+    EXPECT_EQ(day(1), 0u);
+    EXPECT_EQ(day(2), 2u);
+    EXPECT_EQ(month(12), 101u);
+    EXPECT_EQ(month(1), 2u);
+    EXPECT_EQ(month(2), 100u); // a month not reached yet keeps last year's count
+
+    // A year asleep, a few hours short of 365 days: everything is cleared.
+    clock.setLocal(2029, 1, 2, 7, 0, 0);
+    sendWeb(3);
+    for (int d = 1; d <= 31; ++d)
+        EXPECT_EQ(day(d), d == 2 ? 3u : 0u) << d;
+    for (int m = 1; m <= 12; ++m)
+        EXPECT_EQ(month(m), m == 1 ? 3u : 0u) << m;
 }
 
 // Central European rules: 2026-03-29 has 23 hours, 2026-10-25 has 25.
@@ -91,6 +181,20 @@ TEST_F(RollOverCetTest, ShortAndLongDaysEndAtLocalMidnight) {
     clock.advance(1);
     sendWeb(3);
     EXPECT_EQ(day(26), 3u);
+}
+
+TEST_F(RollOverCetTest, SleepAcrossTheSpringChangeClearsEveryDaySkipped) {
+    clock.setLocal(2026, 3, 28, 23, 30, 0);
+    sendWeb(1);
+    fill(100);
+    sendWeb(1);
+    clock.setLocal(2026, 3, 30, 0, 15, 0); // less than 24 hours later, two dates on
+    sendWeb(2);
+    EXPECT_EQ(day(28), 101u);
+    EXPECT_EQ(day(29), 0u);
+    EXPECT_EQ(day(30), 2u);
+    EXPECT_EQ(day(31), 100u);
+    EXPECT_EQ(month(3), 103u);
 }
 
 // Rules where the clock jumps from 00:00 to 01:00: 2026-10-18 has no midnight.

@@ -2,8 +2,10 @@
 // "prober" and "host", joined by a veth pair on 198.18.42.0/24 with no other route.
 #include "platform/linux/linux_icmp.h"
 #include "platform/linux/system_clock.h"
+#include "platform/linux/unique_fd.h"
 #include "stats/icmp_echo.h"
 #include "stats/probe.h"
+#include "support/silent_resolver.h"
 
 #include <gtest/gtest.h>
 
@@ -14,13 +16,18 @@
 #include <functional>
 #include <future>
 #include <grp.h>
+#include <mutex>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sched.h>
 #include <sstream>
 #include <string>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace tn {
 namespace {
@@ -232,6 +239,148 @@ TEST_F(IcmpNamespaceTest, NeitherSocketAllowed_FailureTextNamesTheError) {
         runInNamespace(net->prober, true, [] { return interactiveProbe(kHostAddress); });
     EXPECT_EQ(text, "Failed in ping specified host, GetLastError returns: 1 \r\n"
                     "Operation not permitted");
+}
+
+// Runs body in a forked child and returns what it returned.
+std::string runInChild(const std::function<std::string()>& body) {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return "pipe failed";
+    const pid_t child = ::fork();
+    if (child < 0)
+        return "fork failed";
+    if (child == 0) {
+        ::close(fds[0]);
+        const std::string out = body();
+        [[maybe_unused]] const ssize_t n = ::write(fds[1], out.data(), out.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string out;
+    char buf[512];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? out : "child crashed";
+}
+
+TEST(ProbeShutdown, ProbeInANameLookup_EndsBeforeTheResolverRetries) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root: creates network and mount namespaces";
+    const std::string out = runInChild([] {
+        test::SilentResolver dns;
+        if (!dns.enter(2, 3))
+            return std::string("no silent resolver");
+        LinuxIcmpFactory icmp;
+        SystemClock clock;
+        auto probe = std::make_unique<CProbe>(&icmp, clock);
+        probe->start("silent.tallynet.test", true);
+        if (!dns.takeQuery(10000))
+            return std::string("the probe sent no query");
+        // The exit destroys the probe; it must not wait for the lookup, whose next step is the
+        // resolver's retry two seconds on.
+        UniqueFd ended(::eventfd(0, EFD_CLOEXEC));
+        std::thread exit([&] {
+            probe.reset();
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t n = ::write(ended.get(), &one, sizeof one);
+        });
+        pollfd p[2] = {{ended.get(), POLLIN, 0}, {dns.fd(), POLLIN, 0}};
+        const int n = ::poll(p, 2, 30000);
+        exit.join();
+        if (n > 0 && (p[0].revents & POLLIN) != 0)
+            return std::string("ended");
+        return std::string("the probe waited for the lookup");
+    });
+    EXPECT_EQ(out, "ended");
+}
+
+// The IP header fields of the echo requests that reach the host, as "df=D ttl=T tos=S" lines.
+class RequestListener {
+public:
+    explicit RequestListener(const std::string& ns) {
+        std::promise<bool> ready;
+        auto started = ready.get_future();
+        m_thread = std::thread([this, ns, &ready] {
+            // setns changes only this thread; the socket stays in the host's namespace.
+            const int nsfd = ::open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
+            const bool in = nsfd >= 0 && ::setns(nsfd, CLONE_NEWNET) == 0;
+            if (nsfd >= 0)
+                ::close(nsfd);
+            const int fd = in ? ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP) : -1;
+            ready.set_value(fd >= 0);
+            if (fd < 0)
+                return;
+            std::uint8_t buf[2048];
+            while (!m_stop.load()) {
+                pollfd p{fd, POLLIN, 0};
+                if (::poll(&p, 1, 50) <= 0)
+                    continue;
+                const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+                if (n < 28 || buf[9] != IPPROTO_ICMP)
+                    continue;
+                const std::size_t h = 4u * (buf[0] & 0x0fu);
+                if (static_cast<std::size_t>(n) < h + 8 || buf[h] != 8) // echo requests only
+                    continue;
+                std::lock_guard lock(m_mutex);
+                m_seen.push_back("df=" + std::to_string((buf[6] & 0x40) != 0 ? 1 : 0) + " ttl=" +
+                                 std::to_string(buf[8]) + " tos=" + std::to_string(buf[1]));
+            }
+            ::close(fd);
+        });
+        m_ok = started.get();
+    }
+    ~RequestListener() {
+        m_stop.store(true);
+        m_thread.join();
+    }
+    bool ok() const { return m_ok; }
+    std::vector<std::string> seen() {
+        std::lock_guard lock(m_mutex);
+        return m_seen;
+    }
+
+private:
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    bool m_ok = false;
+    std::mutex m_mutex;
+    std::vector<std::string> m_seen;
+};
+
+std::string echoWith(int dontFragment, int ttl, int tos) {
+    LinuxIcmpFactory icmp;
+    SystemClock clock;
+    EchoParams p;
+    p.host = kHostAddress;
+    p.dontFragment = dontFragment;
+    p.timeToLive = ttl;
+    p.typeOfService = tos;
+    EchoReply reply;
+    EchoError error;
+    return icmpEcho(icmp, clock, p, reply, error) ? "ok" : "fail " + error.text;
+}
+
+TEST_F(IcmpNamespaceTest, RequestOnTheWire_CarriesTheOptionsAsked) {
+    ASSERT_TRUE(net->sysctl(net->prober, "ping_group_range", "0\t2147483647"));
+    RequestListener listener(net->host);
+    ASSERT_TRUE(listener.ok());
+    // The program's own probe (don't fragment 0, time to live 100, type of service 0), then
+    // the options turned the other way, from a raw and from a datagram socket each.
+    for (bool unprivileged : {false, true}) {
+        EXPECT_EQ(
+            runInNamespace(net->prober, unprivileged, [] { return interactiveProbe(kHostAddress); })
+                .rfind("198.18.42.2 [198.18.42.2], replied", 0),
+            0u);
+        EXPECT_EQ(runInNamespace(net->prober, unprivileged, [] { return echoWith(1, 7, 0x10); }),
+                  "ok");
+    }
+    EXPECT_EQ(listener.seen(),
+              (std::vector<std::string>{"df=0 ttl=100 tos=0", "df=1 ttl=7 tos=16",
+                                        "df=0 ttl=100 tos=0", "df=1 ttl=7 tos=16"}));
 }
 
 } // namespace

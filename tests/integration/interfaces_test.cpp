@@ -123,6 +123,48 @@ TEST_F(InterfacesIntegrationTest, AdapterListHoldsTheVethWithAddressAndMask) {
     EXPECT_EQ(rec.address, dottedToAddress("198.18.7.1"));
 }
 
+TEST_F(InterfacesIntegrationTest, AdapterOrder_DefaultRouteThenUpWithIpv4ThenTheRest) {
+    // Created after the veth, so with higher indexes: a down one, an up one with an address
+    // and the one that carries the default route.
+    const std::string sfx = test::uniqueSuffix();
+    const std::string down = "tnd" + sfx, up = "tnu" + sfx, route = "tnr" + sfx;
+    const auto pair = [&](const std::string& name) {
+        return "ip link add " + name + " type veth peer name " + name + "p netns " + m_b->name();
+    };
+    for (const std::string& c :
+         {pair(down), pair(up), pair(route), "ip addr add 198.18.8.1/24 dev " + up,
+          "ip addr add 198.18.9.1/24 dev " + route, "ip link set " + up + " up",
+          "ip link set " + route + " up", "ip route add default dev " + route})
+        ASSERT_TRUE(m_a->exec(c)) << c;
+    for (const std::string& name : {down, up, route})
+        ASSERT_TRUE(m_b->exec("ip link set " + name + "p up"));
+    DeviceNames names;
+    NetlinkAdapterSource source(names);
+    CNetAdapter list(&source);
+    ASSERT_EQ(list.buildAdapterList(), 1) << list.lastErrorText();
+    std::vector<std::string> order;
+    for (int i = 0; i < list.adapterCount(); ++i)
+        order.push_back(list.record(i).name);
+    EXPECT_EQ(order, (std::vector<std::string>{route, m_ifA, up, down}));
+}
+
+TEST_F(InterfacesIntegrationTest, ManyInterfaces_ListAndCountAgree) {
+    std::vector<std::string> lines;
+    const std::string sfx = test::uniqueSuffix();
+    for (int i = 0; i < 150; ++i)
+        lines.push_back("link add tnm" + std::to_string(i) + "_" + sfx + " netns " + m_a->name() +
+                        " type ifb");
+    ASSERT_TRUE(test::ipBatch(lines));
+    DeviceNames names;
+    NetlinkAdapterSource source(names);
+    CNetAdapter list(&source);
+    NetlinkInterfaceTable table(m_clock, names);
+    CAdapter adapter(&table);
+    ASSERT_EQ(list.buildAdapterList(), 1) << list.lastErrorText();
+    EXPECT_EQ(list.adapterCount(), 151);
+    EXPECT_EQ(adapter.countAdapters(), list.adapterCount());
+}
+
 TEST_F(InterfacesIntegrationTest, AdapterCountFollowsVethsAddedAndRemoved) {
     DeviceNames names;
     NetlinkInterfaceTable table(m_clock, names);
@@ -136,6 +178,34 @@ TEST_F(InterfacesIntegrationTest, AdapterCountFollowsVethsAddedAndRemoved) {
     EXPECT_EQ(adapter.countAdapters(), 1);
 }
 
+TEST_F(InterfacesIntegrationTest, InterfacesAddedAndRemovedAreSeenWithoutADumpPerTick) {
+    DeviceNames names;
+    NetlinkInterfaceTable table(m_clock, names);
+    CAdapter adapter(&table);
+    InterfaceReading r;
+    adapter.refreshInterfaceTable();
+    ASSERT_EQ(adapter.findInterfaceReading(m_ifA, r), 1);
+    EXPECT_FALSE(table.linksChanged()); // nothing happened: the next tick reads one interface
+    const std::string extra = "tnvy" + test::uniqueSuffix();
+    ASSERT_TRUE(m_a->exec("ip link add " + extra + " type veth peer name " + extra + "p netns " +
+                          m_b->name()));
+    EXPECT_TRUE(table.linksChanged());
+    adapter.refreshInterfaceTable();
+    ASSERT_EQ(adapter.findInterfaceReading(extra, r), 1);
+    EXPECT_FALSE(table.linksChanged());
+    // Counters read by index follow the traffic like those of a dump.
+    const std::uint64_t before = sysfsCounter(m_a->name(), m_ifA, "tx_bytes");
+    sendUdp(10, 1000);
+    adapter.refreshInterfaceTable();
+    ASSERT_EQ(adapter.findInterfaceReading(m_ifA, r), 1);
+    EXPECT_GE(r.outOctets, before + 10 * 1042); // 14 + 20 + 8 bytes of headers each
+    EXPECT_LE(r.outOctets, sysfsCounter(m_a->name(), m_ifA, "tx_bytes"));
+    ASSERT_TRUE(m_a->exec("ip link del " + extra));
+    adapter.refreshInterfaceTable();
+    EXPECT_EQ(adapter.findInterfaceReading(extra, r), 0);
+    EXPECT_EQ(adapter.countAdapters(), 1);
+}
+
 TEST_F(InterfacesIntegrationTest, ConnectionDurationCountsFromACarrierSeenComingUp) {
     DeviceNames names;
     NetlinkInterfaceTable table(m_clock, names);
@@ -144,20 +214,24 @@ TEST_F(InterfacesIntegrationTest, ConnectionDurationCountsFromACarrierSeenComing
     adapter.refreshInterfaceTable();
     ASSERT_EQ(adapter.findInterfaceReading(m_ifA, r), 1);
     EXPECT_EQ(r.connectedSeconds, 0u); // up before we watched: unknown
+    // As the tick does: a refresh, then the lookup of the selected adapter.
+    const auto tick = [&] {
+        adapter.refreshInterfaceTable();
+        return adapter.findInterfaceReading(m_ifA, r);
+    };
     ASSERT_TRUE(m_b->exec("ip link set " + m_ifB + " down"));
-    adapter.refreshInterfaceTable();
+    tick();
     ASSERT_TRUE(m_b->exec("ip link set " + m_ifB + " up"));
     bool up = false;
     for (int i = 0; i < 50 && !up; ++i) {
         ::usleep(20000);
-        adapter.refreshInterfaceTable();
+        tick();
         up = test::sh("ip link show " + m_ifA + " | grep -q LOWER_UP");
     }
     ASSERT_TRUE(up);
-    adapter.refreshInterfaceTable();
+    tick();
     m_clock.advance(42);
-    adapter.refreshInterfaceTable();
-    ASSERT_EQ(adapter.findInterfaceReading(m_ifA, r), 1);
+    ASSERT_EQ(tick(), 1);
     EXPECT_EQ(r.connectedSeconds, 42u);
 }
 

@@ -218,6 +218,29 @@ private slots:
         QCOMPARE(rig.dlg->sampler().periodReceived(), 0u); // and a new period begins
     }
 
+    void failureAtStart_isShownOverTheWindowOnceItIsVisible() {
+        Rig rig([](CGlobal& g) {
+            g.LastAdapterName = "eth0";
+            g.StartMin = 1; // in the notification area only: the window stays hidden
+        });
+        rig.stats.failText = "eth0: No such device exists";
+        rig.dlg->initDialog();
+        const auto box = [] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* b = qobject_cast<QMessageBox*>(w); b && b->objectName() == "initFailure")
+                    return b;
+            return static_cast<QMessageBox*>(nullptr);
+        };
+        QCoreApplication::processEvents();
+        QVERIFY(!rig.dlg->isVisible());
+        QVERIFY(!box() || !box()->isVisible());
+        rig.dlg->show();
+        QTRY_VERIFY(box() && box()->isVisible());
+        QCOMPARE(box()->parentWidget(), rig.dlg.get());
+        QVERIFY(box()->frameGeometry().intersects(rig.dlg->frameGeometry()));
+        box()->close();
+    }
+
     void failingCapture_showsTheMessageOnce() {
         Rig rig([](CGlobal& g) { g.LastAdapterName = "eth0"; });
         rig.stats.failText = "eth0: You don't have permission to capture on that device";
@@ -230,7 +253,7 @@ private slots:
                     found << b;
             return found;
         };
-        QCOMPARE(boxes().size(), 1);
+        QTRY_COMPARE(boxes().size(), 1);
         QCOMPARE(boxes().first()->text(),
                  QString("Failed to initialize network adapter!\nErr : eth0: You don't have "
                          "permission to capture on that device"));

@@ -4,12 +4,18 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace tn {
@@ -160,16 +166,56 @@ ResolveResult LinuxIcmpFactory::resolve(const std::string& host) {
     return r;
 }
 
+ResolveResult LinuxIcmpFactory::resolveUntil(const std::string& host, std::stop_token stop) {
+    in_addr numeric{};
+    if (!stop.stop_possible() || ::inet_pton(AF_INET, host.c_str(), &numeric) == 1)
+        return resolve(host);
+    struct Lookup {
+        std::mutex mutex;
+        std::condition_variable_any done;
+        std::optional<ResolveResult> result;
+    };
+    auto lookup = std::make_shared<Lookup>();
+    try {
+        std::thread([lookup, host] {
+            ResolveResult r = LinuxIcmpFactory().resolve(host);
+            std::lock_guard lock(lookup->mutex);
+            lookup->result = std::move(r);
+            lookup->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return resolve(host);
+    }
+    std::unique_lock lock(lookup->mutex);
+    if (!lookup->done.wait(lock, stop, [&] { return lookup->result.has_value(); })) {
+        ResolveResult r;
+        r.error = ECANCELED;
+        r.errorText = std::strerror(ECANCELED);
+        return r;
+    }
+    return *lookup->result;
+}
+
 std::unique_ptr<IIcmpSocket> LinuxIcmpFactory::open(int& error) {
+    bool raw = true;
     int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (fd >= 0)
-        return std::make_unique<LinuxIcmpSocket>(fd, true);
-    // The raw socket's refusal is what the user is told when the datagram socket is refused too.
-    error = errno;
-    fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (fd >= 0)
-        return std::make_unique<LinuxIcmpSocket>(fd, false);
-    return nullptr;
+    if (fd < 0) {
+        // The raw socket's refusal is what the user is told when the datagram socket is refused
+        // too.
+        error = errno;
+        raw = false;
+        fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+        if (fd < 0)
+            return nullptr;
+    }
+    auto sock = std::make_unique<LinuxIcmpSocket>(fd, raw);
+    // Linux sets "don't fragment" on every datagram by default (path-MTU discovery); the
+    // request carries it only when the caller asks for it (setDontFragment).
+    if (const int rc = setIntOption(fd, IPPROTO_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DONT); rc != 0) {
+        error = rc;
+        return nullptr;
+    }
+    return sock;
 }
 
 std::uint32_t LinuxIcmpFactory::processId() const {

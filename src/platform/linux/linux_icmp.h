@@ -8,6 +8,10 @@ namespace tn {
 class LinuxIcmpFactory final : public IIcmpFactory {
 public:
     ResolveResult resolve(const std::string& host) override;
+    // The lookup runs on a detached thread that shares nothing but its own result with the
+    // caller, so a probe can end (and the program exit) while a silent resolver keeps the
+    // lookup waiting.
+    ResolveResult resolveUntil(const std::string& host, std::stop_token stop) override;
     std::unique_ptr<IIcmpSocket> open(int& error) override;
     std::uint32_t processId() const override;
 };

@@ -25,37 +25,104 @@ std::uint32_t prefixToMask(int prefixLength) {
 NetlinkInterfaceTable::NetlinkInterfaceTable(const IClock& clock, DeviceNames& names)
     : m_clock(clock), m_names(names) {}
 
+void NetlinkInterfaceTable::seeCarrier(Link& link, bool carrier, bool known) {
+    if (known && carrier && !link.carrier)
+        link.upSince = m_clock.now();
+    if (!carrier)
+        link.upSince = 0;
+    link.carrier = carrier;
+}
+
+std::uint64_t NetlinkInterfaceTable::connectedSeconds(const Link& link) const {
+    const std::int64_t now = m_clock.now();
+    return (link.carrier && link.upSince != 0 && now > link.upSince)
+               ? static_cast<std::uint64_t>(now - link.upSince)
+               : 0;
+}
+
+bool NetlinkInterfaceTable::dump() {
+    if (!m_netlink.dumpLinks(m_dump)) {
+        m_synced = false;
+        return false;
+    }
+    std::map<int, Link> links;
+    for (const LinkInfo& l : m_dump) {
+        const auto old = m_links.find(l.ifindex);
+        const bool known = old != m_links.end() && old->second.name == l.name;
+        Link link = known ? old->second : Link{l.name, l.loopback, l.carrier, 0};
+        seeCarrier(link, l.carrier, known);
+        links.emplace(l.ifindex, std::move(link));
+    }
+    m_links = std::move(links);
+    m_synced = true;
+    return true;
+}
+
+void NetlinkInterfaceTable::takeNotifications() {
+    m_events.clear();
+    if (!m_watch.poll(m_events)) {
+        m_changed = true;
+        m_synced = false;
+    }
+    for (const LinkWatch::Event& e : m_events) {
+        const auto it = m_links.find(e.link.ifindex);
+        if (e.removed) {
+            if (it != m_links.end())
+                m_links.erase(it);
+            m_changed = true;
+            continue;
+        }
+        if (it == m_links.end() || it->second.name != e.link.name) {
+            m_links[e.link.ifindex] = Link{e.link.name, e.link.loopback, e.link.carrier, 0};
+            m_changed = true;
+            continue;
+        }
+        seeCarrier(it->second, e.link.carrier, true);
+    }
+}
+
 bool NetlinkInterfaceTable::refresh(std::vector<InterfaceRow>& rows) {
     rows.clear();
-    if (!m_netlink.dumpLinks(m_links))
+    takeNotifications();
+    if (!dump())
         return false;
-    const std::int64_t now = m_clock.now();
-    for (const LinkInfo& l : m_links) {
-        auto [it, fresh] = m_carrier.try_emplace(l.ifindex, Carrier{l.carrier, 0});
-        Carrier& c = it->second;
-        if (!fresh && l.carrier && !c.up)
-            c.upSince = now;
-        if (!l.carrier)
-            c.upSince = 0;
-        c.up = l.carrier;
+    m_changed = false;
+    for (const LinkInfo& l : m_dump) {
         InterfaceRow row;
         row.description = m_names.describe(l.name);
         row.inOctets = l.rxBytes;
         row.outOctets = l.txBytes;
-        row.connectedSeconds = (c.up && c.upSince != 0 && now > c.upSince)
-                                   ? static_cast<std::uint64_t>(now - c.upSince)
-                                   : 0;
+        row.connectedSeconds = connectedSeconds(m_links[l.ifindex]);
+        row.index = l.ifindex;
         rows.push_back(std::move(row));
     }
     return true;
 }
 
+bool NetlinkInterfaceTable::linksChanged() {
+    takeNotifications();
+    return m_changed || !m_synced || !m_watch.ok();
+}
+
+bool NetlinkInterfaceTable::readOne(int index, InterfaceRow& row) {
+    LinkInfo l;
+    const auto it = m_links.find(index);
+    if (it == m_links.end() || !m_netlink.readLink(index, l) || l.name != it->second.name)
+        return false;
+    seeCarrier(it->second, l.carrier, true);
+    row.inOctets = l.rxBytes;
+    row.outOctets = l.txBytes;
+    row.connectedSeconds = connectedSeconds(it->second);
+    return true;
+}
+
 int NetlinkInterfaceTable::countAdapters() {
-    if (!m_netlink.dumpLinks(m_links))
+    takeNotifications();
+    if (!m_synced && !dump())
         return 0;
     int n = 0;
-    for (const LinkInfo& l : m_links)
-        n += l.loopback ? 0 : 1;
+    for (const auto& [index, link] : m_links)
+        n += link.loopback ? 0 : 1;
     return n;
 }
 
@@ -67,10 +134,14 @@ AdapterListStatus NetlinkAdapterSource::list(std::vector<AdapterInfo>& out) {
     std::vector<Ipv4Info> addrs;
     if (!m_netlink.dumpLinks(links) || !m_netlink.dumpIpv4(addrs))
         return AdapterListStatus::ListFailed;
+    const int defaultRoute = m_netlink.defaultRouteIndex();
     for (const LinkInfo& l : links) {
         if (l.loopback)
             continue;
         AdapterInfo a;
+        a.index = l.ifindex;
+        a.up = l.up;
+        a.defaultRoute = l.ifindex == defaultRoute;
         a.name = l.name;
         a.description = m_names.describe(l.name);
         a.addressText = "0.0.0.0";

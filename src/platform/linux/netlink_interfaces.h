@@ -11,28 +11,45 @@ namespace tn {
 
 class IClock;
 
-// Interface counters from one netlink link dump per refresh. The connection duration is the
-// time since this object saw the carrier come up; 0 while it has not seen that happen.
+// Interface counters through netlink. The full link dump is taken only when the link
+// notifications say that interfaces came, went or were renamed (or were lost); otherwise a tick
+// reads the one interface it needs by its index. The connection duration is the time since
+// this object saw the carrier come up; 0 while it has not seen that happen.
 class NetlinkInterfaceTable final : public IInterfaceTable {
 public:
     NetlinkInterfaceTable(const IClock& clock, DeviceNames& names);
     bool refresh(std::vector<InterfaceRow>& rows) override;
     int countAdapters() override;
+    bool linksChanged() override;
+    bool readOne(int index, InterfaceRow& row) override;
 
 private:
-    struct Carrier {
-        bool up = false;
-        std::int64_t upSince = 0; // 0: came up before we watched
+    struct Link {
+        std::string name;
+        bool loopback = false;
+        bool carrier = false;
+        std::int64_t upSince = 0; // 0: came up before we watched, or down
     };
+    // Takes in the notifications that arrived; marks the set changed when one names a new,
+    // renamed or removed interface.
+    void takeNotifications();
+    bool dump();
+    void seeCarrier(Link& link, bool carrier, bool known);
+    std::uint64_t connectedSeconds(const Link& link) const;
+
     const IClock& m_clock;
     DeviceNames& m_names;
+    LinkWatch m_watch; // opened before the first dump, so that no change falls between
     NetlinkLinks m_netlink;
-    std::vector<LinkInfo> m_links;
-    std::map<int, Carrier> m_carrier; // by interface index
+    std::vector<LinkInfo> m_dump;
+    std::vector<LinkWatch::Event> m_events;
+    std::map<int, Link> m_links; // by interface index, as of the last dump plus notifications
+    bool m_synced = false;       // m_links holds a dump
+    bool m_changed = true;       // the set changed since the last refresh
 };
 
-// The adapter list: every interface but loopback, in interface-index order, with its first
-// IPv4 address and mask.
+// The adapter list: every interface but loopback with its first IPv4 address and mask, its
+// state and whether it carries the default route (CNetAdapter orders them).
 class NetlinkAdapterSource final : public IAdapterSource {
 public:
     explicit NetlinkAdapterSource(DeviceNames& names);

@@ -1,15 +1,77 @@
 #include "platform/linux/netlink_links.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <linux/if.h>
+#include <linux/if_link.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <netlink/cache.h>
 #include <netlink/netlink.h>
 #include <netlink/route/addr.h>
 #include <netlink/route/link.h>
+#include <netlink/route/route.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace tn {
+
+LinkWatch::LinkWatch() : m_buffer(64 * 1024) {
+    m_fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+    if (m_fd < 0)
+        return;
+    sockaddr_nl sa{};
+    sa.nl_family = AF_NETLINK;
+    sa.nl_groups = RTMGRP_LINK;
+    if (::bind(m_fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+LinkWatch::~LinkWatch() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool LinkWatch::poll(std::vector<Event>& out) {
+    if (m_fd < 0)
+        return false;
+    for (;;) {
+        const ssize_t n = ::recv(m_fd, m_buffer.data(), m_buffer.size(), MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            // ENOBUFS: the kernel dropped notifications while we were not reading.
+            return errno == EAGAIN || errno == EWOULDBLOCK;
+        }
+        int left = static_cast<int>(n);
+        for (auto* h = reinterpret_cast<nlmsghdr*>(m_buffer.data()); NLMSG_OK(h, left);
+             h = NLMSG_NEXT(h, left)) {
+            if (h->nlmsg_type == NLMSG_OVERRUN)
+                return false;
+            if ((h->nlmsg_type != RTM_NEWLINK && h->nlmsg_type != RTM_DELLINK) ||
+                h->nlmsg_len < NLMSG_LENGTH(sizeof(ifinfomsg)))
+                continue;
+            const auto* ifi = static_cast<const ifinfomsg*>(NLMSG_DATA(h));
+            Event e;
+            e.removed = h->nlmsg_type == RTM_DELLINK;
+            e.link.ifindex = ifi->ifi_index;
+            e.link.loopback = (ifi->ifi_flags & IFF_LOOPBACK) != 0;
+            e.link.carrier = (ifi->ifi_flags & IFF_LOWER_UP) != 0;
+            e.link.up = (ifi->ifi_flags & IFF_UP) != 0 && (ifi->ifi_flags & IFF_RUNNING) != 0;
+            int alen = static_cast<int>(IFLA_PAYLOAD(h));
+            for (auto* a = IFLA_RTA(ifi); RTA_OK(a, alen); a = RTA_NEXT(a, alen)) {
+                if (a->rta_type != IFLA_IFNAME)
+                    continue;
+                const char* name = static_cast<const char*>(RTA_DATA(a));
+                e.link.name.assign(name, strnlen(name, RTA_PAYLOAD(a)));
+            }
+            out.push_back(std::move(e));
+        }
+    }
+}
 
 NetlinkLinks::NetlinkLinks() {
     m_sock = nl_socket_alloc();
@@ -41,20 +103,35 @@ bool NetlinkLinks::dumpLinks(std::vector<LinkInfo>& out) {
         return false;
     }
     for (nl_object* o = nl_cache_get_first(m_links); o; o = nl_cache_get_next(o)) {
-        auto* link = reinterpret_cast<rtnl_link*>(o);
         LinkInfo li;
-        li.ifindex = rtnl_link_get_ifindex(link);
-        if (const char* n = rtnl_link_get_name(link))
-            li.name = n;
-        const unsigned flags = rtnl_link_get_flags(link);
-        li.loopback = (flags & IFF_LOOPBACK) != 0;
-        li.carrier = (flags & IFF_LOWER_UP) != 0;
-        li.rxBytes = rtnl_link_get_stat(link, RTNL_LINK_RX_BYTES);
-        li.txBytes = rtnl_link_get_stat(link, RTNL_LINK_TX_BYTES);
+        fill(reinterpret_cast<rtnl_link*>(o), li);
         out.push_back(std::move(li));
     }
     std::stable_sort(out.begin(), out.end(),
                      [](const LinkInfo& a, const LinkInfo& b) { return a.ifindex < b.ifindex; });
+    return true;
+}
+
+void NetlinkLinks::fill(rtnl_link* link, LinkInfo& li) {
+    li.ifindex = rtnl_link_get_ifindex(link);
+    if (const char* n = rtnl_link_get_name(link))
+        li.name = n;
+    const unsigned flags = rtnl_link_get_flags(link);
+    li.loopback = (flags & IFF_LOOPBACK) != 0;
+    li.carrier = (flags & IFF_LOWER_UP) != 0;
+    li.up = (flags & IFF_UP) != 0 && (flags & IFF_RUNNING) != 0;
+    li.rxBytes = rtnl_link_get_stat(link, RTNL_LINK_RX_BYTES);
+    li.txBytes = rtnl_link_get_stat(link, RTNL_LINK_TX_BYTES);
+}
+
+bool NetlinkLinks::readLink(int ifindex, LinkInfo& out) {
+    if (!m_sock || ifindex <= 0)
+        return false;
+    rtnl_link* link = nullptr;
+    if (rtnl_link_get_kernel(m_sock, ifindex, nullptr, &link) < 0 || !link)
+        return false;
+    fill(link, out);
+    rtnl_link_put(link);
     return true;
 }
 
@@ -84,6 +161,31 @@ bool NetlinkLinks::dumpIpv4(std::vector<Ipv4Info>& out) {
         out.push_back(info);
     }
     return true;
+}
+
+int NetlinkLinks::defaultRouteIndex() {
+    if (!m_sock)
+        return 0;
+    nl_cache* routes = nullptr;
+    if (rtnl_route_alloc_cache(m_sock, AF_INET, 0, &routes) < 0)
+        return 0;
+    int best = 0;
+    std::uint32_t bestMetric = 0;
+    for (nl_object* o = nl_cache_get_first(routes); o; o = nl_cache_get_next(o)) {
+        auto* r = reinterpret_cast<rtnl_route*>(o);
+        nl_addr* dst = rtnl_route_get_dst(r);
+        if (rtnl_route_get_table(r) != RT_TABLE_MAIN || rtnl_route_get_type(r) != RTN_UNICAST ||
+            (dst && nl_addr_get_prefixlen(dst) != 0) || rtnl_route_get_nnexthops(r) < 1)
+            continue;
+        const int index = rtnl_route_nh_get_ifindex(rtnl_route_nexthop_n(r, 0));
+        const std::uint32_t metric = rtnl_route_get_priority(r);
+        if (index > 0 && (best == 0 || metric < bestMetric)) {
+            best = index;
+            bestMetric = metric;
+        }
+    }
+    nl_cache_free(routes);
+    return best;
 }
 
 } // namespace tn

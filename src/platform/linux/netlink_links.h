@@ -5,6 +5,7 @@
 
 struct nl_sock;
 struct nl_cache;
+struct rtnl_link;
 
 namespace tn {
 
@@ -13,6 +14,7 @@ struct LinkInfo {
     std::string name;
     bool loopback = false;
     bool carrier = false;      // lower layer up
+    bool up = false;           // administratively up and running
     std::uint64_t rxBytes = 0; // 64-bit counters of the link
     std::uint64_t txBytes = 0;
 };
@@ -24,6 +26,30 @@ struct Ipv4Info {
 };
 
 // One rtnetlink socket, kept open, for link and address dumps through libnl.
+
+// Link notifications (interfaces added, removed, renamed, carrier changes) from a netlink
+// socket that is never waited on: poll() takes what arrived since the last call.
+class LinkWatch {
+public:
+    struct Event {
+        bool removed = false;
+        LinkInfo link; // index, name, loopback and carrier (no counters)
+    };
+    LinkWatch();
+    ~LinkWatch();
+    LinkWatch(const LinkWatch&) = delete;
+    LinkWatch& operator=(const LinkWatch&) = delete;
+
+    bool ok() const { return m_fd >= 0; }
+    // Appends what arrived; false when notifications were lost (the socket overflowed) or the
+    // socket is not there, and the caller must take the whole table again.
+    bool poll(std::vector<Event>& out);
+
+private:
+    int m_fd = -1;
+    std::vector<char> m_buffer;
+};
+
 class NetlinkLinks {
 public:
     NetlinkLinks();
@@ -33,10 +59,17 @@ public:
 
     // One link dump, in interface-index order; false when the kernel could not be asked.
     bool dumpLinks(std::vector<LinkInfo>& out);
+    // The one link with this index; false when it is gone or the kernel could not be asked.
+    bool readLink(int ifindex, LinkInfo& out);
     // One address dump: the IPv4 addresses in the kernel's order (primary first per link).
     bool dumpIpv4(std::vector<Ipv4Info>& out);
+    // The interface of the IPv4 default route the kernel prefers (lowest metric, main
+    // table); 0 when there is none.
+    int defaultRouteIndex();
 
 private:
+    static void fill(struct rtnl_link* link, LinkInfo& out);
+
     nl_sock* m_sock = nullptr;
     nl_cache* m_links = nullptr;
     nl_cache* m_addrs = nullptr;

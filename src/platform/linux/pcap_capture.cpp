@@ -1,7 +1,14 @@
 #include "platform/linux/pcap_capture.h"
 
+#include "platform/linux/unique_fd.h"
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <pcap/pcap.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace tn {
 
@@ -36,10 +43,16 @@ void onPcapFrame(u_char* user, const pcap_pkthdr* h, const u_char* bytes) {
     t->callback(t->user, header, bytes);
 }
 
+// A live handle is non-blocking and waited for with poll() together with an eventfd: the
+// wake-up only ends a wait, so a batch that is being handed out is always handed out to its
+// end (pcap_breakloop would stop it after the frame in progress). A capture file is read with
+// plain pcap_dispatch and stopped with pcap_breakloop.
 class PcapDevice final : public ICaptureDevice {
 public:
-    PcapDevice(pcap_t* p, bool offline)
-        : m_pcap(p), m_offline(offline), m_link(linkKindOf(pcap_datalink(p))) {}
+    PcapDevice(pcap_t* p, bool offline, int timeoutMs, UniqueFd wake)
+        : m_pcap(p), m_offline(offline), m_link(linkKindOf(pcap_datalink(p))),
+          m_fd(offline ? -1 : pcap_get_selectable_fd(p)), m_timeoutMs(timeoutMs),
+          m_wake(std::move(wake)) {}
     ~PcapDevice() override { pcap_close(m_pcap); }
     PcapDevice(const PcapDevice&) = delete;
     PcapDevice& operator=(const PcapDevice&) = delete;
@@ -47,6 +60,11 @@ public:
     LinkKind linkKind() const override { return m_link; }
 
     int dispatch(FrameCallback callback, void* user) override {
+        if (!m_offline) {
+            const int ready = waitForFrames();
+            if (ready != 0)
+                return ready;
+        }
         Trampoline t{callback, user};
         const int n = pcap_dispatch(m_pcap, -1, onPcapFrame, reinterpret_cast<u_char*>(&t));
         if (n == PCAP_ERROR_BREAK)
@@ -58,9 +76,14 @@ public:
         return n;
     }
 
-    // Since libpcap 1.10 this also wakes a reader blocked in poll(), so a stop does not wait
-    // for a frame to arrive on an idle link.
-    void breakLoop() override { pcap_breakloop(m_pcap); }
+    void breakLoop() override {
+        if (m_offline) {
+            pcap_breakloop(m_pcap);
+            return;
+        }
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_wake.get(), &one, sizeof one);
+    }
 
     bool statistics(CaptureStatistics& out) override {
         if (m_offline)
@@ -74,9 +97,34 @@ public:
     }
 
 private:
+    // 0 when frames may be ready (or the read time-out passed: the non-blocking read then
+    // finds whatever the kernel has), kBroken when woken, kReadError when the wait fails.
+    int waitForFrames() {
+        int timeout = m_timeoutMs;
+        // Where poll() cannot be trusted to report a buffer that the time-out filled, libpcap
+        // says how often to look anyway.
+        if (const timeval* tv = pcap_get_required_select_timeout(m_pcap)) {
+            const long ms = tv->tv_sec * 1000L + tv->tv_usec / 1000L;
+            timeout = static_cast<int>(std::clamp<long>(ms, 1, timeout));
+        }
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake.get(), POLLIN, 0}};
+        const int n = m_fd >= 0 ? ::poll(fds, 2, timeout) : ::poll(&fds[1], 1, timeout);
+        if (n < 0)
+            return errno == EINTR ? 0 : kReadError;
+        if (fds[1].revents != 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t r = ::read(m_wake.get(), &count, sizeof count);
+            return kBroken;
+        }
+        return 0;
+    }
+
     pcap_t* m_pcap;
     bool m_offline;
     LinkKind m_link;
+    int m_fd;
+    int m_timeoutMs;
+    UniqueFd m_wake;
 };
 
 } // namespace
@@ -109,8 +157,15 @@ std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openLive(const std::string& 
         status = CaptureOpenStatus::DeviceFailed;
         return nullptr;
     }
+    UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (wake.get() < 0 || pcap_setnonblock(p, 1, err) != 0) {
+        reason = wake.get() < 0 ? std::strerror(errno) : err;
+        pcap_close(p);
+        status = CaptureOpenStatus::DeviceFailed;
+        return nullptr;
+    }
     status = CaptureOpenStatus::Ok;
-    return std::make_unique<PcapDevice>(p, false);
+    return std::make_unique<PcapDevice>(p, false, options.readTimeoutMs, std::move(wake));
 }
 
 std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openFile(const std::filesystem::path& file,
@@ -121,7 +176,7 @@ std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openFile(const std::filesyst
         reason = err;
         return nullptr;
     }
-    return std::make_unique<PcapDevice>(p, true);
+    return std::make_unique<PcapDevice>(p, true, 0, UniqueFd());
 }
 
 std::string PcapCaptureFactory::libraryVersion() const {

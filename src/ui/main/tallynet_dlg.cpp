@@ -278,7 +278,27 @@ void CTallynetDlg::showFileError(const std::string& text) {
     auto* box = new QMessageBox(QMessageBox::Warning, "Tallynet", QString::fromStdString(text),
                                 QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    openOverWindow(box);
+}
+
+void CTallynetDlg::openOverWindow(QMessageBox* box) {
+    if (isVisible())
+        box->open();
+    else
+        m_pendingBoxes.append(box);
+}
+
+void CTallynetDlg::showEvent(QShowEvent* event) {
+    CBitmapDlg::showEvent(event);
+    if (m_pendingBoxes.isEmpty())
+        return;
+    // After the show has placed the window, so that each box is centred over it.
+    QTimer::singleShot(0, this, [this] {
+        const auto boxes = std::exchange(m_pendingBoxes, {});
+        for (const QPointer<QMessageBox>& box : boxes)
+            if (box)
+                box->open();
+    });
 }
 
 void CTallynetDlg::onTick() {
@@ -363,7 +383,7 @@ bool CTallynetDlg::initialiseAdapter(int index, bool byUser) {
         auto* box = new QMessageBox(QMessageBox::Critical, "Tallynet", text, QMessageBox::Ok, this);
         box->setObjectName("initFailure");
         box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open(); // never blocks the tick
+        openOverWindow(box); // never blocks the tick
     }
     return false;
 }

@@ -8,6 +8,8 @@
 #include "ui/widgets/bitmap_dlg.h"
 
 #include <QHash>
+#include <QList>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -99,6 +101,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void reject() override;
     void accept() override;
 
@@ -152,6 +155,10 @@ private:
     bool m_firstPaintSeen = false;
     QPoint m_trayClickPoint{-1, -1};
     QString m_lastFailureShown;
+    // Message boxes asked for while the window was not yet visible; shown over it once it is,
+    // rather than alone in a corner of the screen in front of a window still to come.
+    QList<QPointer<QMessageBox>> m_pendingBoxes;
+    void openOverWindow(QMessageBox* box);
     int m_tickCount = 0;
 };
 
