@@ -27,6 +27,7 @@ for t in $targets; do
         *) extra="" ;;
     esac
     mkdir -p "build-fuzz/found/$t"
+    rm -f "build-fuzz/artifacts/$t-"*
     echo "== $t: $seconds s"
     # shellcheck disable=SC2086
     "build-fuzz/fuzz/$t" -max_total_time="$seconds" -print_final_stats=1 \
