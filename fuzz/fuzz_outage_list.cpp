@@ -44,7 +44,8 @@ public:
 // The reader looks at the real file before it reads: an empty regular file stands in for it.
 std::filesystem::path outageFile() {
     static const std::filesystem::path file = [] {
-        std::string dir = (std::filesystem::temp_directory_path() / "tallynet-fuzz-XXXXXX").string();
+        std::string dir =
+            (std::filesystem::temp_directory_path() / "tallynet-fuzz-XXXXXX").string();
         if (!mkdtemp(dir.data()))
             std::abort();
         std::filesystem::path f = std::filesystem::path(dir) / tn::kOutageFileName;
@@ -74,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tn::test::FakeClock clock;
     tn::OutageQuery query;
     query.filter = static_cast<tn::OutageFilter>(data[0] % 5);
-    query.now = 978307200 + static_cast<std::int64_t>(static_cast<std::uint32_t>(int32At(data + 1)));
+    query.now =
+        978307200 + static_cast<std::int64_t>(static_cast<std::uint32_t>(int32At(data + 1)));
     query.firstDay = {2000 + data[5], data[6], data[7]};
     query.lastDay = {2000 + data[9], data[10], data[11]};
     query.minDuration = int32At(data + 13);
@@ -85,8 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!load.opened)
         __builtin_trap();
     // The list shows only records of the file, each whole, and totals exactly what it shows.
-    const std::size_t records = (files.content.size() + tn::kOutageRecordBytes - 1) /
-                                tn::kOutageRecordBytes;
+    const std::size_t records =
+        (files.content.size() + tn::kOutageRecordBytes - 1) / tn::kOutageRecordBytes;
     if (load.rows.size() > records)
         __builtin_trap();
     std::int64_t total = 0;
