@@ -7,6 +7,7 @@ scripts/deps.sh test
 scripts/check_layers.sh
 scripts/build.sh
 (cd build && ctest --output-on-failure --timeout 600 -j2)
+scripts/check_install.sh build
 
 # The core on the stub platform, without the user interface: it must build and pass alone.
 cmake -S . -B build-stub -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLYNET_PLATFORM_STUB=ON \

@@ -60,6 +60,7 @@ int CTallynetApp::run(int argc, char* argv[]) {
         box.exec();
     });
     global.loadSettings();
+    global.refreshRunAtStartUp();
 
     std::unique_ptr<IStatisticsOwner> stats = makeStatisticsOwner(global, *os.clock);
     ui::MainWindowServices services;

@@ -121,3 +121,19 @@ inline constexpr int kCustomDownload = 1083;
 inline constexpr int kCustomTotal = 1084;
 
 } // namespace tn::ids::log_viewer
+
+namespace tn::ids::help {
+
+inline constexpr int kDialog = 142;
+inline constexpr int kOk = 1;
+inline constexpr int kText = 1028;
+
+} // namespace tn::ids::help
+
+namespace tn::ids::about {
+
+inline constexpr int kDialog = 129;
+inline constexpr int kPicture = 1014;
+inline constexpr int kLogoBitmap = 130;
+
+} // namespace tn::ids::about

@@ -170,6 +170,17 @@ bool CGlobal::setRunAtStartUp(int on) {
     return m_os.autostart && m_os.autostart->set(on != 0);
 }
 
+bool isInstalledLocation(const std::filesystem::path& executable) {
+    return executable.is_absolute() && executable.parent_path().filename() == "bin";
+}
+
+bool CGlobal::refreshRunAtStartUp() {
+    if (RunAtStartUp == 0 || !m_os.autostart || !m_os.paths ||
+        !isInstalledLocation(m_os.paths->executablePath()) || !m_os.autostart->isSet())
+        return false;
+    return m_os.autostart->set(true);
+}
+
 std::filesystem::path CGlobal::moduleDirectory() const {
     return m_os.paths ? m_os.paths->dataDirectory() : std::filesystem::path(".");
 }

@@ -32,6 +32,9 @@ std::vector<std::uint16_t> parseCustomPorts(std::string_view text);
 // Turns a version-resource text such as "1, 9, 0, 6" into "1.9.0.6".
 std::string versionTextFromResource(std::string_view resource);
 
+// True for a program that was installed (…/bin/tallynet), false for one run from a build tree.
+bool isInstalledLocation(const std::filesystem::path& executable);
+
 // The settings of the program and the few operations every window needs.
 class CGlobal {
 public:
@@ -80,6 +83,10 @@ public:
 
     // Installs (on) or removes (off) the start-up entry.
     bool setRunAtStartUp(int on);
+    // An installed program that finds "Run at StartUp" on and its entry present points the
+    // entry at itself, so a log-in starts the installed copy even when a build tree or an
+    // earlier install wrote the entry. A build tree leaves the entry alone. True when rewritten.
+    bool refreshRunAtStartUp();
     // The data directory, created when missing.
     std::filesystem::path moduleDirectory() const;
     std::filesystem::path dataFile(std::string_view name) const { return moduleDirectory() / name; }

@@ -2,9 +2,14 @@
 
 #include "app/control_ids.h"
 #include "app/global.h"
+#include "app/help_about.h"
 #include "orchestration/statistics_owner.h"
+#include "platform/capture_device.h"
 #include "platform/clock.h"
+#include "platform/paths.h"
 #include "platform/session_events.h"
+#include "ui/dialogs/about_dlg.h"
+#include "ui/dialogs/help_dlg.h"
 #include "ui/dialogs/log_viewer.h"
 #include "ui/dialogs/options_dlg.h"
 #include "ui/widgets/adapter_combo.h"
@@ -185,9 +190,22 @@ void CTallynetDlg::onOptions() {
         m_graph->setFixedMaximum(static_cast<double>(barMaximum(m_global.ConSpeed)));
 }
 
-void CTallynetDlg::onHelp() {}
+void CTallynetDlg::onHelp() {
+    const IPaths* paths = m_global.os().paths;
+    CHelp help(helpFileCandidates(paths ? paths->executablePath() : std::filesystem::path{},
+                                  TALLYNET_INSTALLED_DATA_DIR),
+               m_global.os().files, this);
+    help.exec();
+}
 
-void CTallynetDlg::onAbout() {}
+void CTallynetDlg::onAbout() {
+    const ICaptureFactory* capture = m_global.os().capture;
+    CAboutDlg about(
+        QString::fromStdString(aboutText(CGlobal::programVersionText(),
+                                         capture ? capture->libraryVersion() : std::string())),
+        this);
+    about.exec();
+}
 
 void CTallynetDlg::initDialog() {
     setWindowTitle(QString("Tallynet ver ") +
