@@ -1,0 +1,120 @@
+// The packet handler reads every frame the network delivers. Input:
+//   byte 0      bits 0-1: link type (Ethernet, Linux cooked v1, v2, raw IPv4); bit 2: LAN only
+//   bytes 1-8   the adapter's address and mask, four octets each (written as dotted text)
+//   byte 9      custom ports: count (low 3 bits), then two bytes per port
+//   then frames, each: captured length (1 byte), extra wire bytes (2), minutes the clock moves
+//   on before it (1), the captured bytes, in a buffer of exactly that size so any read past it
+//   is caught.
+#include "app/global.h"
+#include "capture/ip_stat.h"
+#include "platform/platform_services.h"
+#include "support/fake_capture.h"
+#include "support/fake_clock.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+const auto platform = tn::createPlatform();
+
+// Selects adapter 0 as opening its device would, without starting a capture worker per input.
+class FuzzedStat final : public tn::CIPStat {
+public:
+    using CIPStat::CIPStat;
+    bool selectFirst(tn::LinkKind link) {
+        if (buildAdapterList() != 1 || adapterCount() < 1)
+            return false;
+        m_selected = 0;
+        m_selAddress = m_records[0].address;
+        m_selMask = m_records[0].mask;
+        m_link = link;
+        return true;
+    }
+};
+
+std::string dotted(const std::uint8_t* p) {
+    return std::to_string(p[0]) + "." + std::to_string(p[1]) + "." + std::to_string(p[2]) + "." +
+           std::to_string(p[3]);
+}
+
+// Every category except the custom one (which counts a frame a second time) takes a frame at
+// most once, and only a frame that the totals took too.
+std::uint64_t categorySum(const tn::StatRecords& r) {
+    std::uint64_t sum = 0;
+    const auto add = [&sum](const auto& records) {
+        for (const tn::CounterArray& c : records)
+            for (int k = 0; k < tn::kCategoryCount; ++k)
+                if (k != tn::kCustom)
+                    sum += c[static_cast<std::size_t>(k)];
+    };
+    add(r.daysReceived);
+    add(r.daysSent);
+    return sum;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    setenv("TZ", "UTC0", 1);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 10)
+        return 0;
+    static constexpr tn::LinkKind kLinks[] = {tn::LinkKind::Ethernet, tn::LinkKind::LinuxSll,
+                                              tn::LinkKind::LinuxSll2, tn::LinkKind::RawIp};
+    const tn::LinkKind link = kLinks[data[0] & 3];
+    const int lanOnly = (data[0] >> 2) & 1;
+
+    tn::test::FakeAdapterSource adapters;
+    adapters.adapters = {{"eth0", "Fuzzed NIC", dotted(data + 1), dotted(data + 5)}};
+    tn::test::FakeCaptureFactory capture;
+    tn::test::FakeClock clock;
+    clock.nowValue = 1773741600; // 2026-03-17 10:00 UTC
+    tn::PlatformServices os = platform->services();
+    os.settings = nullptr;
+    os.adapters = &adapters;
+    os.capture = &capture;
+    os.clock = &clock;
+    tn::CGlobal global(os);
+
+    std::size_t pos = 10;
+    const std::size_t portCount = data[9] & 7u;
+    std::vector<std::uint16_t> ports;
+    for (std::size_t i = 0; i < portCount && pos + 2 <= size; ++i, pos += 2)
+        ports.push_back(static_cast<std::uint16_t>(data[pos] << 8 | data[pos + 1]));
+    global.replaceCustomPorts(std::move(ports));
+
+    FuzzedStat stat(global, clock);
+    if (!stat.selectFirst(link))
+        return 0;
+    stat.setLanOnly(lanOnly);
+
+    std::size_t frames = 0;
+    while (pos + 4 <= size) {
+        const std::size_t captured = std::min<std::size_t>(data[pos], size - pos - 4);
+        const std::uint32_t extra = static_cast<std::uint32_t>(data[pos + 1] << 8 | data[pos + 2]);
+        clock.nowValue += 60 * static_cast<std::int64_t>(data[pos + 3]);
+        pos += 4;
+        const std::vector<std::uint8_t> frame(data + pos, data + pos + captured);
+        pos += captured;
+        tn::CaptureHeader header;
+        header.capturedLength = static_cast<std::uint32_t>(captured);
+        header.wireLength = static_cast<std::uint32_t>(captured) + extra;
+        stat.batchStarting();
+        stat.packetHandler(header, frame.data());
+        ++frames;
+    }
+
+    // An IPv4 datagram is at most 65,535 bytes; every counted byte was counted in a total.
+    const std::uint64_t totals = stat.totalReceived() + stat.totalSent();
+    if (totals > frames * 65535u)
+        __builtin_trap();
+    if (categorySum(stat.snapshot()) > totals)
+        __builtin_trap();
+    return 0;
+}

@@ -1,0 +1,97 @@
+// stat.dat may be damaged, truncated or planted: any bytes must decode or be refused, never
+// crash. Each input is tried as it is, and cut or padded with zeros to the exact size of each
+// version, so that the fuzzer reaches the record decoding whatever length it generates.
+#include "stats/stat_file.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <vector>
+
+namespace {
+
+constexpr std::uint64_t kSentinel = 0x5A5A5A5A5A5A5A5Aull;
+
+void fill(tn::StatRecords& r, std::uint64_t v) {
+    for (auto* records : {&r.daysReceived, &r.daysSent})
+        for (tn::CounterArray& c : *records)
+            c.fill(v);
+    for (auto* records : {&r.monthsReceived, &r.monthsSent})
+        for (tn::CounterArray& c : *records)
+            c.fill(v);
+}
+
+// Counters 6 to 10 of every record, which a version-1 file does not hold.
+bool upperCountersAre(const tn::StatRecords& r, std::uint64_t v) {
+    bool same = true;
+    const auto check = [&](const auto& records) {
+        for (const tn::CounterArray& c : records)
+            for (std::size_t k = 6; k < c.size(); ++k)
+                same = same && c[k] == v;
+    };
+    check(r.daysReceived);
+    check(r.daysSent);
+    check(r.monthsReceived);
+    check(r.monthsSent);
+    return same;
+}
+
+void version2(std::span<const std::uint8_t> bytes) {
+    tn::StatRecords records;
+    std::int64_t saveTime = 0;
+    if (!tn::decodeStatFileV2(bytes, records, saveTime)) {
+        if (bytes.size() == tn::kStatFileV2Size)
+            __builtin_trap();
+        return;
+    }
+    // What was read is written back and reads again the same.
+    const std::vector<std::uint8_t> again = tn::encodeStatFile(records, saveTime);
+    if (again.size() != tn::kStatFileV2Size)
+        __builtin_trap();
+    tn::StatRecords records2;
+    std::int64_t saveTime2 = 0;
+    std::int32_t version = 0;
+    if (!tn::decodeStatFileV2(again, records2, saveTime2) || records2 != records ||
+        saveTime2 != saveTime || !tn::statFileVersion(again, version) ||
+        version != tn::kStatFileVersion)
+        __builtin_trap();
+}
+
+void version1(std::span<const std::uint8_t> bytes) {
+    tn::StatRecords records;
+    fill(records, kSentinel);
+    std::int64_t saveTime = 0;
+    if (!tn::decodeStatFileV1(bytes, records, saveTime)) {
+        if (bytes.size() == tn::kStatFileV1Size || !(records == [] {
+                tn::StatRecords untouched;
+                fill(untouched, kSentinel);
+                return untouched;
+            }()))
+            __builtin_trap();
+        return;
+    }
+    if (!upperCountersAre(records, kSentinel))
+        __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::span<const std::uint8_t> input(data, size);
+    std::int32_t version = 0;
+    if (tn::statFileVersion(input, version) != (size >= 4))
+        __builtin_trap();
+    version2(input);
+    version1(input);
+    // The same bytes cut or padded to each version's size.
+    static std::array<std::uint8_t, tn::kStatFileV1Size> padded;
+    const std::size_t n = std::min(size, padded.size());
+    if (n > 0)
+        std::memcpy(padded.data(), data, n);
+    std::fill(padded.begin() + static_cast<std::ptrdiff_t>(n), padded.end(), std::uint8_t{0});
+    version2(std::span<const std::uint8_t>(padded).first(tn::kStatFileV2Size));
+    version1(padded);
+    return 0;
+}
