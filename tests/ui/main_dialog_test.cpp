@@ -88,6 +88,26 @@ void answerNextBox(QObject* context, const char* name, QMessageBox::StandardButt
 class MainDialogTest : public QObject {
     Q_OBJECT
 private slots:
+    // A screen reader announces every control by a name that says what it is, also where the
+    // control shows no text of its own (the remember toggle, the picture, the combo, values).
+    void everyControl_hasAnAccessibleName() {
+        Rig rig;
+        rig.dlg->initDialog();
+        const auto children =
+            rig.dlg->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+        int named = 0;
+        for (QWidget* w : children) {
+            if (qobject_cast<QMessageBox*>(w))
+                continue;
+            QVERIFY2(!w->accessibleName().trimmed().isEmpty(), qPrintable(w->objectName()));
+            ++named;
+        }
+        QVERIFY(named >= 45); // the window's whole control table
+        QCOMPARE(rig.button(1087)->accessibleName(), QString("Remember this adapter"));
+        QCOMPARE(rig.dlg->control(1000)->accessibleName(), QString("Download speed"));
+        QCOMPARE(rig.dlg->control(1015)->accessibleName(), QString("Network adapter"));
+    }
+
     void layout_everyControlHasItsIdentifierTextAndColour() {
         Rig rig;
         QCOMPARE(tn::ui::dialogUnitsToPixelsX(302, 96), 453);
