@@ -1,0 +1,226 @@
+#!/bin/bash
+# Tallynet against iftop and tcpdump under full load, on a veth pair into a network namespace of
+# its own (198.18.40.0/23, no route out). Cases, each run for every meter in interleaved rounds:
+#   tcp    full-rate TCP (iperf3) from the namespace to our end of the pair
+#   udp    a flood of the smallest datagrams (iperf3 -u -l 18, 46 IP bytes each)
+#   churn  (Tallynet only) a steady UDP stream while five interfaces are added and removed
+#          elsewhere on the machine every two seconds
+# For each run: the meter's CPU (share of one core while the load ran), what it counted against
+# the interface's own counters (IP bytes: the link counters less 14 bytes per frame; tcpdump and
+# iftop as they can tell), and the frames its capture socket dropped (ss).
+#
+# Usage (as root): bench/load_vs_peers.sh [tallynet-binary] [rounds] [seconds]
+#   CASES="tcp udp churn" METERS="tallynet iftop tcpdump" to narrow a run; FLOOD names the
+#   datagram sender (default build/bench/bench_live_capture, else iperf3 -u -l 18).
+# Other work on the machine makes the CPU figures noisy: compare meters within a round.
+set -eu
+cd "$(dirname "$0")/.."
+TALLYNET=$(readlink -f "${1:-build/tallynet}")
+ROUNDS=${2:-2}
+LOAD_SECONDS=${3:-8}
+CASES=${CASES:-tcp udp churn}
+FLOOD=$(readlink -f "${FLOOD:-build/bench/bench_live_capture}") # the 46-byte UDP sender
+METERS=${METERS:-tallynet iftop tcpdump}
+if [ "$(id -u)" -ne 0 ]; then
+    echo "needs root: creates a network namespace and a veth pair" >&2
+    exit 1
+fi
+for tool in iperf3 iftop tcpdump Xvfb ss; do
+    command -v "$tool" >/dev/null || { echo "$tool is missing: scripts/deps.sh bench" >&2; exit 1; }
+done
+[ -x "$TALLYNET" ] || { echo "no program at $TALLYNET" >&2; exit 1; }
+
+ID=$(($$ % 10000))
+NS="tnpeer$ID"
+H="tnph$ID"
+P="tnpp$ID"
+HOST_IP=198.18.40.1
+PEER_IP=198.18.41.2 # outside our /30: its traffic also counts in the day records
+PORT=$((20000 + ID))
+TMP=$(mktemp -d /tmp/tallynet-peers.XXXXXX)
+PIDS=""
+cleanup() {
+    for p in $PIDS; do kill "$p" 2>/dev/null || true; done
+    ip netns pids "$NS" 2>/dev/null | xargs -r kill -KILL 2>/dev/null || true
+    for i in 1 2 3 4 5; do ip link del "tnpc$ID$i" 2>/dev/null || true; done
+    ip link del "$H" 2>/dev/null || true
+    ip netns del "$NS" 2>/dev/null || true
+    rm -rf "$TMP"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP PIPE
+
+ip netns add "$NS"
+ip link add "$H" address 02:00:00:00:28:01 type veth peer name "$P" address 02:00:00:00:28:02
+ip link set "$P" netns "$NS"
+sysctl -qw "net.ipv6.conf.$H.disable_ipv6=1"
+ip addr add "$HOST_IP/30" dev "$H"
+ip link set "$H" up
+ip route add "$PEER_IP/32" dev "$H"
+ip neigh replace "$PEER_IP" lladdr 02:00:00:00:28:02 nud permanent dev "$H"
+ip netns exec "$NS" sysctl -qw "net.ipv6.conf.$P.disable_ipv6=1"
+ip netns exec "$NS" ip addr add "$PEER_IP/32" dev "$P"
+ip netns exec "$NS" ip link set "$P" up
+ip netns exec "$NS" ip link set lo up
+ip netns exec "$NS" ip route add "$HOST_IP/32" dev "$P"
+ip netns exec "$NS" ip neigh replace "$HOST_IP" lladdr 02:00:00:00:28:01 nud permanent dev "$P"
+
+iperf3 -s -B "$HOST_IP" -p "$PORT" >"$TMP/iperf3-server.log" 2>&1 &
+PIDS="$PIDS $!"
+
+n=70
+while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+export DISPLAY=":$n"
+Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+PIDS="$PIDS $!"
+while [ ! -e "/tmp/.X11-unix/X$n" ]; do sleep 0.1; done
+export QT_QPA_PLATFORM=xcb TALLYNET_TRACE_STARTUP=1
+unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
+sleep 1
+
+TCK=$(getconf CLK_TCK)
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+stat_of() { cat "/sys/class/net/$H/statistics/$1"; }
+# IP bytes and frames through our end of the pair, both directions.
+link_ip_bytes() {
+    echo $(($(stat_of rx_bytes) + $(stat_of tx_bytes) - 14 * ($(stat_of rx_packets) + $(stat_of tx_packets))))
+}
+link_frames() { echo $(($(stat_of rx_packets) + $(stat_of tx_packets))); }
+# Frames dropped by the packet sockets of process $1 (ss: skmem d).
+socket_drops() {
+    ss -0 -m -p 2>/dev/null | awk -v pid="pid=$1," '
+        index($0, pid) { f = 1 } f && match($0, /,d[0-9]+\)/) {
+            d += substr($0, RSTART + 2, RLENGTH - 3); f = 0 }
+        END { print d + 0 }'
+}
+
+load() { # case
+    case $1 in
+    tcp) ip netns exec "$NS" iperf3 -c "$HOST_IP" -p "$PORT" -t "$LOAD_SECONDS" ;;
+    udp)
+        if [ -x "$FLOOD" ]; then
+            # iperf3 sends one datagram per call, about 70,000 a second here; two sendmmsg
+            # senders reach the rate that a core can push through the pair.
+            ip netns exec "$NS" "$FLOOD" send "$HOST_IP" 9 "$LOAD_SECONDS" 18 &
+            second=$!
+            ip netns exec "$NS" "$FLOOD" send "$HOST_IP" 9 "$LOAD_SECONDS" 18
+            wait "$second"
+        else
+            ip netns exec "$NS" iperf3 -c "$HOST_IP" -p "$PORT" -t "$LOAD_SECONDS" -u -l 18 -b 0
+        fi
+        ;;
+    churn)
+        ip netns exec "$NS" iperf3 -c "$HOST_IP" -p "$PORT" -t "$LOAD_SECONDS" -u -l 1000 -b 40M &
+        sender=$!
+        end=$((SECONDS + LOAD_SECONDS))
+        while [ $SECONDS -lt "$end" ]; do
+            for i in 1 2 3 4 5; do ip link add "tnpc$ID$i" type dummy; done
+            sleep 1
+            for i in 1 2 3 4 5; do ip link del "tnpc$ID$i"; done
+            sleep 1
+        done
+        wait "$sender"
+        ;;
+    esac >"$TMP/load.log" 2>&1
+}
+
+# Starts meter $1 and leaves its pid in MPID once it captures.
+start_meter() {
+    case $1 in
+    tallynet)
+        export HOME="$TMP/home" XDG_CONFIG_HOME="$TMP/home/.config"
+        export XDG_DATA_HOME="$TMP/home/.local/share" XDG_RUNTIME_DIR="$TMP/run"
+        rm -rf "$TMP/home" "$TMP/run"
+        mkdir -p "$XDG_CONFIG_HOME/Tallynet" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
+        chmod 700 "$XDG_RUNTIME_DIR"
+        printf '[SetariGenerale]\nLastAdapterName=%s\n' "$H" >"$XDG_CONFIG_HOME/Tallynet/Tallynet.conf"
+        "$TALLYNET" >"$TMP/meter.log" 2>&1 &
+        MPID=$!
+        i=0
+        until grep -q "first paint" "$TMP/meter.log" || [ $i -gt 100 ]; do i=$((i + 1)); sleep 0.05; done
+        sleep 2 # the capture opens with the window
+        ;;
+    iftop)
+        setsid iftop -i "$H" -t -n -N -P -B -L 1 -s $((LOAD_SECONDS + 4)) >"$TMP/meter.log" 2>&1 &
+        MPID=$!
+        sleep 1
+        ;;
+    tcpdump)
+        setsid tcpdump -i "$H" -n -w /dev/null >"$TMP/meter.log" 2>&1 &
+        MPID=$!
+        sleep 1
+        ;;
+    esac
+}
+
+# Stops the meter and prints what it counted: "bytes N" or "frames N".
+stop_meter() {
+    case $1 in
+    tallynet)
+        kill -TERM "$MPID"
+        wait "$MPID" || true
+        # Today's day records (received, then sent): 11 counters from byte 8 of each record.
+        stat="$XDG_DATA_HOME/Tallynet/stat.dat"
+        day=$(date +%d | sed 's/^0//')
+        total=0
+        for base in 4 $((4 + 31 * 96)); do
+            for v in $(od -v -A n -t u8 -j $((base + (day - 1) * 96 + 8)) -N 88 "$stat"); do
+                total=$((total + v))
+            done
+        done
+        echo "bytes $total"
+        ;;
+    iftop)
+        # iftop looks at its clock only when a frame arrives: keep a trickle going until it ends.
+        while kill -0 "$MPID" 2>/dev/null; do
+            ip netns exec "$NS" bash -c "echo x >/dev/udp/$HOST_IP/9" 2>/dev/null || true
+            sleep 0.3
+        done
+        wait "$MPID" || true
+        # "Cumulative (sent/received/total):  1.23GB  4.56GB  5.79GB": three significant digits.
+        awk '/^Cumulative/ { v = $NF; u = v; sub(/[0-9.]+/, "", u); sub(/[A-Za-z]+$/, "", v)
+                m = u == "KB" ? 1024 : u == "MB" ? 1048576 : u == "GB" ? 1073741824 : 1
+                printf "bytes %.0f\n", v * m }' "$TMP/meter.log"
+        ;;
+    tcpdump)
+        kill -INT "$MPID"
+        wait "$MPID" || true
+        awk '/packets captured/ { print "frames " $1 }' "$TMP/meter.log"
+        ;;
+    esac
+}
+
+run() { # meter case round
+    start_meter "$1"
+    bytes0=$(link_ip_bytes)
+    frames0=$(link_frames)
+    t0=$(cpu_ticks "$MPID")
+    s0=$(date +%s%N)
+    load "$2"
+    t1=$(cpu_ticks "$MPID")
+    s1=$(date +%s%N)
+    sleep 1.5 # the last reads
+    drops=$(socket_drops "$MPID")
+    bytes1=$(link_ip_bytes)
+    frames1=$(link_frames)
+    stop_meter "$1" >"$TMP/counted"
+    counted=$(cat "$TMP/counted")
+    rate=$(awk '/sender$/ { print $7 " " $8 } /^sender:/ { s += $2 } END { if (s) print s " datagrams" }' "$TMP/load.log" | tail -1)
+    awk -v m="$1" -v c="$2" -v r="$3" -v t="$((t1 - t0))" -v hz="$TCK" -v ns="$((s1 - s0))" \
+        -v kind="${counted% *}" -v n="${counted#* }" -v b="$((bytes1 - bytes0))" \
+        -v f="$((frames1 - frames0))" -v d="$drops" -v rate="$rate" 'BEGIN {
+            share = kind == "bytes" ? 100 * n / b : 100 * n / f
+            printf "%-6s %-8s %5d %7.2f%%  %8.3f%% of %-6s %9d  %s\n", c, m, r,
+                100 * t / hz / (ns / 1e9), share, kind == "bytes" ? "bytes" : "frames", d, rate }'
+}
+
+echo "load ${LOAD_SECONDS}s per run, $ROUNDS rounds, program $TALLYNET"
+printf '%-6s %-8s %5s %8s  %-19s %9s  %s\n' case meter round CPU counted drops "sender rate"
+for c in $CASES; do
+    for r in $(seq "$ROUNDS"); do
+        for m in $METERS; do
+            [ "$c" = churn ] && [ "$m" != tallynet ] && continue
+            run "$m" "$c" "$r"
+        done
+    done
+done
