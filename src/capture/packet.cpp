@@ -77,6 +77,8 @@ int CPacket::startOn(int index, std::unique_ptr<ICaptureDevice> device) {
         m_devices.resize(m_records.size());
     m_devices[static_cast<std::size_t>(index)] = std::move(device);
     m_active = m_devices[static_cast<std::size_t>(index)].get();
+    forgetStatistics();
+    m_nextStatistics = std::chrono::steady_clock::now();
     start();
     return 1;
 }
@@ -86,11 +88,32 @@ int CPacket::closeAll() {
         stop(1000);
     m_active = nullptr;
     m_devices.clear();
+    forgetStatistics();
     return 1;
 }
 
-bool CPacket::captureStatistics(CaptureStatistics& out) {
-    return m_active && m_active->statistics(out);
+void CPacket::forgetStatistics() {
+    // The next device counts from zero again; what this one dropped stays in the total.
+    m_droppedBefore.fetch_add(m_dropped.exchange(0));
+    m_received.store(0);
+    m_haveStatistics.store(false);
+}
+
+bool CPacket::captureStatistics(CaptureStatistics& out) const {
+    if (!m_haveStatistics.load())
+        return false;
+    out.received = m_received.load();
+    out.dropped = m_dropped.load();
+    return true;
+}
+
+void CPacket::takeStatistics() {
+    CaptureStatistics st;
+    if (!m_active || !m_active->statistics(st))
+        return;
+    m_received.store(st.received);
+    m_dropped.store(st.dropped);
+    m_haveStatistics.store(true);
 }
 
 std::string CPacket::captureLibraryVersion() const {
@@ -110,16 +133,21 @@ void CPacket::onFrame(void* user, const CaptureHeader& header, const std::uint8_
 
 void CPacket::run() {
     while (runFlag()) {
-        if (m_selected < 0 || !m_active)
+        if (!m_active)
             break;
         m_newBatch = true;
         const int n = m_active->dispatch(&CPacket::onFrame, this);
+        if (const auto now = std::chrono::steady_clock::now(); now >= m_nextStatistics) {
+            m_nextStatistics = now + std::chrono::milliseconds(kStatisticsPeriodMs);
+            takeStatistics();
+        }
         if (n == ICaptureDevice::kEndOfFile)
             break;
         // A device that fails at once (interface gone down) would otherwise spin the core.
         if (n == ICaptureDevice::kReadError && !waitWhileRunning(kReadTimeoutMs))
             break;
     }
+    takeStatistics(); // what the last second dropped
 }
 
 bool CPacket::waitWhileRunning(int ms) {

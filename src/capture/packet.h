@@ -3,6 +3,8 @@
 #include "capture/thread.h"
 #include "platform/capture_device.h"
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -18,6 +20,7 @@ public:
     // cooked v2); lengths come from the IP header, so nothing more of a frame is needed.
     static constexpr int kSnapLength = 64;
     static constexpr int kReadTimeoutMs = 500;
+    static constexpr int kStatisticsPeriodMs = 1000;
 
     CPacket(IAdapterSource* adapters, ICaptureFactory* capture);
     ~CPacket() override;
@@ -30,9 +33,12 @@ public:
     int openFile(int index, const std::filesystem::path& file);
     // Stops a worker that still runs, then closes every record's device; returns 1.
     int closeAll();
-    // Kernel counters of the selected live device; false when there are none. Ask while the
-    // worker is stopped: a libpcap handle is not meant for two threads at once.
-    bool captureStatistics(CaptureStatistics& out);
+    // Kernel counters of the running capture since it was opened, as the reading thread last
+    // took them (about once a second, and when it ends); false while it has taken none (a
+    // capture file, or no capture). Any thread.
+    bool captureStatistics(CaptureStatistics& out) const;
+    // Frames the kernel dropped since the program started, over every capture opened; any thread.
+    std::uint64_t framesDropped() const { return m_droppedBefore.load() + m_dropped.load(); }
     // The capture library's version text ("" without a capture library).
     std::string captureLibraryVersion() const;
 
@@ -53,11 +59,19 @@ private:
     static void onFrame(void* user, const CaptureHeader& header, const std::uint8_t* frame);
     int startOn(int index, std::unique_ptr<ICaptureDevice> device);
     bool waitWhileRunning(int ms);
+    // On the reading thread only: a device is used by one thread at a time.
+    void takeStatistics();
+    void forgetStatistics();
 
     ICaptureFactory* m_factory;
     std::vector<std::unique_ptr<ICaptureDevice>> m_devices; // one slot per adapter record
     ICaptureDevice* m_active = nullptr;
     bool m_newBatch = false;
+    std::chrono::steady_clock::time_point m_nextStatistics{};
+    std::atomic<bool> m_haveStatistics{false};
+    std::atomic<std::uint64_t> m_received{0};
+    std::atomic<std::uint64_t> m_dropped{0};       // of the capture now open
+    std::atomic<std::uint64_t> m_droppedBefore{0}; // of the captures closed before it
     std::mutex m_idleMutex;
     std::condition_variable m_idle;
 };

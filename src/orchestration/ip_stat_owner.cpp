@@ -18,6 +18,7 @@ public:
     int initialise(int index) override { return m_stat.initialise(index); }
     std::string lastErrorText() const override { return m_stat.lastErrorText(); }
     void stopCapture() override { m_stat.stopCapture(); }
+    std::uint64_t framesDropped() const override { return m_stat.framesDropped(); }
     void stopAndSave() override { m_stat.stopAndSave(); }
     int adapterCount() const override { return m_stat.adapterCount(); }
     std::string adapterDescription(int i) const override { return m_stat.adapterDescription(i); }

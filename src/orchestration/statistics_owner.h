@@ -15,6 +15,8 @@ public:
     virtual std::uint64_t totalSent() const = 0;
     virtual void setLanOnly(int on) = 0;
     virtual void save() = 0;
+    // Frames the capture lost since the program started (the kernel's ring was full); any thread.
+    virtual std::uint64_t framesDropped() const { return 0; }
 };
 
 // Everything the main window uses of the statistics owner: the adapter list, opening capture on

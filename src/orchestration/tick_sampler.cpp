@@ -102,6 +102,16 @@ std::uint64_t CTickSampler::readSource(std::uint64_t& received, std::uint64_t& s
     return duration;
 }
 
+void CTickSampler::noteDrops(std::uint64_t dropped) {
+    // While the count grows the log gets a line at most once a minute.
+    const std::int64_t now = m_clock.now();
+    if (dropped <= m_droppedLogged || (m_dropLogTime != 0 && now - m_dropLogTime < 60))
+        return;
+    m_global.writeLog("Capture dropped " + std::to_string(dropped) + " frames since start");
+    m_droppedLogged = dropped;
+    m_dropLogTime = now;
+}
+
 TickView CTickSampler::tick() {
     TickView view;
     const int count = m_counters.countAdapters();
@@ -127,6 +137,10 @@ TickView CTickSampler::tick() {
 
     view.trayIcon = trayIconFor(rxDelta, txDelta);
     view.tooltip = "In : " + formatBytes64(rxDelta) + "  Out : " + formatBytes64(txDelta);
+    view.framesDropped = m_capture.framesDropped();
+    if (view.framesDropped != 0)
+        view.tooltip += "\nDropped : " + std::to_string(view.framesDropped) + " frames";
+    noteDrops(view.framesDropped);
     if (m_events) {
         m_events->outageStep(rxDelta);
         m_events->probeStep();

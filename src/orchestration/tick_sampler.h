@@ -43,7 +43,8 @@ struct TickView {
     std::uint64_t sentDelta = 0;
     std::uint32_t receivedSpeed = 0; // bytes per second
     std::uint32_t sentSpeed = 0;
-    std::uint32_t barMaximum = 0; // both speed bars span 0 .. barMaximum
+    std::uint32_t barMaximum = 0;    // both speed bars span 0 .. barMaximum
+    std::uint64_t framesDropped = 0; // by the capture since the program started
     // Control identifier and text, in the order the tick writes them.
     static constexpr std::size_t kTextCount = 15;
     std::array<std::pair<int, std::string>, kTextCount> texts;
@@ -81,6 +82,7 @@ public:
 
 private:
     std::uint64_t readSource(std::uint64_t& received, std::uint64_t& sent);
+    void noteDrops(std::uint64_t dropped);
 
     CGlobal& m_global;
     const IClock& m_clock;
@@ -97,6 +99,8 @@ private:
     std::int64_t m_periodStart = 0;
     std::int64_t m_programStart = 0;
     int m_saveCounter = 0;
+    std::uint64_t m_droppedLogged = 0;
+    std::int64_t m_dropLogTime = 0; // when the last drop line was written; 0: never
 };
 
 } // namespace tn

@@ -140,7 +140,8 @@ std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openLive(const std::string& 
         reason = err;
         return nullptr;
     }
-    if (pcap_set_buffer_size(p, std::max(options.kernelBufferBytes, kMinRingBytes)) != 0) {
+    if (pcap_set_buffer_size(
+            p, std::max(options.kernelBufferBytes, ringBytesFor(options.snapLength))) != 0) {
         pcap_close(p);
         status = CaptureOpenStatus::KernelBufferFailed;
         return nullptr;
@@ -157,6 +158,20 @@ std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openLive(const std::string& 
         status = CaptureOpenStatus::DeviceFailed;
         return nullptr;
     }
+    // Without a filter the kernel copies every whole frame (64 KiB with segmentation offload)
+    // into the ring and libpcap cuts it only afterwards; a program that accepts every frame
+    // with the snap length as its result lets the kernel copy just those bytes.
+    bpf_program accept{};
+    const bool filtered = pcap_compile(p, &accept, "", 1, PCAP_NETMASK_UNKNOWN) == 0;
+    if (!filtered || pcap_setfilter(p, &accept) != 0) {
+        reason = pcap_geterr(p);
+        if (filtered)
+            pcap_freecode(&accept);
+        pcap_close(p);
+        status = CaptureOpenStatus::DeviceFailed;
+        return nullptr;
+    }
+    pcap_freecode(&accept);
     UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (wake.get() < 0 || pcap_setnonblock(p, 1, err) != 0) {
         reason = wake.get() < 0 ? std::strerror(errno) : err;
