@@ -19,6 +19,7 @@ struct AdapterRecord {
     std::string addressText;
     std::uint32_t mask = 0; // network byte order
     std::string maskText;
+    int index = 0; // the system's interface index
 };
 
 // The order a user expects: the adapter carrying the default route first, then those that are

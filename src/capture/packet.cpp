@@ -116,6 +116,24 @@ void CPacket::takeStatistics() {
     m_haveStatistics.store(true);
 }
 
+bool CPacket::refreshKeepingCapture() {
+    if (!m_active || m_selected < 0 || m_selected >= adapterCount())
+        return false;
+    const AdapterRecord watched = m_records[static_cast<std::size_t>(m_selected)];
+    if (!buildAdapterList())
+        return false;
+    for (int i = 0; i < adapterCount(); ++i) {
+        const AdapterRecord& r = m_records[static_cast<std::size_t>(i)];
+        if (r.index == watched.index && r.name == watched.name && r.address == watched.address &&
+            r.mask == watched.mask) {
+            // The open device keeps its slot: only closeAll() releases it.
+            m_selected = i;
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string CPacket::captureLibraryVersion() const {
     return m_factory ? m_factory->libraryVersion() : std::string();
 }

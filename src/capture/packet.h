@@ -39,6 +39,11 @@ public:
     bool captureStatistics(CaptureStatistics& out) const;
     // Frames the kernel dropped since the program started, over every capture opened; any thread.
     std::uint64_t framesDropped() const { return m_droppedBefore.load() + m_dropped.load(); }
+    // Interfaces came or went: rebuilds the adapter list while capture runs. True when the
+    // adapter being captured is still listed unchanged (same index, name, address and mask),
+    // which stays selected and keeps its capture; false when it changed or is gone, or nothing
+    // is captured, and the caller stops capture and starts again.
+    bool refreshKeepingCapture();
     // The capture library's version text ("" without a capture library).
     std::string captureLibraryVersion() const;
 

@@ -18,6 +18,7 @@ public:
     int initialise(int index) override { return m_stat.initialise(index); }
     std::string lastErrorText() const override { return m_stat.lastErrorText(); }
     void stopCapture() override { m_stat.stopCapture(); }
+    bool refreshAdapterList() override { return m_stat.refreshKeepingCapture(); }
     std::uint64_t framesDropped() const override { return m_stat.framesDropped(); }
     void stopAndSave() override { m_stat.stopAndSave(); }
     int adapterCount() const override { return m_stat.adapterCount(); }

@@ -29,6 +29,9 @@ public:
     virtual std::string lastErrorText() const = 0;
     // Stops the capture worker (short wait) and closes the devices.
     virtual void stopCapture() = 0;
+    // Interfaces came or went: renews the adapter list without touching a capture whose adapter
+    // is still listed unchanged (true); false when the caller must stop capture and reload.
+    virtual bool refreshAdapterList() { return false; }
     // Stops the capture worker (1000 ms wait) and saves the statistics once more.
     virtual void stopAndSave() = 0;
     virtual int adapterCount() const = 0;

@@ -302,7 +302,13 @@ void CTallynetDlg::showEvent(QShowEvent* event) {
 }
 
 void CTallynetDlg::onTick() {
-    const TickView v = m_sampler->tick();
+    TickView v = m_sampler->tick();
+    if (v.adapterSetChanged && m_sampler->adapterCount() != 0 && m_stats.refreshAdapterList()) {
+        // Interfaces came or went elsewhere: the list is renewed and the capture of the watched
+        // adapter goes on, so no traffic is lost and this tick is shown as usual.
+        fillAdapterCombo();
+        v = m_sampler->tick();
+    }
     if (v.adapterSetChanged) {
         if (v.adapterCountWasNonZero)
             m_stats.stopCapture();
@@ -369,6 +375,22 @@ void CTallynetDlg::loadAdapterList() {
     m_sampler->setAdapterName(m_global.LastAdapterName);
     m_stats.stopCapture();
     initialiseAdapter(remembered, false);
+}
+
+void CTallynetDlg::fillAdapterCombo() {
+    const int count = m_stats.adapterCount();
+    m_sampler->setAdapterCount(count);
+    const QSignalBlocker block(m_combo);
+    m_combo->clear();
+    m_combo->clearRemembered();
+    for (int i = 0; i < count; ++i)
+        m_combo->addItem(QString::fromStdString(m_stats.adapterDescription(i)));
+    const int selected = m_stats.selectedIndex();
+    m_combo->setCurrentIndex(selected >= 0 && selected < count ? selected : 0);
+    const int remembered = m_combo->findText(QString::fromStdString(m_global.LastAdapterName),
+                                             Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (remembered >= 0)
+        m_combo->setRemembered(remembered, true);
 }
 
 bool CTallynetDlg::initialiseAdapter(int index, bool byUser) {

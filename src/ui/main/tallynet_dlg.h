@@ -121,6 +121,7 @@ private:
     void onHelp();
     void onAbout();
     void loadAdapterList();
+    void fillAdapterCombo();
     void adapterSelectionChange(bool byUser);
     bool initialiseAdapter(int index, bool byUser);
     void showIdleState();
