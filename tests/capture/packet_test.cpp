@@ -94,5 +94,74 @@ TEST_F(CaptureTest, UserInterfaceWorksWhileTheWorkerCounts) {
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "data" / "stat.dat"));
 }
 
+// The kernel's drop counter is read on the reading thread and reaches any other thread; what a
+// closed capture dropped stays in the program's total when the next one opens.
+TEST_F(CaptureTest, DropCountersAreReadOnTheWorkerAndKeptAcrossReopening) {
+    FakeDevice& first = *capture.next;
+    first.endless = true;
+    first.reportsStatistics = true;
+    first.dropped = 42;
+    first.frames = {ethernetFrame(tcp(kRemote, 80, kSelf, 5000, 1000))};
+    ASSERT_EQ(stat->initialise(0), 1);
+    CaptureStatistics st;
+    while (!stat->captureStatistics(st))
+        std::this_thread::yield();
+    EXPECT_EQ(st.dropped, 42u);
+    EXPECT_EQ(stat->framesDropped(), 42u);
+    first.dropped = 50;
+    while (stat->framesDropped() != 50u)
+        std::this_thread::yield(); // the worker takes the counters again about once a second
+    stat->stopCapture();
+    EXPECT_FALSE(first.statisticsOffThread);
+    EXPECT_FALSE(stat->captureStatistics(st)); // nothing open
+
+    capture.next = std::make_unique<FakeDevice>();
+    FakeDevice& second = *capture.next;
+    second.blockWhenIdle = true;
+    second.reportsStatistics = true;
+    second.dropped = 3;
+    ASSERT_EQ(stat->initialise(0), 1);
+    stat->stopCapture(); // the worker takes a last reading as it ends
+    EXPECT_EQ(stat->framesDropped(), 53u);
+    EXPECT_FALSE(second.statisticsOffThread);
+}
+
+// Interfaces that come and go elsewhere leave the capture of the watched adapter running; a
+// change of the watched adapter itself asks for a reopen.
+TEST_F(CaptureTest, RefreshKeepsCaptureUnlessTheWatchedAdapterChanged) {
+    adapters.adapters = {{"veth9", "veth9", "198.18.9.1", "255.255.255.0", 9},
+                         {"eth0", "eth0", "198.18.0.10", "255.255.255.0", 2}};
+    ASSERT_EQ(stat->initialise(-1), 1);
+    const int eth0 = stat->record(0).name == "eth0" ? 0 : 1;
+    capture.next->blockWhenIdle = true;
+    ASSERT_EQ(stat->initialise(eth0), 1);
+    FakeDevice* device = capture.last;
+
+    adapters.adapters.erase(adapters.adapters.begin()); // veth9 goes
+    adapters.adapters.push_back({"veth7", "veth7", "198.18.7.1", "255.255.255.0", 7});
+    adapters.adapters.push_back({"veth8", "veth8", "0.0.0.0", "0.0.0.0", 8});
+    ASSERT_TRUE(stat->refreshKeepingCapture());
+    EXPECT_EQ(stat->adapterCount(), 3);
+    EXPECT_EQ(stat->selectedAdapterName(), "eth0");
+    EXPECT_TRUE(stat->hasThread());
+    EXPECT_EQ(capture.last, device); // not reopened
+
+    const auto changedFails = [&](AdapterInfo changed) {
+        adapters.adapters = {{"eth0", "eth0", "198.18.0.10", "255.255.255.0", 2}};
+        EXPECT_EQ(stat->initialise(-1), 1);
+        capture.next = std::make_unique<FakeDevice>();
+        capture.next->blockWhenIdle = true;
+        EXPECT_EQ(stat->initialise(0), 1);
+        adapters.adapters = {changed};
+        return !stat->refreshKeepingCapture();
+    };
+    EXPECT_TRUE(changedFails({"eth0", "eth0", "198.18.0.11", "255.255.255.0", 2}));  // address
+    EXPECT_TRUE(changedFails({"eth0", "eth0", "198.18.0.10", "255.255.255.0", 5}));  // index
+    EXPECT_TRUE(changedFails({"lan0", "lan0", "198.18.0.10", "255.255.255.0", 2}));  // renamed
+    EXPECT_TRUE(changedFails({"veth7", "veth7", "198.18.7.1", "255.255.255.0", 7})); // gone
+    stat->stopCapture();
+    EXPECT_FALSE(stat->refreshKeepingCapture()); // nothing captured: a plain reload is fine
+}
+
 } // namespace
 } // namespace tn

@@ -281,5 +281,36 @@ TEST_F(TickSamplerTest, NewPeriod_ByRestart_ZeroesTotalsAndFirstReading) {
     EXPECT_EQ(v.text(1000), "0 B/s");
 }
 
+TEST_F(TickSamplerTest, DroppedFramesReachTheTooltipAndTheLogOnceAMinute) {
+    table.set(1000, 2000);
+    TickView v = tickAfter();
+    EXPECT_EQ(v.framesDropped, 0u);
+    EXPECT_EQ(v.tooltip.find("Dropped"), std::string::npos); // nothing said while none
+    EXPECT_EQ(log().find("dropped"), std::string::npos);
+
+    capture.dropped = 17;
+    v = tickAfter();
+    EXPECT_EQ(v.framesDropped, 17u);
+    EXPECT_NE(v.tooltip.find("Dropped : 17 frames"), std::string::npos) << v.tooltip;
+    EXPECT_NE(log().find("Capture dropped 17 frames since start"), std::string::npos);
+
+    capture.dropped = 30; // grows again within the minute: no second line yet
+    for (int i = 0; i < 30; ++i)
+        tickAfter();
+    EXPECT_EQ(log().find("Capture dropped 30"), std::string::npos);
+    for (int i = 0; i < 30; ++i)
+        tickAfter();
+    EXPECT_NE(log().find("Capture dropped 30 frames since start"), std::string::npos);
+
+    for (int i = 0; i < 120; ++i)
+        tickAfter(); // no growth: no line however long
+    const std::string text = log();
+    std::size_t lines = 0;
+    for (std::size_t p = text.find("Capture dropped"); p != std::string::npos;
+         p = text.find("Capture dropped", p + 1))
+        ++lines;
+    EXPECT_EQ(lines, 2u);
+}
+
 } // namespace
 } // namespace tn

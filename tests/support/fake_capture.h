@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace tn::test {
@@ -34,6 +35,7 @@ public:
     LinkKind linkKind() const override { return link; }
     int dispatch(FrameCallback callback, void* user) override {
         ++dispatches;
+        m_dispatcher = std::this_thread::get_id();
         if (blockWhenIdle) {
             std::unique_lock lock(m_mutex);
             m_wake.wait(lock, [this] { return m_broken; });
@@ -67,10 +69,24 @@ public:
         m_broken = true;
         m_wake.notify_all();
     }
-    bool statistics(CaptureStatistics&) override { return false; }
+    // With `reportsStatistics`, the kernel counters a live device would give; statistics() notes
+    // whether it was ever asked from a thread other than the one that dispatches.
+    bool reportsStatistics = false;
+    std::atomic<std::uint64_t> dropped{0};
+    std::atomic<bool> statisticsOffThread{false};
+    bool statistics(CaptureStatistics& out) override {
+        if (m_dispatcher != std::thread::id() && m_dispatcher != std::this_thread::get_id())
+            statisticsOffThread = true;
+        if (!reportsStatistics)
+            return false;
+        out.received = static_cast<std::uint64_t>(dispatches.load()) * batchSize;
+        out.dropped = dropped;
+        return true;
+    }
 
 private:
     std::size_t m_next = 0;
+    std::atomic<std::thread::id> m_dispatcher{};
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_broken = false;

@@ -94,6 +94,8 @@ public:
 
     std::uint64_t totalReceived() const override { return rx; }
     std::uint64_t totalSent() const override { return tx; }
+    std::uint64_t dropped = 0;
+    std::uint64_t framesDropped() const override { return dropped; }
     void setLanOnly(int on) override { lanOnly.push_back(on); }
     void save() override {
         ++saves;
