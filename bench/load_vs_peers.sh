@@ -4,7 +4,7 @@
 #   tcp    full-rate TCP (iperf3) from the namespace to our end of the pair
 #   udp    a flood of the smallest datagrams (iperf3 -u -l 18, 46 IP bytes each)
 #   churn  (Tallynet only) a steady UDP stream while five interfaces are added and removed
-#          elsewhere on the machine every two seconds
+#          elsewhere on the machine every two seconds (veth pairs: ten interfaces each time)
 # For each run: the meter's CPU (share of one core while the load ran), what it counted against
 # the interface's own counters (IP bytes: the link counters less 14 bytes per frame; tcpdump and
 # iftop as they can tell), and the frames its capture socket dropped (ss).
@@ -114,7 +114,7 @@ load() { # case
         sender=$!
         end=$((SECONDS + LOAD_SECONDS))
         while [ $SECONDS -lt "$end" ]; do
-            for i in 1 2 3 4 5; do ip link add "tnpc$ID$i" type dummy; done
+            for i in 1 2 3 4 5; do ip link add "tnpc$ID$i" type veth peer name "tnpq$ID$i"; done
             sleep 1
             for i in 1 2 3 4 5; do ip link del "tnpc$ID$i"; done
             sleep 1
