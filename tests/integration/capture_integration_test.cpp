@@ -336,6 +336,57 @@ TEST_F(CaptureIntegrationTest, RecordsAndTotalsEqualTheIpBytesOnTheLink) {
     EXPECT_FALSE(stat.hasThread());
 }
 
+// Interfaces that come and go elsewhere on the machine leave the capture of the watched adapter
+// running: every byte of a stream that runs meanwhile is counted.
+TEST_F(CaptureIntegrationTest, InterfacesComingAndGoingElsewhereLoseNothing) {
+    test::TempDir dir;
+    test::TempPaths paths(dir.path());
+    std::unique_ptr<Platform> platform = createPlatform();
+    PlatformServices os = platform->services();
+    os.paths = &paths;
+    os.settings = nullptr;
+    os.autostart = nullptr;
+    CGlobal global(os);
+    CIPStat stat(global, *os.clock);
+    ASSERT_EQ(stat.initialise(-1), 1);
+    int index = -1;
+    for (int i = 0; i < stat.adapterCount(); ++i)
+        if (stat.record(i).name == net->host)
+            index = i;
+    ASSERT_GE(index, 0) << "the veth is not in the adapter list";
+    ASSERT_EQ(stat.initialise(index), 1) << stat.lastErrorText();
+
+    settle(counters());
+    const IpBytes start = counters();
+    const std::string other = "tnch" + std::to_string(::getpid() % 100000) + "x";
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 5; ++i)
+            ASSERT_TRUE(test::sh("ip link add " + other + std::to_string(i) +
+                                 " type veth peer name " + other + "p" + std::to_string(i)));
+        EXPECT_EQ(udpEcho(5, 200), 5);
+        ASSERT_TRUE(stat.refreshKeepingCapture()) << "round " << round;
+        EXPECT_EQ(stat.selectedAdapterName(), net->host);
+        for (int i = 0; i < 5; ++i)
+            test::sh("ip link del " + other + std::to_string(i));
+        EXPECT_EQ(udpEcho(5, 200), 5);
+        ASSERT_TRUE(stat.refreshKeepingCapture()) << "round " << round;
+    }
+    const IpBytes d = settle(start);
+    for (int i = 0; i < 200; ++i) {
+        if (stat.totalSent() == d.sent && stat.totalReceived() == d.received)
+            break;
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_EQ(stat.totalSent(), d.sent);
+    EXPECT_EQ(stat.totalReceived(), d.received);
+    EXPECT_EQ(stat.framesDropped(), 0u);
+
+    // The watched adapter itself going is a change that asks for a reopen.
+    test::sh("ip link del " + net->host);
+    EXPECT_FALSE(stat.refreshKeepingCapture());
+    stat.stopCapture();
+}
+
 // A stop asked for while frames are being handed out (the worker's wake-up) lets the batch in
 // hand finish: the dispatch reports every frame it handed out, and the next one returns at once.
 TEST_F(CaptureIntegrationTest, WakeUpDuringABatch_TheBatchIsHandedOutToItsEnd) {
