@@ -36,7 +36,8 @@ inline void put16(std::vector<std::uint8_t>& v, std::uint16_t x) {
     v.push_back(static_cast<std::uint8_t>(x));
 }
 
-// The IP header and 8 transport bytes (ports first), without any link header.
+// The IP header and 8 transport bytes (ports first), without any link header, padded with zeros
+// to the total length it claims: the frame carries what its header says.
 inline std::vector<std::uint8_t> ipBytes(const TestPacket& p) {
     std::vector<std::uint8_t> v;
     v.push_back(static_cast<std::uint8_t>(0x40 | p.headerWords));
@@ -57,6 +58,8 @@ inline std::vector<std::uint8_t> ipBytes(const TestPacket& p) {
     put16(v, p.dstPort);
     for (int i = 0; i < 4; ++i)
         v.push_back(0);
+    if (v.size() < p.totalLength)
+        v.resize(p.totalLength, 0);
     return v;
 }
 
