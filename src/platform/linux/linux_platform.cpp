@@ -60,10 +60,30 @@ private:
     DesktopNetworkSettings m_networkSettings;
 };
 
+class ReadOnlyLinuxPlatform final : public Platform {
+public:
+    PlatformServices services() override {
+        PlatformServices s;
+        s.clock = &m_clock;
+        s.paths = &m_paths;
+        s.files = &m_files;
+        return s;
+    }
+
+private:
+    SystemClock m_clock;
+    LinuxPaths m_paths;
+    PosixFileStore m_files;
+};
+
 } // namespace
 
 std::unique_ptr<Platform> createPlatform() {
     return std::make_unique<LinuxPlatform>();
+}
+
+std::unique_ptr<Platform> createReadOnlyPlatform() {
+    return std::make_unique<ReadOnlyLinuxPlatform>();
 }
 
 } // namespace tn
