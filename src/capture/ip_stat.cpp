@@ -363,8 +363,8 @@ void CIPStat::packetHandler(const CaptureHeader& header, const std::uint8_t* fra
         handleIpv6(frame, cap, ip, carried);
 }
 
-void CIPStat::handleIpv4(const std::uint8_t* frame, std::uint32_t cap, std::uint32_t ip,
-                         std::uint32_t carried) {
+inline void CIPStat::handleIpv4(const std::uint8_t* frame, std::uint32_t cap, std::uint32_t ip,
+                                std::uint32_t carried) {
     if (cap < ip + 20)
         return;
     const std::uint8_t* iph = frame + ip;
@@ -454,7 +454,7 @@ void CIPStat::handleIpv6(const std::uint8_t* frame, std::uint32_t cap, std::uint
 }
 
 template <class IsSelf, class IsLocal>
-int CIPStat::tally(IsSelf isSelf, IsLocal isLocal, std::uint32_t length) {
+inline int CIPStat::tally(IsSelf isSelf, IsLocal isLocal, std::uint32_t length) {
     const auto addSent = [this, length] {
         m_totalSent.store(m_totalSent.load(std::memory_order_relaxed) + length,
                           std::memory_order_relaxed);
@@ -482,8 +482,8 @@ int CIPStat::tally(IsSelf isSelf, IsLocal isLocal, std::uint32_t length) {
     return 0;
 }
 
-void CIPStat::classify(int dir, std::uint8_t protocol, std::uint16_t srcPort, std::uint16_t dstPort,
-                       bool portsPresent, std::uint32_t length) {
+inline void CIPStat::classify(int dir, std::uint8_t protocol, std::uint16_t srcPort,
+                              std::uint16_t dstPort, bool portsPresent, std::uint32_t length) {
     const auto di = static_cast<std::size_t>(m_currentDay - 1);
     const auto mi = static_cast<std::size_t>(m_currentMonth - 1);
     if (dir == kSentDir)
@@ -493,8 +493,9 @@ void CIPStat::classify(int dir, std::uint8_t protocol, std::uint16_t srcPort, st
                 length);
 }
 
-void CIPStat::account(CPortStat& day, CPortStat& month, std::uint8_t protocol, std::uint16_t remote,
-                      std::uint16_t local, bool portsPresent, std::uint32_t length) {
+inline void CIPStat::account(CPortStat& day, CPortStat& month, std::uint8_t protocol,
+                             std::uint16_t remote, std::uint16_t local, bool portsPresent,
+                             std::uint32_t length) {
     if (protocol == 17) {
         day.add(kUdp, length);
         month.add(kUdp, length);

@@ -97,18 +97,21 @@ private:
     void loadFrom(std::int64_t& saveTime, bool mayConvert);
     void rollOver(std::int64_t now);
     std::int64_t nextDayStart(const LocalTime& lt, std::int64_t now) const;
-    void handleIpv4(const std::uint8_t* frame, std::uint32_t cap, std::uint32_t ip,
-                    std::uint32_t carried);
+    // Inlined into the handler: they run for every frame.
+    [[gnu::always_inline]] void handleIpv4(const std::uint8_t* frame, std::uint32_t cap,
+                                           std::uint32_t ip, std::uint32_t carried);
     void handleIpv6(const std::uint8_t* frame, std::uint32_t cap, std::uint32_t ip,
                     std::uint32_t carried);
     // Adds the frame to the total of its direction; returns 1 (sent) or 2 (received) when it
     // also counts in a category, 0 otherwise.
     template <class IsSelf, class IsLocal>
-    int tally(IsSelf isSelf, IsLocal isLocal, std::uint32_t length);
-    void classify(int dir, std::uint8_t protocol, std::uint16_t srcPort, std::uint16_t dstPort,
-                  bool portsPresent, std::uint32_t length);
-    void account(CPortStat& day, CPortStat& month, std::uint8_t protocol, std::uint16_t remote,
-                 std::uint16_t local, bool portsPresent, std::uint32_t length);
+    [[gnu::always_inline]] int tally(IsSelf isSelf, IsLocal isLocal, std::uint32_t length);
+    [[gnu::always_inline]] void classify(int dir, std::uint8_t protocol, std::uint16_t srcPort,
+                                         std::uint16_t dstPort, bool portsPresent,
+                                         std::uint32_t length);
+    [[gnu::always_inline]] void account(CPortStat& day, CPortStat& month, std::uint8_t protocol,
+                                        std::uint16_t remote, std::uint16_t local,
+                                        bool portsPresent, std::uint32_t length);
 
     CGlobal& m_global;
     const IClock& m_clock;

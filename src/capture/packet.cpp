@@ -6,13 +6,6 @@
 
 namespace tn {
 
-Ipv6Set::Half Ipv6Set::load(const std::uint8_t* p) {
-    Half h;
-    std::memcpy(&h.hi, p, 8);
-    std::memcpy(&h.lo, p + 8, 8);
-    return h;
-}
-
 Ipv6Set::Ipv6Set(const std::vector<Ipv6Address>& addresses) {
     for (const Ipv6Address& a : addresses) {
         self.push_back(load(a.address.data()));

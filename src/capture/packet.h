@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -26,7 +27,12 @@ struct Ipv6Set {
     std::vector<Half> self;
     std::vector<Net> nets;
 
-    static Half load(const std::uint8_t* p);
+    static Half load(const std::uint8_t* p) {
+        Half h;
+        std::memcpy(&h.hi, p, 8);
+        std::memcpy(&h.lo, p + 8, 8);
+        return h;
+    }
     explicit Ipv6Set(const std::vector<Ipv6Address>& addresses);
     bool isSelf(Half a) const {
         for (const Half& s : self)
