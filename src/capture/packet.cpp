@@ -18,8 +18,13 @@ Ipv6Set::Ipv6Set(const std::vector<Ipv6Address>& addresses) {
         n.net = load(a.address.data());
         n.net.hi &= n.mask.hi;
         n.net.lo &= n.mask.lo;
-        // A /128 (a host route such as a DHCPv6 address) adds no neighbours.
-        if (bits > 0 && bits < 128)
+        // A /128 (a host route such as a DHCPv6 address) adds no neighbours; addresses that
+        // share a prefix (a temporary beside the stable one) need it once.
+        const bool known = std::any_of(nets.begin(), nets.end(), [&n](const Net& m) {
+            return m.net.hi == n.net.hi && m.net.lo == n.net.lo && m.mask.hi == n.mask.hi &&
+                   m.mask.lo == n.mask.lo;
+        });
+        if (bits > 0 && bits < 128 && !known)
             nets.push_back(n);
     }
 }

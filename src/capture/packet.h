@@ -36,13 +36,13 @@ struct Ipv6Set {
     explicit Ipv6Set(const std::vector<Ipv6Address>& addresses);
     bool isSelf(Half a) const {
         for (const Half& s : self)
-            if (s.hi == a.hi && s.lo == a.lo)
+            if (((s.hi ^ a.hi) | (s.lo ^ a.lo)) == 0)
                 return true;
         return false;
     }
     bool isLocal(Half a) const {
         for (const Net& n : nets)
-            if ((a.hi & n.mask.hi) == n.net.hi && (a.lo & n.mask.lo) == n.net.lo)
+            if ((((a.hi & n.mask.hi) ^ n.net.hi) | ((a.lo & n.mask.lo) ^ n.net.lo)) == 0)
                 return true;
         return false;
     }
