@@ -143,8 +143,7 @@ int capture(const channel::Request& request) {
         return reply(channel::ReplyStatus::NoSuchInterface,
                      "no interface is named \"" + request.interfaceName + "\"");
     // Promiscuous mode is the only reason to keep CAP_NET_ADMIN up to the open.
-    const std::uint64_t needed =
-        bit(CAP_NET_RAW) | (request.promiscuous ? bit(CAP_NET_ADMIN) : 0);
+    const std::uint64_t needed = bit(CAP_NET_RAW) | (request.promiscuous ? bit(CAP_NET_ADMIN) : 0);
     if (!keepOnly(needed))
         return reply(channel::ReplyStatus::Internal, "could not drop the capabilities");
     Capabilities caps;
@@ -195,7 +194,8 @@ int capture(const channel::Request& request) {
         if (now - lastStatistics >= kStatisticsEvery || stop.load()) {
             lastStatistics = now;
             CaptureStatistics st;
-            if (device->statistics(st) && !sendAll(channel::encodeStatistics({st.received, st.dropped})))
+            if (device->statistics(st) &&
+                !sendAll(channel::encodeStatistics({st.received, st.dropped})))
                 stream.failed = true;
         }
         if (stop.load() || stream.failed)
@@ -216,7 +216,10 @@ int capture(const channel::Request& request) {
 } // namespace
 
 int main() {
-    // Nothing of the caller's environment is read, and nothing of it reaches libpcap.
+    // Nothing of the caller's environment is read, and nothing of it reaches libpcap. The
+    // strings are wiped too, so that /proc/<pid>/environ shows none of them.
+    for (char** e = environ; e && *e; ++e)
+        std::memset(*e, 0, std::strlen(*e));
     ::clearenv();
     const pid_t parent = ::getppid();
     if (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0)

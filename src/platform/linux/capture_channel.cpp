@@ -22,15 +22,13 @@ bool hasTag(std::span<const std::uint8_t> m, const std::uint8_t (&tag)[4]) {
     return m.size() >= 4 && std::memcmp(m.data(), tag, 4) == 0;
 }
 
-template <typename T>
-void put(std::vector<std::uint8_t>& out, T value) {
+template <typename T> void put(std::vector<std::uint8_t>& out, T value) {
     std::uint8_t bytes[sizeof(T)];
     std::memcpy(bytes, &value, sizeof(T));
     out.insert(out.end(), bytes, bytes + sizeof(T));
 }
 
-template <typename T>
-T get(std::span<const std::uint8_t> m, std::size_t offset) {
+template <typename T> T get(std::span<const std::uint8_t> m, std::size_t offset) {
     T value;
     std::memcpy(&value, m.data() + offset, sizeof(T));
     return value;

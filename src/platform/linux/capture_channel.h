@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tn::channel {
@@ -53,10 +53,10 @@ bool isStop(std::span<const std::uint8_t> message);
 
 enum class ReplyStatus : std::uint8_t {
     Ok = 0,
-    BadRequest = 1,       // the request was malformed or out of bounds
-    NoSuchInterface = 2,  // the kernel knows no interface of that name
-    NoPermission = 3,     // the helper lacks CAP_NET_RAW (or CAP_NET_ADMIN for promiscuous)
-    OpenFailed = 4,       // the capture library refused for another reason
+    BadRequest = 1,      // the request was malformed or out of bounds
+    NoSuchInterface = 2, // the kernel knows no interface of that name
+    NoPermission = 3,    // the helper lacks CAP_NET_RAW (or CAP_NET_ADMIN for promiscuous)
+    OpenFailed = 4,      // the capture library refused for another reason
     KernelBufferFailed = 5,
     Internal = 6, // capabilities could not be dropped, or the like: the helper stops
 };
@@ -106,14 +106,12 @@ MessageKind kindOf(std::span<const std::uint8_t> message);
 // Calls `onFrame(const FrameView&)` for each record of a batch message; false (and no call at
 // all) when the message is not a well-formed batch: bad tag, truncated record, captured length
 // above kMaxSnapLength or above the wire length.
-template <typename F>
-bool forEachFrame(std::span<const std::uint8_t> message, F&& onFrame);
+template <typename F> bool forEachFrame(std::span<const std::uint8_t> message, F&& onFrame);
 
 bool validBatch(std::span<const std::uint8_t> message, std::size_t& frames);
 FrameView frameAt(std::span<const std::uint8_t> message, std::size_t& offset);
 
-template <typename F>
-bool forEachFrame(std::span<const std::uint8_t> message, F&& onFrame) {
+template <typename F> bool forEachFrame(std::span<const std::uint8_t> message, F&& onFrame) {
     std::size_t frames = 0;
     if (!validBatch(message, frames))
         return false;

@@ -207,8 +207,8 @@ public:
             return 0;
         int frames = 0;
         for (int i = 0; i < kMessagesPerDispatch; ++i) {
-            const ssize_t n = ::recv(m_channel.get(), m_buffer.data(), m_buffer.size(),
-                                     MSG_DONTWAIT | MSG_TRUNC);
+            const ssize_t n =
+                ::recv(m_channel.get(), m_buffer.data(), m_buffer.size(), MSG_DONTWAIT | MSG_TRUNC);
             if (n < 0) {
                 if (errno == EAGAIN || errno == EINTR)
                     break;
@@ -307,7 +307,8 @@ std::filesystem::path locateCaptureHelper(const std::filesystem::path& executabl
         // <prefix>/bin/tallynet finds <prefix>/libexec/tallynet whatever the prefix was.
         candidates.push_back(dir.parent_path() / "libexec" / "tallynet" / kCaptureHelperName);
     }
-    candidates.push_back(std::filesystem::path(TALLYNET_INSTALLED_LIBEXEC_DIR) / kCaptureHelperName);
+    candidates.push_back(std::filesystem::path(TALLYNET_INSTALLED_LIBEXEC_DIR) /
+                         kCaptureHelperName);
     for (const auto& c : candidates)
         if (isExecutableFile(c))
             return c;
@@ -382,8 +383,7 @@ std::unique_ptr<ICaptureDevice> HelperCaptureFactory::openLive(const std::string
     }
     status = CaptureOpenStatus::Ok;
     return std::make_unique<HelperDevice>(std::move(helper), toLinkKind(reply->linkKind),
-                                          static_cast<int>(request.readTimeoutMs),
-                                          std::move(wake));
+                                          static_cast<int>(request.readTimeoutMs), std::move(wake));
 }
 
 std::unique_ptr<ICaptureDevice> HelperCaptureFactory::openFile(const std::filesystem::path& file,
