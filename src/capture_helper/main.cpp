@@ -120,9 +120,30 @@ struct Stream {
     channel::BatchWriter batch;
     bool failed = false;
 
-    void flush() {
-        if (!batch.empty() && !sendAll(batch.message()))
-            failed = true;
+    // Sends the batch, and `statistics` when there are any, in one call: the window then
+    // usually wakes once for both.
+    void flush(std::span<const std::uint8_t> statistics = {}) {
+        std::span<const std::uint8_t> parts[2];
+        unsigned count = 0;
+        if (!batch.empty())
+            parts[count++] = batch.message();
+        if (!statistics.empty())
+            parts[count++] = statistics;
+        iovec iov[2];
+        mmsghdr msgs[2] = {};
+        for (unsigned i = 0; i < count; ++i) {
+            iov[i] = {const_cast<std::uint8_t*>(parts[i].data()), parts[i].size()};
+            msgs[i].msg_hdr.msg_iov = &iov[i];
+            msgs[i].msg_hdr.msg_iovlen = 1;
+        }
+        unsigned sent = 0;
+        while (sent < count && !failed) {
+            const int n = ::sendmmsg(kChannel, msgs + sent, count - sent, MSG_NOSIGNAL);
+            if (n > 0)
+                sent += static_cast<unsigned>(n);
+            else if (n < 0 && errno != EINTR)
+                failed = true;
+        }
         batch.clear();
     }
 };
@@ -139,9 +160,11 @@ void onFrame(void* user, const CaptureHeader& header, const std::uint8_t* frame)
 }
 
 int capture(const channel::Request& request) {
-    if (::if_nametoindex(request.interfaceName.c_str()) == 0)
+    if (::if_nametoindex(request.interfaceName.c_str()) == 0) {
+        keepOnly(0);
         return reply(channel::ReplyStatus::NoSuchInterface,
                      "no interface is named \"" + request.interfaceName + "\"");
+    }
     // Promiscuous mode is the only reason to keep CAP_NET_ADMIN up to the open.
     const std::uint64_t needed = bit(CAP_NET_RAW) | (request.promiscuous ? bit(CAP_NET_ADMIN) : 0);
     if (!keepOnly(needed))
@@ -189,15 +212,15 @@ int capture(const channel::Request& request) {
     int rc = 0;
     for (;;) {
         const int n = device->dispatch(&onFrame, &stream);
-        stream.flush();
         const auto now = Clock::now();
+        std::vector<std::uint8_t> statistics;
         if (now - lastStatistics >= kStatisticsEvery || stop.load()) {
             lastStatistics = now;
             CaptureStatistics st;
-            if (device->statistics(st) &&
-                !sendAll(channel::encodeStatistics({st.received, st.dropped})))
-                stream.failed = true;
+            if (device->statistics(st))
+                statistics = channel::encodeStatistics({st.received, st.dropped});
         }
+        stream.flush(statistics);
         if (stop.load() || stream.failed)
             break;
         if (n == ICaptureDevice::kReadError) {

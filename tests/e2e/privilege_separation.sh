@@ -93,4 +93,20 @@ received=0
 for v in $(od -v -A n -t u8 -j "$offset" -N 88 "$STAT"); do received=$((received + v)); done
 [ "$received" -ge 200000 ] || fail "today's received counters sum to $received bytes"
 echo "received today: $received bytes"
-echo "1 passed, 0 failed"
+
+# Without the capabilities the window goes on (adapter counters) and the helper is gone.
+setcap -r "$BIN/tallynet-capture" || fail "cannot take the capabilities away"
+setpriv --reuid=nobody --regid=nogroup --clear-groups --inh-caps=-all \
+    "$BIN/tallynet" >"$E2E_TMP/uncapable.log" 2>&1 &
+P=$!
+E2E_PIDS="$E2E_PIDS $P"
+wait_for_paint uncapable
+sleep 1
+grep -q "CAP_NET_RAW is missing" "$E2E_TMP/uncapable.log" || fail "the helper did not say why"
+pgrep -P "$P" >/dev/null && fail "a helper without capabilities stays"
+is_running "$P" || fail "the window ended without the capabilities"
+screenshot nobody-without-capabilities
+kill -TERM "$P"
+wait_exit "$P"
+[ "$RC" = 0 ] || fail "exit code $RC without the capabilities"
+echo "2 passed, 0 failed"
