@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
@@ -338,9 +339,18 @@ public:
         m_thread.join();
     }
     bool ok() const { return m_ok; }
-    std::vector<std::string> seen() {
-        std::lock_guard lock(m_mutex);
-        return m_seen;
+    // What was seen once `count` requests were (or two seconds passed): the reply can reach
+    // the prober before this thread has read the request's copy.
+    std::vector<std::string> seen(std::size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        for (;;) {
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_seen.size() >= count || std::chrono::steady_clock::now() >= deadline)
+                    return m_seen;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
 
 private:
@@ -378,7 +388,7 @@ TEST_F(IcmpNamespaceTest, RequestOnTheWire_CarriesTheOptionsAsked) {
         EXPECT_EQ(runInNamespace(net->prober, unprivileged, [] { return echoWith(1, 7, 0x10); }),
                   "ok");
     }
-    EXPECT_EQ(listener.seen(),
+    EXPECT_EQ(listener.seen(4),
               (std::vector<std::string>{"df=0 ttl=100 tos=0", "df=1 ttl=7 tos=16",
                                         "df=0 ttl=100 tos=0", "df=1 ttl=7 tos=16"}));
 }
