@@ -6,6 +6,7 @@
 #include "stats/icmp_echo.h"
 #include "stats/probe.h"
 #include "support/silent_resolver.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <grp.h>
@@ -372,6 +374,40 @@ std::string echoWith(int dontFragment, int ttl, int tos) {
     EchoReply reply;
     EchoError error;
     return icmpEcho(icmp, clock, p, reply, error) ? "ok" : "fail " + error.text;
+}
+
+TEST_F(IcmpNamespaceTest, NeitherSocketAllowed_ACapableHelperPassesARawSocketWithItsOptions) {
+    ASSERT_TRUE(net->sysctl(net->prober, "ping_group_range", "1\t0"));
+    test::TempDir dir;
+    namespace fs = std::filesystem;
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+    const fs::path helper = dir / "tallynet-capture";
+    fs::copy_file(TALLYNET_CAPTURE_HELPER, helper);
+    if (!sh("setcap cap_net_raw+ep " + helper.string()))
+        GTEST_SKIP() << "this file system takes no file capabilities";
+    RequestListener listener(net->host);
+    ASSERT_TRUE(listener.ok());
+    const std::string out = runInNamespace(net->prober, true, [&helper] {
+        LinuxIcmpFactory icmp([helper] { return helper; });
+        int openError = 0;
+        const auto probeSocket = icmp.open(openError);
+        if (!probeSocket)
+            return "fail " + std::to_string(openError);
+        SystemClock clock;
+        EchoParams p;
+        p.host = kHostAddress;
+        p.dontFragment = 1;
+        p.timeToLive = 7;
+        p.typeOfService = 0x10;
+        EchoReply reply;
+        EchoError error;
+        return std::string(probeSocket->receivesIpHeader() ? "raw" : "datagram") +
+               (icmpEcho(icmp, clock, p, reply, error) ? " ok" : " fail " + error.text);
+    });
+    EXPECT_EQ(out, "raw ok");
+    EXPECT_EQ(listener.seen(1), (std::vector<std::string>{"df=1 ttl=7 tos=16"}));
 }
 
 TEST_F(IcmpNamespaceTest, RequestOnTheWire_CarriesTheOptionsAsked) {
