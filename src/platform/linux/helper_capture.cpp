@@ -138,17 +138,26 @@ ssize_t receiveMessage(int channel, std::vector<std::uint8_t>& buffer, int timeo
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
     const ssize_t r = ::recvmsg(channel, &msg, MSG_CMSG_CLOEXEC);
-    if (r < 0 || (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0)
+    if (r < 0)
         return -1;
+    // Every descriptor that came is owned (and closed unless it is the one asked for), even
+    // when the message is refused below.
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS &&
-            c->cmsg_len == CMSG_LEN(sizeof(int))) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS)
+            continue;
+        const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (std::size_t i = 0; i < count; ++i) {
             int received = -1;
-            std::memcpy(&received, CMSG_DATA(c), sizeof received);
+            std::memcpy(&received, CMSG_DATA(c) + i * sizeof(int), sizeof received);
             UniqueFd owned(received);
-            if (fd)
+            if (fd && count == 1 && fd->get() < 0)
                 *fd = std::move(owned);
         }
+    }
+    if ((msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0) {
+        if (fd)
+            *fd = UniqueFd();
+        return -1;
     }
     buffer.resize(static_cast<std::size_t>(r));
     return r;
