@@ -219,8 +219,12 @@ TEST_F(CaptureHelperTest, CapturesThroughTheHelperWhichKeepsNoCapabilityAndNoEnv
     ASSERT_EQ(r.count("error"), 0u) << r.at("error");
     EXPECT_EQ(r.at("frames"), "50");
     EXPECT_GE(std::stoll(r.at("kernel received")), 50);
-    EXPECT_EQ(r.at("caps"), "0000000000000000 0000000000000000,0000000000000000 0000000000000000")
-        << "two threads, neither with a capability";
+    // Every thread (the capture loop, the channel's listener, any a sanitizer adds).
+    std::istringstream threads(r.at("caps"));
+    int count = 0;
+    for (std::string t; std::getline(threads, t, ','); ++count)
+        EXPECT_EQ(t, "0000000000000000 0000000000000000") << r.at("caps");
+    EXPECT_GE(count, 2) << r.at("caps");
     EXPECT_EQ(r.at("environ"), "0");
     EXPECT_EQ(r.at("woken"), std::to_string(ICaptureDevice::kBroken));
     EXPECT_EQ(r.at("helper after close"), "gone");
