@@ -2,6 +2,7 @@
 #include "app/global.h"
 #include "capture/ip_stat.h"
 #include "platform/clock.h"
+#include "platform/linux/helper_capture.h"
 #include "support/netns.h"
 #include "support/temp_dir.h"
 
@@ -215,6 +216,9 @@ TEST_F(Ipv6CaptureTest, TcpAndUdpOverIpv6EqualTheDatagramBytesOnTheLink) {
     test::TempPaths paths(dir.path());
     std::unique_ptr<Platform> platform = createPlatform();
     PlatformServices os = platform->services();
+    // Through the helper of this build tree, as the program captures.
+    HelperCaptureFactory helper(TALLYNET_CAPTURE_HELPER);
+    os.capture = &helper;
     os.paths = &paths;
     os.settings = nullptr;
     os.autostart = nullptr;
