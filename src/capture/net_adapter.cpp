@@ -91,6 +91,7 @@ int CNetAdapter::buildAdapterList() {
         r.maskText = info.maskText;
         r.mask = dottedToAddress(info.maskText);
         r.index = info.index;
+        r.ipv6 = info.ipv6;
         m_records.push_back(std::move(r));
     }
     return 1;

@@ -20,6 +20,7 @@ struct AdapterRecord {
     std::uint32_t mask = 0; // network byte order
     std::string maskText;
     int index = 0; // the system's interface index
+    std::vector<Ipv6Address> ipv6;
 };
 
 // The order a user expects: the adapter carrying the default route first, then those that are

@@ -17,6 +17,8 @@ public:
     virtual void save() = 0;
     // Frames the capture lost since the program started (the kernel's ring was full); any thread.
     virtual std::uint64_t framesDropped() const { return 0; }
+    // Takes the selected adapter's IPv6 addresses again (temporary addresses change daily).
+    virtual void refreshAddresses() {}
 };
 
 // Everything the main window uses of the statistics owner: the adapter list, opening capture on

@@ -97,6 +97,8 @@ public:
     std::uint64_t dropped = 0;
     std::uint64_t framesDropped() const override { return dropped; }
     void setLanOnly(int on) override { lanOnly.push_back(on); }
+    int addressRefreshes = 0;
+    void refreshAddresses() override { ++addressRefreshes; }
     void save() override {
         ++saves;
         calls.emplace_back("save");

@@ -14,11 +14,11 @@ public:
     // captured bytes, aligned to 16.
     static constexpr int kSlotOverheadBytes = 48 + 20;
     // The ring holds about one second of the fastest small-frame stream a veth delivers on a
-    // two-core machine (about 300,000 a second, bench/load_vs_peers.sh), so that a burst is
-    // absorbed while the reading thread waits for the processor: 400,000 slots of 144 bytes,
-    // 55 MiB with a 64-byte snap length. The handler itself keeps up with millions of frames a
-    // second (bench_ip_stat), more than any ring of reasonable size could hold for a second.
-    static constexpr int kBurstFrames = 400000;
+    // two-core machine (about 300,000 frames a second, bench/load_vs_peers.sh), so that a burst
+    // is absorbed while the reading thread waits for the processor: 320,000 slots of 208 bytes,
+    // 64 MiB with the 128-byte snap length. The handler itself keeps up with millions of frames
+    // a second (bench_ip_stat), more than a ring of reasonable size could hold for a second.
+    static constexpr int kBurstFrames = 320000;
     static constexpr int ringBytesFor(int snapLength) {
         const int slot = (kSlotOverheadBytes + snapLength + 15) / 16 * 16;
         return slot * kBurstFrames > kMinRingBytes ? slot * kBurstFrames : kMinRingBytes;
