@@ -350,6 +350,8 @@ TEST_F(CaptureIntegrationTest, InterfacesComingAndGoingElsewhereLoseNothing) {
     os.paths = &paths;
     os.settings = nullptr;
     os.autostart = nullptr;
+    HelperCaptureFactory helper(TALLYNET_CAPTURE_HELPER); // as the program captures
+    os.capture = &helper;
     CGlobal global(os);
     CIPStat stat(global, *os.clock);
     ASSERT_EQ(stat.initialise(-1), 1);
