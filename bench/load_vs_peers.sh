@@ -19,7 +19,7 @@ TALLYNET=$(readlink -f "${1:-build/tallynet}")
 ROUNDS=${2:-2}
 LOAD_SECONDS=${3:-8}
 CASES=${CASES:-tcp udp churn}
-FLOOD=$(readlink -f "${FLOOD:-build/bench/bench_live_capture}") # the 46-byte UDP sender
+FLOOD=$(readlink -m "${FLOOD:-build/bench/bench_live_capture}") # the 46-byte UDP sender
 METERS=${METERS:-tallynet iftop tcpdump}
 if [ "$(id -u)" -ne 0 ]; then
     echo "needs root: creates a network namespace and a veth pair" >&2
