@@ -22,6 +22,8 @@ public:
                           std::span<const std::uint8_t> bytes) override;
     AppendResult append(const std::filesystem::path& file,
                         std::span<const std::uint8_t> record) override;
+    SetAsideResult setAside(const std::filesystem::path& file, const std::string& stamp,
+                            std::size_t keep) override;
     std::optional<std::uintmax_t> size(const std::filesystem::path& file) override;
 
 private:
