@@ -33,8 +33,8 @@ std::string setAsideStamp(const IClock& clock) {
     const std::int64_t now = clock.now();
     char text[32];
     if (const auto lt = clock.toLocal(now))
-        std::snprintf(text, sizeof text, "%04d%02d%02d-%02d%02d%02d", lt->year, lt->month,
-                      lt->day, lt->hour, lt->minute, lt->second);
+        std::snprintf(text, sizeof text, "%04d%02d%02d-%02d%02d%02d", lt->year, lt->month, lt->day,
+                      lt->hour, lt->minute, lt->second);
     else
         std::snprintf(text, sizeof text, "%lld", static_cast<long long>(now));
     return text;

@@ -55,8 +55,7 @@ public:
     bool failed(const std::filesystem::path& file, int error, bool notRegular,
                 std::string_view consequence);
     // Tells `text` about `file` once until the next success; `key` tells causes apart.
-    bool tellOnce(const std::filesystem::path& file, std::string_view key,
-                  const std::string& text);
+    bool tellOnce(const std::filesystem::path& file, std::string_view key, const std::string& text);
     // Tells `text` every time (an event of its own, such as a file set aside).
     void tell(const std::filesystem::path& file, const std::string& text);
     // A write of `file` succeeded: its causes may be told again.

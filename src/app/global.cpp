@@ -240,11 +240,12 @@ void CGlobal::writeLog(std::string_view message) {
         return;
     // The log's own texts lead; the path and the reason follow. A log that keeps failing is
     // told once, not with every line.
-    m_failures.tellOnce(file, shown + (log.lastNotRegular() ? " not regular" : std::to_string(log.lastError())),
-                        shown + "\n\n" +
-                            CFileFailures::failureText(file, log.lastError(), log.lastNotRegular(),
-                                                       "Its lines are lost until it can be "
-                                                       "written again."));
+    m_failures.tellOnce(
+        file, shown + (log.lastNotRegular() ? " not regular" : std::to_string(log.lastError())),
+        shown + "\n\n" +
+            CFileFailures::failureText(file, log.lastError(), log.lastNotRegular(),
+                                       "Its lines are lost until it can be "
+                                       "written again."));
 }
 
 } // namespace tn

@@ -488,8 +488,7 @@ void CIPStat::loadFrom(std::int64_t& saveTime, bool mayConvert) {
     // told once, after both were tried.
     std::string told;
     const auto tell = [&](const std::filesystem::path& file, std::string_view why) {
-        const SetAsideResult aside =
-            files->setAside(file, setAsideStamp(m_clock), kKeptBadFiles);
+        const SetAsideResult aside = files->setAside(file, setAsideStamp(m_clock), kKeptBadFiles);
         told += (told.empty() ? "" : "\n") + badFileText(file, why, aside);
     };
     const auto finish = [&] {

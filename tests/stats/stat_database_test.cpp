@@ -220,13 +220,13 @@ TEST_F(StatDatabaseTest, UndecodableStatDat_IsKeptAside_TheBackupLoaded_NeverRot
     cut.resize(8000);
     auto v1cut = version1Image(3, 777);
     v1cut.resize(11000);
-    for (const Case& c : {Case{"unknown version", unknown, "(unknown version 7)"},
-                          Case{"all zero", std::vector<std::uint8_t>(kStatFileV2Size),
-                               "(unknown version 0)"},
-                          Case{"random", random, "(unknown version"},
-                          Case{"cut", cut, "(8000 bytes do not fit version 2)"},
-                          Case{"version 1 overlong", v1cut, "(11000 bytes do not fit version 1)"},
-                          Case{"empty", {}, "(0 bytes hold no version)"}}) {
+    for (const Case& c :
+         {Case{"unknown version", unknown, "(unknown version 7)"},
+          Case{"all zero", std::vector<std::uint8_t>(kStatFileV2Size), "(unknown version 0)"},
+          Case{"random", random, "(unknown version"},
+          Case{"cut", cut, "(8000 bytes do not fit version 2)"},
+          Case{"version 1 overlong", v1cut, "(11000 bytes do not fit version 1)"},
+          Case{"empty", {}, "(0 bytes hold no version)"}}) {
         SCOPED_TRACE(c.what);
         for (const auto& f : setAside(dir.path() / "data", "stat.dat"))
             std::filesystem::remove(f);

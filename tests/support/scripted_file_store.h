@@ -26,8 +26,7 @@ public:
                     std::vector<std::uint8_t>& out) override {
         return m_real.read(file, maxBytes, out);
     }
-    ReplaceResult replace(const std::filesystem::path& target,
-                          const std::filesystem::path& backup,
+    ReplaceResult replace(const std::filesystem::path& target, const std::filesystem::path& backup,
                           std::span<const std::uint8_t> bytes) override {
         ++replaces;
         if (replaceError != 0)

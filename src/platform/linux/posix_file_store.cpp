@@ -202,8 +202,8 @@ void pruneSetAside(int dir, const std::string& base, std::size_t keep) {
 
 } // namespace
 
-SetAsideResult PosixFileStore::setAside(const std::filesystem::path& file,
-                                        const std::string& stamp, std::size_t keep) {
+SetAsideResult PosixFileStore::setAside(const std::filesystem::path& file, const std::string& stamp,
+                                        std::size_t keep) {
     const std::filesystem::path folder =
         file.parent_path().empty() ? std::filesystem::path(".") : file.parent_path();
     const std::string base = file.filename().string();
@@ -222,8 +222,7 @@ SetAsideResult PosixFileStore::setAside(const std::filesystem::path& file,
         if (::renameat2(dir.get(), base.c_str(), dir.get(), aside.c_str(), RENAME_NOREPLACE) == 0)
             break;
         if (errno != EEXIST || n > 100)
-            return {errno == ENOENT ? SetAsideStatus::Missing : SetAsideStatus::Failed, {},
-                    errno};
+            return {errno == ENOENT ? SetAsideStatus::Missing : SetAsideStatus::Failed, {}, errno};
         aside = base + kBadFileInfix + stamp + "-" + std::to_string(n);
     }
     ::fsync(dir.get());

@@ -256,8 +256,7 @@ void CNetFalls::loadList() {
     }
     if (load.invalid && hooks.confirmSetAside()) {
         // The user's only copy is kept aside rather than deleted; the next outage starts anew.
-        const SetAsideResult aside =
-            setAsideInvalidOutageFile(*m_global.os().files, file, m_clock);
+        const SetAsideResult aside = setAsideInvalidOutageFile(*m_global.os().files, file, m_clock);
         const std::string text = badFileText(file, "an invalid record", aside);
         m_global.writeLog(text);
         if (aside.status != SetAsideStatus::Moved)

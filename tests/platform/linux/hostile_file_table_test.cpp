@@ -53,10 +53,10 @@ struct NullStatus : IOutageStatus {
     void showFileError(const std::string&) override {}
 };
 
-std::vector<std::uint8_t> history(std::uint64_t value) {
+std::vector<std::uint8_t> history(std::uint64_t value, std::int64_t saveTime) {
     StatRecords r;
     r.monthsReceived[2][0] = value; // March, the fake clock's month
-    return encodeStatFile(r, 0);
+    return encodeStatFile(r, saveTime);
 }
 
 class HostileFileTable : public ::testing::Test {
@@ -159,7 +159,7 @@ TEST_F(HostileFileTable, EveryFileEveryPlant_NothingBlocks_NothingWrittenThrough
             Rig rig;
             // The good copies: stat.dat 5, stat.bak 4, except where the plant stands.
             auto put = [&](const char* n, std::uint64_t v) {
-                const auto b = history(v);
+                const auto b = history(v, rig.fake.clock.now());
                 test::writeText(rig.data() / n, std::string(b.begin(), b.end()));
             };
             put("stat.dat", 5);
@@ -172,12 +172,15 @@ TEST_F(HostileFileTable, EveryFileEveryPlant_NothingBlocks_NothingWrittenThrough
             CIPStat stat(*rig.global, rig.fake.clock);
             ASSERT_EQ(stat.initialise(-1), 1);
             const std::uint64_t loaded = stat.monthTotal(3);
-            if (foreign)
+            if (foreign) {
                 EXPECT_EQ(standing(at), kind); // the load leaves what is not ours in place
+            }
             const std::size_t afterLoad = rig.shown.size();
             stat.save();
             stat.save();
-            std::string did = "loaded " + std::string(loaded == 5 ? "stat.dat" : loaded == 4 ? "stat.bak" : "nothing");
+            std::string did = "loaded " + std::string(loaded == 5   ? "stat.dat"
+                                                      : loaded == 4 ? "stat.bak"
+                                                                    : "nothing");
             if (const std::size_t n = keptAside(rig, name))
                 did += "; kept aside as " + std::string(name) + ".bad-<time> (" +
                        std::to_string(n) + ")";
@@ -190,8 +193,9 @@ TEST_F(HostileFileTable, EveryFileEveryPlant_NothingBlocks_NothingWrittenThrough
             EXPECT_NE(loaded, 0u) << "a good copy was there";
             EXPECT_LE(afterLoad, 1u);
             EXPECT_LE(rig.shown.size() - afterLoad, 1u);
-            if (foreign && std::string(name) == "stat.dat")
+            if (foreign && std::string(name) == "stat.dat") {
                 EXPECT_EQ(standing(at), kind); // never saved through nor replaced
+            }
             // What the next start reads is never less than what this one loaded.
             CIPStat next(*rig.global, rig.fake.clock);
             std::int64_t t = 0;
@@ -228,8 +232,9 @@ TEST_F(HostileFileTable, EveryFileEveryPlant_NothingBlocks_NothingWrittenThrough
                 "; now: " + standing(at));
         EXPECT_EQ(test::readText(rig.victim()), "precious");
         EXPECT_LE(appendMessages, 1u);
-        if (kind.rfind("regular", 0) != 0)
+        if (kind.rfind("regular", 0) != 0) {
             EXPECT_EQ(standing(at), kind);
+        }
     }
 
     for (Plant plant : kPlants) {
@@ -242,12 +247,13 @@ TEST_F(HostileFileTable, EveryFileEveryPlant_NothingBlocks_NothingWrittenThrough
         for (int i = 0; i < 5; ++i)
             rig.global->writeLog("line " + std::to_string(i));
         row("TN.log", plant,
-            "five lines: " + std::to_string(rig.shown.size()) + " message(s); now: " +
-                standing(at));
+            "five lines: " + std::to_string(rig.shown.size()) +
+                " message(s); now: " + standing(at));
         EXPECT_EQ(test::readText(rig.victim()), "precious");
         EXPECT_LE(rig.shown.size(), 1u);
-        if (kind.rfind("regular", 0) != 0)
+        if (kind.rfind("regular", 0) != 0) {
             EXPECT_EQ(standing(at), kind);
+        }
     }
 
     for (Plant plant : kPlants) {
@@ -276,8 +282,9 @@ TEST_F(HostileFileTable, EveryFileEveryPlant_NothingBlocks_NothingWrittenThrough
                                                                       : ""));
         EXPECT_EQ(test::readText(rig.victim()), "precious");
         EXPECT_LE(shown.size(), 1u);
-        if (kind.rfind("regular", 0) != 0)
+        if (kind.rfind("regular", 0) != 0) {
             EXPECT_EQ(standing(at), kind);
+        }
     }
 
     for (Plant plant : kPlants) {
