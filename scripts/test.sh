@@ -31,8 +31,8 @@ TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure --t
 
 # The whole suite once more under AddressSanitizer and UndefinedBehaviorSanitizer, in a build of
 # its own with the user interface: the core, the Linux platform, the widget, integration and
-# end-to-end tests. The first report fails the run; only leaks inside the system libraries the
-# window loads are suppressed (tests/sanitizers/lsan.supp).
+# end-to-end tests. The first report fails the run; only a leak inside libdbus is suppressed
+# (tests/sanitizers/lsan.supp). It replaces the earlier run of the core tests alone.
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLYNET_BUILD_BENCH=OFF \
     "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer" \
     "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined" >/dev/null
