@@ -5,6 +5,7 @@
 #include "platform/linux/pcap_capture.h"
 #include "support/fake_platform.h"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <filesystem>
 #include <fstream>
@@ -19,37 +20,104 @@ void put16(std::vector<std::uint8_t>& v, unsigned x) {
     v.push_back(static_cast<std::uint8_t>(x));
 }
 
-std::vector<std::uint8_t> frame(std::array<std::uint8_t, 4> s, std::array<std::uint8_t, 4> d,
-                                std::uint8_t proto, unsigned sp, unsigned dp, unsigned len) {
-    std::vector<std::uint8_t> v = {2, 0, 0, 0, 0, 1, 2, 0, 0, 0, 0, 2, 0x08, 0x00, 0x45, 0};
+struct Frame {
+    std::vector<std::uint8_t> bytes; // what the snapshot length leaves of the frame
+    std::uint32_t wire = 0;          // its length on the wire
+};
+
+// An Ethernet frame, with `tags` VLAN tags, around an IP packet of `len` bytes whose first
+// bytes are `ip`.
+Frame ethernet(const std::vector<std::uint8_t>& ip, std::uint16_t type, unsigned len,
+               int tags = 0) {
+    std::vector<std::uint8_t> v = {2, 0, 0, 0, 0, 1, 2, 0, 0, 0, 0, 2};
+    for (int i = 0; i < tags; ++i) {
+        put16(v, i == 0 && tags == 2 ? 0x88A8 : 0x8100);
+        put16(v, 100);
+    }
+    put16(v, type);
+    v.insert(v.end(), ip.begin(), ip.end());
+    const auto link = static_cast<unsigned>(v.size() - ip.size());
+    v.resize(std::min<std::size_t>(link + len, 128), 0);
+    return Frame{v, link + len};
+}
+
+Frame frame(std::array<std::uint8_t, 4> s, std::array<std::uint8_t, 4> d, std::uint8_t proto,
+            unsigned sp, unsigned dp, unsigned len, int tags = 0) {
+    std::vector<std::uint8_t> v = {0x45, 0};
     put16(v, len);
     for (int i = 0; i < 5; ++i)
         v.push_back(i == 4 ? 64 : 0);
-    v[20] = 0x40;
+    v[4] = 0x40;
     v.push_back(proto);
     put16(v, 0);
     v.insert(v.end(), s.begin(), s.end());
     v.insert(v.end(), d.begin(), d.end());
     put16(v, sp);
     put16(v, dp);
-    v.resize(64, 0); // what the snapshot length leaves of a frame
-    return v;
+    return ethernet(v, 0x0800, len, tags);
 }
 
-// About what a desktop sees: mostly web, some mail, DNS and QUIC, LAN chatter, ICMP, a custom
-// port, and frames of neighbours when the adapter listens promiscuously.
-std::vector<std::vector<std::uint8_t>> mix() {
+using Ip6 = std::array<std::uint8_t, 16>;
+Ip6 ip6(std::uint16_t net, std::uint16_t host) {
+    Ip6 a{0x20, 0x01, 0x0d, 0xb8};
+    a[4] = static_cast<std::uint8_t>(net >> 8);
+    a[5] = static_cast<std::uint8_t>(net);
+    a[14] = static_cast<std::uint8_t>(host >> 8);
+    a[15] = static_cast<std::uint8_t>(host);
+    return a;
+}
+
+// An IPv6 packet of `len` bytes; with `hopByHop` an 8-byte hop-by-hop header comes first.
+Frame frame6(const Ip6& s, const Ip6& d, std::uint8_t next, unsigned sp, unsigned dp, unsigned len,
+             bool hopByHop = false, int tags = 0) {
+    std::vector<std::uint8_t> v = {0x60, 0, 0, 0};
+    put16(v, len - 40);
+    v.push_back(hopByHop ? 0 : next);
+    v.push_back(64);
+    v.insert(v.end(), s.begin(), s.end());
+    v.insert(v.end(), d.begin(), d.end());
+    if (hopByHop)
+        v.insert(v.end(), {next, 0, 5, 2, 0, 0, 1, 0}); // router alert
+    put16(v, sp);
+    put16(v, dp);
+    return ethernet(v, 0x86DD, len, tags);
+}
+
+// About what a desktop sees: mostly web, over IPv4 and IPv6, some mail, DNS and QUIC, LAN
+// chatter, ICMP and ICMPv6, a custom port, VLAN-tagged frames, and frames of neighbours when
+// the adapter listens promiscuously.
+std::vector<Frame> mix(bool ipv4Only = false) {
     const std::array<std::uint8_t, 4> self{198, 18, 0, 10}, nb{198, 18, 0, 20},
         remote{198, 19, 7, 7};
-    std::vector<std::vector<std::uint8_t>> kinds = {
-        frame(remote, self, 6, 443, 50000, 1500),  frame(self, remote, 6, 50000, 443, 52),
-        frame(remote, self, 6, 80, 50001, 1500),   frame(self, remote, 6, 50002, 993, 120),
-        frame(remote, self, 6, 25, 50003, 600),    frame(self, remote, 17, 50004, 53, 70),
-        frame(remote, self, 17, 443, 50005, 1250), frame(self, nb, 6, 50006, 445, 1400),
-        frame(nb, self, 6, 445, 50006, 52),        frame(remote, self, 1, 0, 0, 84),
-        frame(self, remote, 6, 50007, 8443, 300),  frame(nb, remote, 6, 50008, 443, 800),
-        frame(remote, nb, 6, 443, 50008, 1500),    frame(self, remote, 6, 50009, 21, 60)};
-    std::vector<std::vector<std::uint8_t>> out;
+    const Ip6 self6 = ip6(1, 0x10), temp6 = ip6(1, 0x2b61), nb6 = ip6(1, 0x20),
+              remote6 = ip6(0xffff, 1);
+    std::vector<Frame> kinds = {frame(remote, self, 6, 443, 50000, 1500),
+                                frame(self, remote, 6, 50000, 443, 52),
+                                frame(remote, self, 6, 80, 50001, 1500),
+                                frame(self, remote, 6, 50002, 993, 120),
+                                frame(remote, self, 6, 25, 50003, 600),
+                                frame(self, remote, 17, 50004, 53, 70),
+                                frame(remote, self, 17, 443, 50005, 1250),
+                                frame(self, nb, 6, 50006, 445, 1400),
+                                frame(nb, self, 6, 445, 50006, 52),
+                                frame(remote, self, 1, 0, 0, 84),
+                                frame(self, remote, 6, 50007, 8443, 300),
+                                frame(nb, remote, 6, 50008, 443, 800),
+                                frame(remote, nb, 6, 443, 50008, 1500),
+                                frame(self, remote, 6, 50009, 21, 60),
+                                frame(remote, self, 6, 443, 50010, 1500, 1),
+                                frame6(remote6, self6, 6, 443, 50000, 1500),
+                                frame6(self6, remote6, 6, 50000, 443, 72),
+                                frame6(remote6, temp6, 17, 443, 50001, 1280),
+                                frame6(temp6, remote6, 17, 50001, 443, 90),
+                                frame6(self6, nb6, 6, 50002, 22, 200),
+                                frame6(nb6, remote6, 6, 50003, 80, 600),
+                                frame6(remote6, self6, 58, 0, 0, 104),
+                                frame6(self6, remote6, 58, 0, 0, 76, true),
+                                frame6(remote6, self6, 6, 443, 50004, 1500, false, 2)};
+    if (ipv4Only)
+        kinds.resize(14); // the mix before IPv6 and VLAN frames were counted
+    std::vector<Frame> out;
     std::mt19937 rng(7);
     for (int i = 0; i < 1024; ++i)
         out.push_back(kinds[rng() % kinds.size()]);
@@ -58,6 +126,9 @@ std::vector<std::vector<std::uint8_t>> mix() {
 
 void BM_PacketHandler(benchmark::State& state) {
     test::FakePlatform fake; // the fake device delivers nothing: it only selects the link type
+    fake.adapters.adapters[0].ipv6 = {
+        Ipv6Address{ip6(1, 0x10), 64}, Ipv6Address{ip6(1, 0x2b61), 64},
+        Ipv6Address{Ip6{0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10}, 64}};
     PlatformServices os = fake.services();
     os.settings = nullptr;
     CGlobal global(os);
@@ -66,20 +137,21 @@ void BM_PacketHandler(benchmark::State& state) {
     stat.initialise(0);
     stat.waitForExit();
     stat.setLanOnly(static_cast<int>(state.range(0)));
-    const auto frames = mix();
+    const auto frames = mix(state.range(1) != 0);
     std::vector<CaptureHeader> headers(frames.size());
-    for (std::size_t i = 0; i < frames.size(); ++i)
-        headers[i].capturedLength = headers[i].wireLength =
-            static_cast<std::uint32_t>(frames[i].size());
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        headers[i].capturedLength = static_cast<std::uint32_t>(frames[i].bytes.size());
+        headers[i].wireLength = frames[i].wire;
+    }
     for (auto _ : state) {
         stat.batchStarting();
         for (std::size_t i = 0; i < frames.size(); ++i)
-            stat.packetHandler(headers[i], frames[i].data());
+            stat.packetHandler(headers[i], frames[i].bytes.data());
     }
     benchmark::DoNotOptimize(stat.totalSent());
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(frames.size()));
 }
-BENCHMARK(BM_PacketHandler)->Arg(0)->Arg(1)->ArgName("lanOnly");
+BENCHMARK(BM_PacketHandler)->ArgsProduct({{0, 1}, {0, 1}})->ArgNames({"lanOnly", "ipv4Only"});
 
 void BM_ReplayCaptureFile(benchmark::State& state) {
     test::FakePlatform fake;
@@ -99,11 +171,11 @@ void BM_ReplayCaptureFile(benchmark::State& state) {
         out.write(reinterpret_cast<const char*>(head), sizeof head);
         for (int r = 0; r < rounds; ++r)
             for (const auto& f : frames) {
-                const std::uint32_t rec[4] = {1700000000, 0, static_cast<std::uint32_t>(f.size()),
-                                              static_cast<std::uint32_t>(f.size())};
+                const std::uint32_t rec[4] = {1700000000, 0,
+                                              static_cast<std::uint32_t>(f.bytes.size()), f.wire};
                 out.write(reinterpret_cast<const char*>(rec), sizeof rec);
-                out.write(reinterpret_cast<const char*>(f.data()),
-                          static_cast<std::streamsize>(f.size()));
+                out.write(reinterpret_cast<const char*>(f.bytes.data()),
+                          static_cast<std::streamsize>(f.bytes.size()));
             }
     }
     for (auto _ : state) {

@@ -5,6 +5,7 @@
 #include "app/global.h"
 #include "capture/ip_stat.h"
 #include "platform/clock.h"
+#include "platform/linux/helper_capture.h"
 #include "platform/paths.h"
 #include "support/temp_dir.h"
 
@@ -27,6 +28,8 @@ using namespace tn;
 int capture(const std::string& iface, int seconds) {
     std::unique_ptr<Platform> platform = createPlatform();
     PlatformServices os = platform->services();
+    HelperCaptureFactory helper(TALLYNET_CAPTURE_HELPER);
+    os.capture = &helper;
     test::TempDir dir;
     test::TempPaths paths(dir.path());
     os.paths = &paths;

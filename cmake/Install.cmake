@@ -1,6 +1,7 @@
 # Installation layout of a Linux desktop program and the Debian package built from it.
-#   cmake --install build [--prefix DIR]      bin/, share/applications, share/icons/hicolor,
-#                                             share/metainfo, share/tallynet, share/man/man1
+#   cmake --install build [--prefix DIR]      bin/, libexec/tallynet, share/applications,
+#                                             share/icons/hicolor, share/metainfo, share/tallynet,
+#                                             share/man/man1
 #   cpack --config build/CPackConfig.cmake    tallynet_<version>_amd64.deb
 include(GNUInstallDirs)
 
@@ -9,8 +10,6 @@ if(NOT TARGET tallynet)
 endif()
 
 set(TALLYNET_APP_ID "org.tallynet.Tallynet")
-# The one installed program that is granted the capture capabilities by the package.
-set(TALLYNET_CAPTURE_PROGRAM tallynet)
 
 # readme.doc is looked for beside the executable, then here; the copy in the build tree lets
 # the program run from there show its help.
@@ -44,6 +43,11 @@ add_custom_command(OUTPUT ${TALLYNET_MAN_PAGE}
 add_custom_target(tallynet_install_data ALL DEPENDS ${TALLYNET_ICON_FILES} ${TALLYNET_MAN_PAGE})
 
 install(TARGETS tallynet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The capture helper, the one installed program that the package grants capabilities; the
+# window process finds it here when it is not beside it.
+if(TARGET tallynet-capture)
+    install(TARGETS tallynet-capture RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/tallynet)
+endif()
 install(FILES res/readme.doc DESTINATION ${CMAKE_INSTALL_DATADIR}/tallynet)
 install(FILES res/tallynet.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES res/tallynet.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
@@ -73,7 +77,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # sets it up before our post-install step runs; the shared libraries' dependencies are added.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS libcap2-bin)
 set(CPACK_STRIP_FILES TRUE)
-set(TALLYNET_CAPTURE_PATH ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${TALLYNET_CAPTURE_PROGRAM})
+set(TALLYNET_CAPTURE_PATH
+    ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBEXECDIR}/tallynet/tallynet-capture)
 configure_file(${PROJECT_SOURCE_DIR}/res/package/postinst.in
     ${CMAKE_CURRENT_BINARY_DIR}/package/postinst @ONLY
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE

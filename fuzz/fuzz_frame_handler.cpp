@@ -1,7 +1,9 @@
 // The packet handler reads every frame the network delivers. Input:
-//   byte 0      bits 0-1: link type (Ethernet, Linux cooked v1, v2, raw IPv4); bit 2: LAN only
+//   byte 0      bits 0-1: link type (Ethernet, Linux cooked v1, v2, raw IP); bit 2: LAN only;
+//               bit 3: an IPv6 address of the adapter follows the ports
 //   bytes 1-8   the adapter's address and mask, four octets each (written as dotted text)
 //   byte 9      custom ports: count (low 3 bits), then two bytes per port
+//   (bit 3)     16 bytes of IPv6 address and one byte of prefix length
 //   then frames, each: captured length (1 byte), extra wire bytes (2), minutes the clock moves
 //   on before it (1), the captured bytes, in a buffer of exactly that size so any read past it
 //   is caught.
@@ -11,6 +13,7 @@
 #include "support/fake_capture.h"
 #include "support/fake_clock.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -93,8 +96,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!stat.selectFirst(link))
         return 0;
     stat.setLanOnly(lanOnly);
+    if ((data[0] & 8) != 0 && pos + 17 <= size) {
+        tn::Ipv6Address a;
+        std::copy(data + pos, data + pos + 16, a.address.begin());
+        a.prefixLength = data[pos + 16];
+        stat.setIpv6Addresses({a});
+        pos += 17;
+    }
 
-    std::size_t frames = 0;
+    std::uint64_t wire = 0;
     while (pos + 4 <= size) {
         const std::size_t captured = std::min<std::size_t>(data[pos], size - pos - 4);
         const std::uint32_t extra = static_cast<std::uint32_t>(data[pos + 1] << 8 | data[pos + 2]);
@@ -107,12 +117,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         header.wireLength = static_cast<std::uint32_t>(captured) + extra;
         stat.batchStarting();
         stat.packetHandler(header, frame.data());
-        ++frames;
+        wire += header.wireLength;
     }
 
-    // An IPv4 datagram is at most 65,535 bytes; every counted byte was counted in a total.
+    // No frame counts more than the wire carried; every counted byte was counted in a total.
     const std::uint64_t totals = stat.totalReceived() + stat.totalSent();
-    if (totals > frames * 65535u)
+    if (totals > wire)
         __builtin_trap();
     if (categorySum(stat.snapshot()) > totals)
         __builtin_trap();

@@ -20,6 +20,7 @@ ok() { checks=$((checks + 1)); }
 DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
 root="$stage/usr"
 for f in bin/tallynet \
+         libexec/tallynet/tallynet-capture \
          share/applications/$appid.desktop \
          share/metainfo/$appid.metainfo.xml \
          share/icons/hicolor/scalable/apps/tallynet.svg \
@@ -29,6 +30,7 @@ for f in bin/tallynet \
     ok
 done
 [ -x "$root/bin/tallynet" ] || fail "bin/tallynet is not executable"
+[ -x "$root/libexec/tallynet/tallynet-capture" ] || fail "tallynet-capture is not executable"
 for size in 16 22 24 32 48 64 128 256; do
     png="$root/share/icons/hicolor/${size}x${size}/apps/tallynet.png"
     [ -f "$png" ] || fail "no ${size}x${size} icon"
@@ -61,6 +63,7 @@ deb="$build/tallynet_${version}_amd64.deb"
 ok
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for f in ./usr/bin/tallynet \
+         ./usr/libexec/tallynet/tallynet-capture \
          ./usr/share/applications/$appid.desktop \
          ./usr/share/metainfo/$appid.metainfo.xml \
          ./usr/share/icons/hicolor/scalable/apps/tallynet.svg \
@@ -79,8 +82,10 @@ done
 ctl="$stage/control"
 dpkg-deb -e "$deb" "$ctl"
 [ -x "$ctl/postinst" ] || fail "the package has no executable postinst"
-grep -q 'setcap cap_net_raw,cap_net_admin+eip' "$ctl/postinst" &&
-    grep -q '^program="/usr/bin/tallynet"$' "$ctl/postinst" || fail "postinst grants nothing"
+grep -q 'setcap cap_net_raw,cap_net_admin+ep' "$ctl/postinst" &&
+    grep -q '^program="/usr/libexec/tallynet/tallynet-capture"$' "$ctl/postinst" ||
+    fail "postinst grants nothing to the capture helper"
+! grep -q '/usr/bin/tallynet' "$ctl/postinst" || fail "postinst grants the window program"
 sh -n "$ctl/postinst" || fail "postinst syntax"
 ok
 
@@ -89,8 +94,10 @@ if [ "${TALLYNET_CHECK_APT:-0}" = 1 ]; then
         fail "tallynet is installed already; not touching it"
     fi
     apt-get install -y -qq "$(realpath "$deb")" >/dev/null || fail "apt-get install"
-    getcap /usr/bin/tallynet | grep -q 'cap_net_admin,cap_net_raw=eip' ||
+    getcap /usr/libexec/tallynet/tallynet-capture | grep -q 'cap_net_admin,cap_net_raw=ep' ||
         { apt-get remove -y -qq tallynet >/dev/null; fail "no capabilities after install"; }
+    [ -z "$(getcap /usr/bin/tallynet)" ] ||
+        { apt-get remove -y -qq tallynet >/dev/null; fail "the window program has capabilities"; }
     apt-get remove -y -qq tallynet >/dev/null || fail "apt-get remove"
     [ ! -e /usr/bin/tallynet ] && [ ! -e /usr/share/tallynet ] || fail "files left after removal"
     ok

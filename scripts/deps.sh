@@ -8,7 +8,7 @@ libnl-3-dev libnl-route-3-dev libudev-dev libsystemd-dev librsvg2-bin"
 case "${1:-build}" in
     build) wanted="$common" ;;
     run)   wanted="$common udev libcap2-bin" ;;
-    test)  wanted="$common libgtest-dev libbenchmark-dev xvfb xauth iproute2 procps fonts-dejavu-core \
+    test)  wanted="$common libgtest-dev libbenchmark-dev xvfb xauth iproute2 procps libcap2-bin fonts-dejavu-core \
 desktop-file-utils appstream dpkg-dev groff-base clang-14 libclang-rt-14-dev" ;;
     bench) wanted="$common libbenchmark-dev xvfb xauth iproute2 procps fonts-dejavu-core trayer" ;;
     fuzz)  wanted="$common clang-14 libclang-rt-14-dev" ;;

@@ -5,12 +5,12 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh run
 scripts/build.sh
 
-# Packet capture and ICMP probes need CAP_NET_RAW (and CAP_NET_ADMIN for promiscuous mode).
-# Root has them; for a normal user the executable gets them as file capabilities.
+# Packet capture needs CAP_NET_RAW (and CAP_NET_ADMIN for promiscuous mode). Only the small
+# capture helper gets them, as file capabilities; the window program never holds any.
 if [ "$(id -u)" -ne 0 ]; then
-    if ! getcap build/tallynet 2>/dev/null | grep -q cap_net_raw; then
-        echo "Granting capture privileges to build/tallynet (sudo setcap)..."
-        sudo setcap cap_net_raw,cap_net_admin+eip build/tallynet ||
+    if ! getcap build/tallynet-capture 2>/dev/null | grep -q cap_net_raw; then
+        echo "Granting capture privileges to build/tallynet-capture (sudo setcap)..."
+        sudo setcap cap_net_raw,cap_net_admin+ep build/tallynet-capture ||
             echo "Could not grant capture privileges: Tallynet will run on interface counters only."
     fi
 fi

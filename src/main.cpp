@@ -4,6 +4,7 @@
 #include "platform/instance_lock.h"
 #include "platform/platform_services.h"
 #include "platform/session_events.h"
+#include "stats/report.h"
 #include "ui/main/emergency_exit.h"
 #include "ui/main/tallynet_dlg.h"
 
@@ -12,6 +13,8 @@
 #include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace tn {
 
@@ -29,9 +32,81 @@ bool haveDisplay() {
     return false;
 }
 
+constexpr const char* kUsage =
+    "Usage: tallynet [--report [--json]] [--help] [--version]\n"
+    "\n"
+    "Without options Tallynet opens its window (it needs a desktop session).\n"
+    "\n"
+    "  --report    print today's and this month's traffic per category, the days of\n"
+    "              this month and the last twelve months, from the saved history;\n"
+    "              needs no display and changes nothing\n"
+    "  --json      with --report: the same as JSON, with exact byte counts\n"
+    "  --help      show this text\n"
+    "  --version   show the version\n";
+
+enum class Mode { Window, Report, Help, Version, Bad };
+
+// The terminal options are looked at before anything else: none of them needs a display, the
+// instance lock or the settings. Other arguments stay for the toolkit.
+Mode parseMode(int argc, char* argv[], bool& json, std::string& bad) {
+    bool report = false;
+    Mode mode = Mode::Window;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0)
+            mode = Mode::Help;
+        else if (std::strcmp(a, "--version") == 0)
+            mode = mode == Mode::Help ? mode : Mode::Version;
+        else if (std::strcmp(a, "--report") == 0)
+            report = true;
+        else if (std::strcmp(a, "--json") == 0)
+            json = true;
+        else if (a[0] == '-' && a[1] == '-' && (report || json))
+            bad = a;
+    }
+    if (mode != Mode::Window)
+        return mode;
+    if (!bad.empty())
+        return Mode::Bad;
+    if (json && !report) {
+        bad = "--json";
+        return Mode::Bad;
+    }
+    return report ? Mode::Report : Mode::Window;
+}
+
+int terminalMode(Mode mode, bool json, const std::string& bad) {
+    const std::string version = CGlobal::programVersionText();
+    switch (mode) {
+    case Mode::Help:
+        std::fputs(kUsage, stdout);
+        return 0;
+    case Mode::Version:
+        std::printf("Tallynet %s\n", version.c_str());
+        return 0;
+    case Mode::Bad:
+        std::fprintf(stderr,
+                     "tallynet: %s is not understood here (--json goes with --report)\n\n%s",
+                     bad.c_str(), kUsage);
+        return 2;
+    default: {
+        const auto platform = createReadOnlyPlatform();
+        std::string out, err;
+        const int code = runReport(platform->services(), json, version, out, err);
+        std::fputs(out.c_str(), stdout);
+        std::fputs(err.c_str(), stderr);
+        return code;
+    }
+    }
+}
+
 } // namespace
 
 int CTallynetApp::run(int argc, char* argv[]) {
+    bool json = false;
+    std::string bad;
+    if (const Mode mode = parseMode(argc, argv, json, bad); mode != Mode::Window)
+        return terminalMode(mode, json, bad);
     if (!haveDisplay()) {
         // Without this the toolkit aborts with a core dump and a less helpful text.
         std::fputs("Tallynet is a desktop program and no display was found (DISPLAY and "

@@ -124,6 +124,7 @@ void CGlobal::loadSettings() {
     CustField = readInt(s, "CustField", 0);
     TMaxScale = readInt(s, "TMaxScale", 1);
     PinPoint = readInt(s, "PinPoint", 0);
+    CountIPv6 = readInt(s, "CountIPv6", 1);
     if (CustField != 0) {
         CustName1 = readString(s, "CustName1");
         std::vector<std::uint16_t> ports = parseCustomPorts(readString(s, "CustPort1"));

@@ -62,6 +62,7 @@ public:
     std::string CustName1;
     std::int32_t TMaxScale = 0;
     std::int32_t PinPoint = 0;
+    std::int32_t CountIPv6 = 1; // 0: IPv6 frames are left out of the counts, as in old versions
 
     explicit CGlobal(const PlatformServices& os, MessageReporter reporter = {});
     virtual ~CGlobal();

@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "platform/file_store.h"
 
+#include <algorithm>
 #include <cstring>
 #include <system_error>
 
@@ -12,6 +13,14 @@ namespace tn {
 namespace {
 
 constexpr std::uint8_t kNoCategory = 0xFF;
+
+constexpr std::uint16_t kTypeIpv4 = 0x0800;
+constexpr std::uint16_t kTypeIpv6 = 0x86DD;
+constexpr std::uint16_t kTypeVlan = 0x8100; // 802.1Q
+constexpr std::uint16_t kTypeQinQ = 0x88A8; // 802.1ad
+constexpr int kMaxExtensionHeaders = 8;
+constexpr int kSentDir = 1;
+constexpr int kReceivedDir = 2;
 
 // Category of every port number that the category table lists.
 constexpr std::array<std::uint8_t, 65536> makePortTable() {
@@ -299,39 +308,72 @@ void CIPStat::packetHandler(const CaptureHeader& header, const std::uint8_t* fra
     else if (m_onThrough && now > m_throughTime.load(std::memory_order_relaxed)) [[unlikely]]
         m_throughTime.store(now, std::memory_order_relaxed);
 
-    // Nothing is read past the captured bytes: a frame too short for the IP header's first 20
-    // bytes is not counted at all, and a TCP segment cut before its ports counts in the totals
-    // but in no category.
+    // Nothing is read past the captured bytes: a frame too short for its IP header is not
+    // counted at all, and a TCP segment cut before its ports counts in the totals but in no
+    // category.
     const std::uint32_t cap = header.capturedLength;
     std::uint32_t ip;
+    std::uint16_t type;
     switch (m_link) {
     case LinkKind::Ethernet:
-        if (cap < 14 || frame[12] != 0x08 || frame[13] != 0x00)
+        if (cap < 14)
             return;
+        type = be16(frame + 12);
         ip = 14;
         break;
     case LinkKind::LinuxSll:
-        if (cap < 16 || frame[14] != 0x08 || frame[15] != 0x00)
+        if (cap < 16)
             return;
+        type = be16(frame + 14);
         ip = 16;
         break;
     case LinkKind::LinuxSll2:
-        if (cap < 20 || frame[0] != 0x08 || frame[1] != 0x00)
+        if (cap < 20)
             return;
+        type = be16(frame);
         ip = 20;
         break;
     case LinkKind::RawIp:
-        if (cap < 1 || (frame[0] >> 4) != 4)
+        if (cap < 1)
             return;
+        type = (frame[0] >> 4) == 4 ? kTypeIpv4 : (frame[0] >> 4) == 6 ? kTypeIpv6 : 0;
         ip = 0;
         break;
     default:
         return;
     }
+    // One or two VLAN tags (libpcap puts them back where the type field was, on Ethernet and
+    // in cooked v1 frames): the frame inside them counts.
+    if (type == kTypeVlan || type == kTypeQinQ) [[unlikely]] {
+        if (m_link != LinkKind::Ethernet && m_link != LinkKind::LinuxSll)
+            return;
+        for (int tags = 0; tags < 2 && (type == kTypeVlan || type == kTypeQinQ); ++tags) {
+            if (cap < ip + 4)
+                return;
+            type = be16(frame + ip + 2);
+            ip += 4;
+        }
+    }
+    // What the wire carried past the link header: no length field can claim more.
+    const std::uint32_t wire = header.wireLength > cap ? header.wireLength : cap;
+    const std::uint32_t carried = wire > ip ? wire - ip : 0;
+    if (type == kTypeIpv4)
+        handleIpv4(frame, cap, ip, carried);
+    else if (type == kTypeIpv6 && m_countIpv6.load(std::memory_order_relaxed) != 0)
+        handleIpv6(frame, cap, ip, carried);
+}
+
+inline void CIPStat::handleIpv4(const std::uint8_t* frame, std::uint32_t cap, std::uint32_t ip,
+                                std::uint32_t carried) {
     if (cap < ip + 20)
         return;
     const std::uint8_t* iph = frame + ip;
-    const std::uint32_t length = be16(iph + 2);
+    const std::uint32_t headerBytes = (iph[0] & 0x0Fu) * 4;
+    const std::uint32_t total = be16(iph + 2);
+    // A header whose lengths contradict each other says nothing trustworthy about the
+    // datagram: its wire bytes count in the totals, in no category.
+    const bool sound = headerBytes >= 20 && total >= headerBytes;
+    const std::uint32_t length = sound ? std::min(total, carried) : carried;
     const std::uint8_t protocol = iph[9];
     const std::uint32_t s = raw32(iph + 12);
     const std::uint32_t d = raw32(iph + 16);
@@ -341,48 +383,119 @@ void CIPStat::packetHandler(const CaptureHeader& header, const std::uint8_t* fra
     const std::uint16_t dstPort = portsPresent ? be16(iph + 22) : 0;
 
     const std::uint32_t a = m_selAddress;
-    const std::uint32_t net = a & m_selMask;
-    const auto local = [&](std::uint32_t x) { return (x & m_selMask) == net; };
+    const std::uint32_t mask = m_selMask;
+    const std::uint32_t net = a & mask;
+    const int dir = tally([&](bool src) { return (src ? s : d) == a; },
+                          [&](bool src) { return ((src ? s : d) & mask) == net; }, length);
+    if (dir == 0 || !sound)
+        return;
+    classify(dir, protocol, srcPort, dstPort, portsPresent, length);
+}
+
+void CIPStat::handleIpv6(const std::uint8_t* frame, std::uint32_t cap, std::uint32_t ip,
+                         std::uint32_t carried) {
+    if (cap < ip + 40)
+        return;
+    const std::uint8_t* iph = frame + ip;
+    if ((iph[0] >> 4) != 6)
+        return;
+    const std::uint32_t payload = be16(iph + 4);
+    std::uint8_t next = iph[6];
+    // A zero payload length after a hop-by-hop header is a jumbogram, whose length only the
+    // wire tells.
+    const std::uint32_t length =
+        (payload == 0 && next == 0) ? carried : std::min(40 + payload, carried);
+
+    // The extension headers, a bounded number of them, up to TCP or UDP. A chain cut by the
+    // capture counts in the totals only; a later fragment, or an unknown header, as Others.
+    bool known = true;
+    bool portsPresent = false;
+    std::uint16_t srcPort = 0;
+    std::uint16_t dstPort = 0;
+    std::uint32_t off = ip + 40;
+    for (int step = 0;; ++step) {
+        if (next == 6 || next == 17) {
+            portsPresent = cap >= off + 4;
+            if (portsPresent) {
+                srcPort = be16(frame + off);
+                dstPort = be16(frame + off + 2);
+            }
+            break;
+        }
+        if ((next != 0 && next != 43 && next != 60 && next != 44) || step == kMaxExtensionHeaders)
+            break;
+        if (next == 44) {
+            if (cap < off + 4) {
+                known = false;
+                break;
+            }
+            if ((be16(frame + off + 2) & 0xFFF8u) != 0)
+                break; // a later fragment: no transport header in it
+            next = frame[off];
+            off += 8;
+            continue;
+        }
+        if (cap < off + 2) {
+            known = false;
+            break;
+        }
+        next = frame[off];
+        off += (static_cast<std::uint32_t>(frame[off + 1]) + 1) * 8;
+    }
+
+    const Ipv6Set& set = workerIpv6();
+    const Ipv6Set::Half s = Ipv6Set::load(iph + 8);
+    const Ipv6Set::Half d = Ipv6Set::load(iph + 24);
+    const int dir = tally([&](bool src) { return set.isSelf(src ? s : d); },
+                          [&](bool src) { return set.isLocal(src ? s : d); }, length);
+    if (dir == 0 || !known)
+        return;
+    classify(dir, next, srcPort, dstPort, portsPresent, length);
+}
+
+template <class IsSelf, class IsLocal>
+inline int CIPStat::tally(IsSelf isSelf, IsLocal isLocal, std::uint32_t length) {
+    const auto addSent = [this, length] {
+        m_totalSent.store(m_totalSent.load(std::memory_order_relaxed) + length,
+                          std::memory_order_relaxed);
+    };
+    const auto addReceived = [this, length] {
+        m_totalReceived.store(m_totalReceived.load(std::memory_order_relaxed) + length,
+                              std::memory_order_relaxed);
+    };
+    if (isSelf(true)) {
+        addSent();
+        return isLocal(false) ? 0 : kSentDir;
+    }
+    if (isSelf(false)) {
+        addReceived();
+        return isLocal(true) ? 0 : kReceivedDir;
+    }
+    if (isLocal(true)) {
+        addSent();
+        return (isLocal(false) || m_lanOnly.load(std::memory_order_relaxed) != 0) ? 0 : kSentDir;
+    }
+    if (isLocal(false)) {
+        addReceived();
+        return m_lanOnly.load(std::memory_order_relaxed) != 0 ? 0 : kReceivedDir;
+    }
+    return 0;
+}
+
+inline void CIPStat::classify(int dir, std::uint8_t protocol, std::uint16_t srcPort,
+                              std::uint16_t dstPort, bool portsPresent, std::uint32_t length) {
     const auto di = static_cast<std::size_t>(m_currentDay - 1);
     const auto mi = static_cast<std::size_t>(m_currentMonth - 1);
-
-    bool sent;
-    if (s == a) {
-        m_totalSent.store(m_totalSent.load(std::memory_order_relaxed) + length,
-                          std::memory_order_relaxed);
-        if (local(d))
-            return;
-        sent = true;
-    } else if (d == a) {
-        m_totalReceived.store(m_totalReceived.load(std::memory_order_relaxed) + length,
-                              std::memory_order_relaxed);
-        if (local(s))
-            return;
-        sent = false;
-    } else if (local(s)) {
-        m_totalSent.store(m_totalSent.load(std::memory_order_relaxed) + length,
-                          std::memory_order_relaxed);
-        if (local(d) || m_lanOnly.load(std::memory_order_relaxed) != 0)
-            return;
-        sent = true;
-    } else if (local(d)) {
-        m_totalReceived.store(m_totalReceived.load(std::memory_order_relaxed) + length,
-                              std::memory_order_relaxed);
-        if (m_lanOnly.load(std::memory_order_relaxed) != 0)
-            return;
-        sent = false;
-    } else {
-        return;
-    }
-    if (sent)
+    if (dir == kSentDir)
         account(m_daysSent[di], m_monthsSent[mi], protocol, dstPort, srcPort, portsPresent, length);
     else
         account(m_daysReceived[di], m_monthsReceived[mi], protocol, srcPort, dstPort, portsPresent,
                 length);
 }
 
-void CIPStat::account(CPortStat& day, CPortStat& month, std::uint8_t protocol, std::uint16_t remote,
-                      std::uint16_t local, bool portsPresent, std::uint32_t length) {
+inline void CIPStat::account(CPortStat& day, CPortStat& month, std::uint8_t protocol,
+                             std::uint16_t remote, std::uint16_t local, bool portsPresent,
+                             std::uint32_t length) {
     if (protocol == 17) {
         day.add(kUdp, length);
         month.add(kUdp, length);
@@ -418,6 +531,7 @@ int CIPStat::initialise(int adapterIndex) {
     if (m_dbReady && snapshot() != m_initialised)
         save();
     m_dbReady = 1;
+    setCountIpv6(m_global.CountIPv6 != 0 ? 1 : 0);
     std::int64_t saveTime =
         m_clock.fromLocal(LocalTime{2002, 1, 1, 0, 0, 0, -1}).value_or(1009843200);
     resetAll();

@@ -61,6 +61,9 @@ public:
     std::uint64_t totalSent() const { return m_totalSent.load(std::memory_order_relaxed); }
     void setLanOnly(int on) { m_lanOnly.store(on, std::memory_order_relaxed); }
     int lanOnly() const { return m_lanOnly.load(std::memory_order_relaxed); }
+    // 0 leaves IPv6 frames uncounted (the setting CountIPv6); initialise takes the setting.
+    void setCountIpv6(int on) { m_countIpv6.store(on, std::memory_order_relaxed); }
+    int countIpv6() const { return m_countIpv6.load(std::memory_order_relaxed); }
 
     // Day d (1..31) and month m (1..12), both directions; 0 outside those ranges.
     std::uint64_t dayTotal(int day) const;
@@ -94,8 +97,21 @@ private:
     void loadFrom(std::int64_t& saveTime, bool mayConvert);
     void rollOver(std::int64_t now);
     std::int64_t nextDayStart(const LocalTime& lt, std::int64_t now) const;
-    void account(CPortStat& day, CPortStat& month, std::uint8_t protocol, std::uint16_t remote,
-                 std::uint16_t local, bool portsPresent, std::uint32_t length);
+    // Inlined into the handler: they run for every frame.
+    [[gnu::always_inline]] void handleIpv4(const std::uint8_t* frame, std::uint32_t cap,
+                                           std::uint32_t ip, std::uint32_t carried);
+    void handleIpv6(const std::uint8_t* frame, std::uint32_t cap, std::uint32_t ip,
+                    std::uint32_t carried);
+    // Adds the frame to the total of its direction; returns 1 (sent) or 2 (received) when it
+    // also counts in a category, 0 otherwise.
+    template <class IsSelf, class IsLocal>
+    [[gnu::always_inline]] int tally(IsSelf isSelf, IsLocal isLocal, std::uint32_t length);
+    [[gnu::always_inline]] void classify(int dir, std::uint8_t protocol, std::uint16_t srcPort,
+                                         std::uint16_t dstPort, bool portsPresent,
+                                         std::uint32_t length);
+    [[gnu::always_inline]] void account(CPortStat& day, CPortStat& month, std::uint8_t protocol,
+                                        std::uint16_t remote, std::uint16_t local,
+                                        bool portsPresent, std::uint32_t length);
 
     CGlobal& m_global;
     const IClock& m_clock;
@@ -105,6 +121,7 @@ private:
     std::array<CPortStat, kMonths> m_monthsSent;
     std::array<CPortStat, kMonths> m_monthsReceived;
     std::atomic<int> m_lanOnly{1};
+    std::atomic<int> m_countIpv6{1};
     std::atomic<std::uint64_t> m_totalReceived{0};
     std::atomic<std::uint64_t> m_totalSent{0};
     std::atomic<std::uint32_t> m_pendingClear{0}; // one bit per category, taken by the worker

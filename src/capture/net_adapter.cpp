@@ -90,6 +90,7 @@ int CNetAdapter::buildAdapterList() {
         r.address = dottedToAddress(info.addressText);
         r.maskText = info.maskText;
         r.mask = dottedToAddress(info.maskText);
+        r.ipv6 = info.ipv6;
         m_records.push_back(std::move(r));
     }
     return 1;

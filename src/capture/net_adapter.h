@@ -19,6 +19,7 @@ struct AdapterRecord {
     std::string addressText;
     std::uint32_t mask = 0; // network byte order
     std::string maskText;
+    std::vector<Ipv6Address> ipv6;
 };
 
 // The order a user expects: the adapter carrying the default route first, then those that are

@@ -1,8 +1,56 @@
 #include "capture/packet.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 
 namespace tn {
+
+Ipv6Set::Ipv6Set(const std::vector<Ipv6Address>& addresses) {
+    for (const Ipv6Address& a : addresses) {
+        self.push_back(load(a.address.data()));
+        std::array<std::uint8_t, 16> mask{};
+        const int bits = std::min(std::max(a.prefixLength, 0), 128);
+        for (int i = 0; i < bits; ++i)
+            mask[static_cast<std::size_t>(i / 8)] |= static_cast<std::uint8_t>(0x80 >> (i % 8));
+        Net n;
+        n.mask = load(mask.data());
+        n.net = load(a.address.data());
+        n.net.hi &= n.mask.hi;
+        n.net.lo &= n.mask.lo;
+        // A /128 (a host route such as a DHCPv6 address) adds no neighbours; addresses that
+        // share a prefix (a temporary beside the stable one) need it once.
+        const bool known = std::any_of(nets.begin(), nets.end(), [&n](const Net& m) {
+            return m.net.hi == n.net.hi && m.net.lo == n.net.lo && m.mask.hi == n.mask.hi &&
+                   m.mask.lo == n.mask.lo;
+        });
+        if (bits > 0 && bits < 128 && !known)
+            nets.push_back(n);
+    }
+}
+
+void CPacket::setIpv6Addresses(const std::vector<Ipv6Address>& addresses) {
+    std::lock_guard lock(m_ipv6Mutex);
+    if (m_ipv6Published && addresses == m_ipv6Addresses)
+        return;
+    m_ipv6Addresses = addresses;
+    m_ipv6Published = std::make_shared<const Ipv6Set>(addresses);
+    m_ipv6Version.fetch_add(1, std::memory_order_release);
+}
+
+void CPacket::refreshIpv6Addresses() {
+    const std::string name = selectedAdapterName();
+    std::vector<Ipv6Address> addresses;
+    if (m_source && !name.empty() && m_source->ipv6Addresses(name, addresses))
+        setIpv6Addresses(addresses);
+}
+
+void CPacket::takeIpv6() {
+    std::lock_guard lock(m_ipv6Mutex);
+    m_ipv6Seen = m_ipv6Version.load(std::memory_order_relaxed);
+    if (m_ipv6Published)
+        m_ipv6Worker = m_ipv6Published;
+}
 
 CPacket::CPacket(IAdapterSource* adapters, ICaptureFactory* capture)
     : CNetAdapter(adapters), m_factory(capture) {}
@@ -72,6 +120,7 @@ int CPacket::startOn(int index, std::unique_ptr<ICaptureDevice> device) {
     const AdapterRecord& rec = m_records[static_cast<std::size_t>(index)];
     m_selAddress = rec.address;
     m_selMask = rec.mask;
+    setIpv6Addresses(rec.ipv6);
     m_link = device->linkKind();
     if (m_devices.size() < m_records.size())
         m_devices.resize(m_records.size());

@@ -3,20 +3,62 @@
 #include "capture/thread.h"
 #include "platform/capture_device.h"
 
+#include <array>
+#include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace tn {
+
+// The selected adapter's IPv6 addresses and on-link prefixes as the handler compares them: each
+// address as two 64-bit halves in memory order, each prefix pre-masked with its mask.
+struct Ipv6Set {
+    struct Half {
+        std::uint64_t hi = 0;
+        std::uint64_t lo = 0;
+    };
+    struct Net {
+        Half net;
+        Half mask;
+    };
+    std::vector<Half> self;
+    std::vector<Net> nets;
+
+    static Half load(const std::uint8_t* p) {
+        Half h;
+        std::memcpy(&h.hi, p, 8);
+        std::memcpy(&h.lo, p + 8, 8);
+        return h;
+    }
+    explicit Ipv6Set(const std::vector<Ipv6Address>& addresses);
+    bool isSelf(Half a) const {
+        for (const Half& s : self)
+            if (((s.hi ^ a.hi) | (s.lo ^ a.lo)) == 0)
+                return true;
+        return false;
+    }
+    bool isLocal(Half a) const {
+        for (const Net& n : nets)
+            if ((((a.hi & n.mask.hi) ^ n.net.hi) | ((a.lo & n.mask.lo) ^ n.net.lo)) == 0)
+                return true;
+        return false;
+    }
+};
 
 // The capture object: opens the capture device of one adapter record and hands every frame it
 // delivers to the packet handler on a worker thread of its own. A capture file goes through the
 // same worker and handler, so recorded frames are accounted exactly like live ones.
 class CPacket : public CThread, public CNetAdapter {
 public:
-    // The accounting reads at most 24 bytes past the IP header, whose offset is at most 20 (Linux
-    // cooked v2); lengths come from the IP header, so nothing more of a frame is needed.
-    static constexpr int kSnapLength = 64;
+    // The accounting reads the link header (at most 22 bytes: Ethernet with two VLAN tags, or
+    // 20 for Linux cooked v2), the 40-byte IPv6 header, its extension headers and 4 bytes of
+    // ports; byte counts come from the IP header and the wire length. 128 leaves about 60 bytes
+    // for extension headers (a hop-by-hop and a fragment header take 16) and costs the kernel
+    // little more than 64.
+    static constexpr int kSnapLength = 128;
     static constexpr int kReadTimeoutMs = 500;
 
     CPacket(IAdapterSource* adapters, ICaptureFactory* capture);
@@ -35,6 +77,12 @@ public:
     bool captureStatistics(CaptureStatistics& out);
     // The capture library's version text ("" without a capture library).
     std::string captureLibraryVersion() const;
+    // Installs the selected adapter's IPv6 addresses for the handler; any thread, while the
+    // worker runs. Unchanged addresses cost nothing.
+    void setIpv6Addresses(const std::vector<Ipv6Address>& addresses);
+    // Asks the adapter source for the selected adapter's IPv6 addresses again and installs
+    // them when they changed (temporary addresses come and go).
+    void refreshIpv6Addresses();
 
 protected:
     virtual void packetHandler(const CaptureHeader& header, const std::uint8_t* frame) = 0;
@@ -49,7 +97,25 @@ protected:
     std::uint32_t m_selMask = 0;
     LinkKind m_link = LinkKind::Unsupported;
 
+    // The IPv6 addresses for the worker: it takes the newest set when the version moved, so a
+    // frame costs one load of the version and the set lives as long as the worker holds it.
+    const Ipv6Set& workerIpv6() {
+        if (m_ipv6Version.load(std::memory_order_acquire) != m_ipv6Seen) [[unlikely]]
+            takeIpv6();
+        return *m_ipv6Worker;
+    }
+
 private:
+    void takeIpv6();
+
+    std::mutex m_ipv6Mutex;
+    std::shared_ptr<const Ipv6Set> m_ipv6Published; // under m_ipv6Mutex
+    std::vector<Ipv6Address> m_ipv6Addresses;       // what was published, under m_ipv6Mutex
+    std::atomic<std::uint64_t> m_ipv6Version{0};
+    std::shared_ptr<const Ipv6Set> m_ipv6Worker =
+        std::make_shared<const Ipv6Set>(std::vector<Ipv6Address>{}); // worker only
+    std::uint64_t m_ipv6Seen = 0;                                    // worker only
+
     static void onFrame(void* user, const CaptureHeader& header, const std::uint8_t* frame);
     int startOn(int index, std::unique_ptr<ICaptureDevice> device);
     bool waitWhileRunning(int ms);

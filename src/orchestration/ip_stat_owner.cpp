@@ -15,6 +15,7 @@ public:
     std::uint64_t totalSent() const override { return m_stat.totalSent(); }
     void setLanOnly(int on) override { m_stat.setLanOnly(on); }
     void save() override { m_stat.save(); }
+    void refreshAddresses() override { m_stat.refreshIpv6Addresses(); }
     int initialise(int index) override { return m_stat.initialise(index); }
     std::string lastErrorText() const override { return m_stat.lastErrorText(); }
     void stopCapture() override { m_stat.stopCapture(); }

@@ -15,6 +15,8 @@ public:
     virtual std::uint64_t totalSent() const = 0;
     virtual void setLanOnly(int on) = 0;
     virtual void save() = 0;
+    // Takes the selected adapter's IPv6 addresses again (temporary addresses change daily).
+    virtual void refreshAddresses() {}
 };
 
 // Everything the main window uses of the statistics owner: the adapter list, opening capture on

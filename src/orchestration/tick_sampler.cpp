@@ -112,6 +112,7 @@ TickView CTickSampler::tick() {
     }
 
     m_capture.setLanOnly(m_global.LanOnly);
+    m_capture.refreshAddresses();
     if (++m_saveCounter >= 60) {
         m_capture.save();
         m_saveCounter = 0;

@@ -1,8 +1,17 @@
 #pragma once
+#include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace tn {
+
+// One IPv6 address of an adapter with the length of its on-link prefix.
+struct Ipv6Address {
+    std::array<std::uint8_t, 16> address{}; // as on the wire
+    int prefixLength = 128;
+    bool operator==(const Ipv6Address&) const = default;
+};
 
 // One adapter as the system reports it.
 struct AdapterInfo {
@@ -13,6 +22,8 @@ struct AdapterInfo {
     int index = 0;             // the system's interface index
     bool up = false;           // administratively up and running
     bool defaultRoute = false; // carries the IPv4 default route
+    std::vector<Ipv6Address>
+        ipv6{}; // every IPv6 address: global, temporary, unique-local, link-local
 };
 
 enum class AdapterListStatus {
@@ -29,6 +40,13 @@ class IAdapterSource {
 public:
     virtual ~IAdapterSource() = default;
     virtual AdapterListStatus list(std::vector<AdapterInfo>& out) = 0;
+    // The IPv6 addresses that interface `name` has now (they come and go: temporary addresses
+    // are replaced every day); false when they cannot be asked for.
+    virtual bool ipv6Addresses(const std::string& name, std::vector<Ipv6Address>& out) {
+        (void)name;
+        out.clear();
+        return false;
+    }
 };
 
 } // namespace tn

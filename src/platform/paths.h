@@ -9,6 +9,8 @@ public:
     virtual ~IPaths() = default;
     // Folder of stat.dat, stat.bak, NetFalls.dat and TN.log; created when missing.
     virtual std::filesystem::path dataDirectory() const = 0;
+    // The same folder, without creating or changing anything (for readers such as the report).
+    virtual std::filesystem::path dataDirectoryPath() const { return dataDirectory(); }
     // Folder of the settings file.
     virtual std::filesystem::path configDirectory() const = 0;
     // Folder for the single-instance lock.

@@ -46,5 +46,8 @@ public:
 // The platform this program was built for. Each platform library (src/platform/linux,
 // src/platform/stub, ...) defines it; the build links exactly one of them.
 std::unique_ptr<Platform> createPlatform();
+// Only the clock, the paths and the file store, for a reader that must leave no trace: it opens
+// no socket, takes no lock, installs no handler and creates no folder.
+std::unique_ptr<Platform> createReadOnlyPlatform();
 
 } // namespace tn

@@ -38,6 +38,7 @@ TEST_F(GlobalTest, FirstRun_EveryKeyTakesItsDefault_AndNothingIsWritten) {
     EXPECT_EQ(g.CustField, 0);
     EXPECT_EQ(g.TMaxScale, 1);
     EXPECT_EQ(g.PinPoint, 0);
+    EXPECT_EQ(g.CountIPv6, 1);
     EXPECT_TRUE(g.customPorts().ports.empty());
     EXPECT_EQ(store.writes, 0);
 }
@@ -123,9 +124,10 @@ TEST_F(GlobalTest, GarbageValues_YieldTheKeysDefault) {
 }
 
 TEST_F(GlobalTest, ValuesAreTakenAsStored_NoRangeCheck) {
-    writeConf("[SetariGenerale]\nFallSecs=-3\nConSpeed=0\nLogFalls=7\n");
+    writeConf("[SetariGenerale]\nFallSecs=-3\nConSpeed=0\nLogFalls=7\nCountIPv6=0\n");
     CGlobal g(services());
     g.loadSettings();
+    EXPECT_EQ(g.CountIPv6, 0);
     EXPECT_EQ(g.FallSecs, -3);
     EXPECT_EQ(g.ConSpeed, 0u);
     EXPECT_EQ(g.LogFalls, 7);

@@ -12,16 +12,21 @@ protected:
         IPStatFixture::SetUp();
         select();
     }
-    void sendWeb(std::uint16_t len) { feed(ethernetFrame(tcp(kSelf, 5000, kRemote, 80, len))); }
-    std::uint64_t day(int d) const { return stat->dayRecord(Direction::Sent, d, kWeb); }
-    std::uint64_t month(int m) const { return stat->monthRecord(Direction::Sent, m, kWeb); }
+    // Counts go in units of one 40-byte segment, which the frame really carries.
+    static constexpr std::uint16_t kUnit = 40;
+    void sendWeb(std::uint16_t units) {
+        feed(ethernetFrame(
+            tcp(kSelf, 5000, kRemote, 80, static_cast<std::uint16_t>(units * kUnit))));
+    }
+    std::uint64_t day(int d) const { return stat->dayRecord(Direction::Sent, d, kWeb) / kUnit; }
+    std::uint64_t month(int m) const { return stat->monthRecord(Direction::Sent, m, kWeb) / kUnit; }
     // Old counts in every day and month record, as an earlier cycle leaves them.
     void fill(std::uint64_t v) {
         StatRecords r = stat->snapshot();
         for (auto& rec : r.daysSent)
-            rec[kWeb] = v;
+            rec[kWeb] = v * kUnit;
         for (auto& rec : r.monthsSent)
-            rec[kWeb] = v;
+            rec[kWeb] = v * kUnit;
         stat->restore(r);
     }
 };
@@ -245,7 +250,7 @@ TEST(RollOverCalendar, MisplacedMidnightStillRollsOverOnTheFirstSecondOfTheDay) 
         stat.waitForExit();
         clock.skew = skew;
         const auto frame = ethernetFrame(test::IPStatFixture::tcp(
-            test::Ip4{{198, 18, 0, 10}}, 5000, test::Ip4{{198, 19, 7, 7}}, 80, 10));
+            test::Ip4{{198, 18, 0, 10}}, 5000, test::Ip4{{198, 19, 7, 7}}, 80, 100));
         const auto feed = [&] {
             stat.batchStarting();
             CaptureHeader h;
@@ -255,11 +260,11 @@ TEST(RollOverCalendar, MisplacedMidnightStillRollsOverOnTheFirstSecondOfTheDay) 
         feed();
         clock.nowValue = 1773791999; // 23:59:59
         feed();
-        EXPECT_EQ(stat.dayRecord(Direction::Sent, 17, kWeb), 20u) << skew;
+        EXPECT_EQ(stat.dayRecord(Direction::Sent, 17, kWeb), 200u) << skew;
         clock.nowValue += 1;
         feed();
-        EXPECT_EQ(stat.dayRecord(Direction::Sent, 18, kWeb), 10u) << skew;
-        EXPECT_EQ(stat.dayRecord(Direction::Sent, 17, kWeb), 20u) << skew;
+        EXPECT_EQ(stat.dayRecord(Direction::Sent, 18, kWeb), 100u) << skew;
+        EXPECT_EQ(stat.dayRecord(Direction::Sent, 17, kWeb), 200u) << skew;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "app/global.h"
 #include "capture/ip_stat.h"
 #include "platform/clock.h"
+#include "platform/linux/helper_capture.h"
 #include "platform/linux/pcap_capture.h"
 #include "support/netns.h"
 #include "support/temp_dir.h"
@@ -274,6 +275,9 @@ TEST_F(CaptureIntegrationTest, RecordsAndTotalsEqualTheIpBytesOnTheLink) {
     test::TempPaths paths(dir.path());
     std::unique_ptr<Platform> platform = createPlatform();
     PlatformServices os = platform->services();
+    // Through the helper of this build tree, as the program captures.
+    HelperCaptureFactory helper(TALLYNET_CAPTURE_HELPER);
+    os.capture = &helper;
     os.paths = &paths;
     os.settings = nullptr;
     os.autostart = nullptr;

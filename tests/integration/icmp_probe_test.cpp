@@ -6,13 +6,16 @@
 #include "stats/icmp_echo.h"
 #include "stats/probe.h"
 #include "support/silent_resolver.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <grp.h>
@@ -338,9 +341,18 @@ public:
         m_thread.join();
     }
     bool ok() const { return m_ok; }
-    std::vector<std::string> seen() {
-        std::lock_guard lock(m_mutex);
-        return m_seen;
+    // What was seen once `count` requests were (or two seconds passed): the reply can reach
+    // the prober before this thread has read the request's copy.
+    std::vector<std::string> seen(std::size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        for (;;) {
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_seen.size() >= count || std::chrono::steady_clock::now() >= deadline)
+                    return m_seen;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
 
 private:
@@ -364,6 +376,40 @@ std::string echoWith(int dontFragment, int ttl, int tos) {
     return icmpEcho(icmp, clock, p, reply, error) ? "ok" : "fail " + error.text;
 }
 
+TEST_F(IcmpNamespaceTest, NeitherSocketAllowed_ACapableHelperPassesARawSocketWithItsOptions) {
+    ASSERT_TRUE(net->sysctl(net->prober, "ping_group_range", "1\t0"));
+    test::TempDir dir;
+    namespace fs = std::filesystem;
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+    const fs::path helper = dir / "tallynet-capture";
+    fs::copy_file(TALLYNET_CAPTURE_HELPER, helper);
+    if (!sh("setcap cap_net_raw+ep " + helper.string()))
+        GTEST_SKIP() << "this file system takes no file capabilities";
+    RequestListener listener(net->host);
+    ASSERT_TRUE(listener.ok());
+    const std::string out = runInNamespace(net->prober, true, [&helper] {
+        LinuxIcmpFactory icmp([helper] { return helper; });
+        int openError = 0;
+        const auto probeSocket = icmp.open(openError);
+        if (!probeSocket)
+            return "fail " + std::to_string(openError);
+        SystemClock clock;
+        EchoParams p;
+        p.host = kHostAddress;
+        p.dontFragment = 1;
+        p.timeToLive = 7;
+        p.typeOfService = 0x10;
+        EchoReply reply;
+        EchoError error;
+        return std::string(probeSocket->receivesIpHeader() ? "raw" : "datagram") +
+               (icmpEcho(icmp, clock, p, reply, error) ? " ok" : " fail " + error.text);
+    });
+    EXPECT_EQ(out, "raw ok");
+    EXPECT_EQ(listener.seen(1), (std::vector<std::string>{"df=1 ttl=7 tos=16"}));
+}
+
 TEST_F(IcmpNamespaceTest, RequestOnTheWire_CarriesTheOptionsAsked) {
     ASSERT_TRUE(net->sysctl(net->prober, "ping_group_range", "0\t2147483647"));
     RequestListener listener(net->host);
@@ -378,7 +424,7 @@ TEST_F(IcmpNamespaceTest, RequestOnTheWire_CarriesTheOptionsAsked) {
         EXPECT_EQ(runInNamespace(net->prober, unprivileged, [] { return echoWith(1, 7, 0x10); }),
                   "ok");
     }
-    EXPECT_EQ(listener.seen(),
+    EXPECT_EQ(listener.seen(4),
               (std::vector<std::string>{"df=0 ttl=100 tos=0", "df=1 ttl=7 tos=16",
                                         "df=0 ttl=100 tos=0", "df=1 ttl=7 tos=16"}));
 }

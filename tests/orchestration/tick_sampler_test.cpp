@@ -252,6 +252,7 @@ TEST_F(TickSamplerTest, EveryTick_PassesLanOnlyAndRunsOutageThenProbe_SavesEvery
         tickAfter();
     EXPECT_EQ(capture.saves, 2);
     EXPECT_EQ(capture.lanOnly, std::vector<int>(120, 1));
+    EXPECT_EQ(capture.addressRefreshes, 120); // temporary IPv6 addresses come and go
 
     events.calls.clear();
     table.set(301, 1);

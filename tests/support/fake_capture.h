@@ -18,6 +18,15 @@ public:
         out = adapters;
         return status;
     }
+    bool ipv6Addresses(const std::string& name, std::vector<Ipv6Address>& out) override {
+        out.clear();
+        for (const AdapterInfo& a : adapters)
+            if (a.name == name) {
+                out = a.ipv6;
+                return true;
+            }
+        return false;
+    }
 };
 
 // A device that hands out its frames in batches of `batchSize` and then, when `endless` is

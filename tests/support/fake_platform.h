@@ -95,6 +95,8 @@ public:
     std::uint64_t totalReceived() const override { return rx; }
     std::uint64_t totalSent() const override { return tx; }
     void setLanOnly(int on) override { lanOnly.push_back(on); }
+    int addressRefreshes = 0;
+    void refreshAddresses() override { ++addressRefreshes; }
     void save() override {
         ++saves;
         calls.emplace_back("save");

@@ -1,5 +1,8 @@
 #pragma once
+#include "platform/adapter_source.h"
 #include "platform/capture_device.h"
+
+#include <arpa/inet.h>
 
 #include <array>
 #include <cstdint>
@@ -36,7 +39,8 @@ inline void put16(std::vector<std::uint8_t>& v, std::uint16_t x) {
     v.push_back(static_cast<std::uint8_t>(x));
 }
 
-// The IP header and 8 transport bytes (ports first), without any link header.
+// The IP header and 8 transport bytes (ports first), without any link header, padded with zeros
+// to the total length it claims: the frame carries what its header says.
 inline std::vector<std::uint8_t> ipBytes(const TestPacket& p) {
     std::vector<std::uint8_t> v;
     v.push_back(static_cast<std::uint8_t>(0x40 | p.headerWords));
@@ -57,6 +61,8 @@ inline std::vector<std::uint8_t> ipBytes(const TestPacket& p) {
     put16(v, p.dstPort);
     for (int i = 0; i < 4; ++i)
         v.push_back(0);
+    if (v.size() < p.totalLength)
+        v.resize(p.totalLength, 0);
     return v;
 }
 
@@ -82,6 +88,107 @@ inline std::vector<std::uint8_t> sll2Frame(const TestPacket& p) {
                                    4,    6,    2, 0, 0, 0, 0, 0, 0, 0};
     const std::vector<std::uint8_t> ip = ipBytes(p);
     v.insert(v.end(), ip.begin(), ip.end());
+    return v;
+}
+
+// An IPv6 address from its text, e.g. "2001:db8::1".
+struct Ip6 {
+    std::array<std::uint8_t, 16> o{};
+};
+inline Ip6 ip6(const char* text) {
+    Ip6 a;
+    if (::inet_pton(AF_INET6, text, a.o.data()) != 1)
+        throw std::invalid_argument(text);
+    return a;
+}
+inline Ipv6Address ip6Prefix(const char* text, int prefixLength) {
+    return Ipv6Address{ip6(text).o, prefixLength};
+}
+
+// One IPv6 extension header: hop-by-hop (0), routing (43), destination options (60) of `bytes`
+// (a multiple of 8), or a fragment header (44) with its offset in 8-byte units.
+struct Ext6 {
+    std::uint8_t type = 0;
+    std::size_t bytes = 8;
+    std::uint16_t fragmentOffset = 0;
+};
+
+// One IPv6 packet: the fixed header, the extension headers, then 8 transport bytes (ports
+// first) of protocol `next`, padded to 40 + payloadLength bytes.
+struct TestPacket6 {
+    Ip6 src{};
+    Ip6 dst{};
+    std::uint8_t next = 6;
+    std::uint16_t srcPort = 0;
+    std::uint16_t dstPort = 0;
+    std::uint16_t payloadLength = 0;
+    std::vector<Ext6> ext;
+};
+
+inline std::vector<std::uint8_t> ipv6Bytes(const TestPacket6& p) {
+    std::vector<std::uint8_t> v = {0x60, 0, 0, 0};
+    put16(v, p.payloadLength);
+    v.push_back(p.ext.empty() ? p.next : p.ext.front().type);
+    v.push_back(64);
+    v.insert(v.end(), p.src.o.begin(), p.src.o.end());
+    v.insert(v.end(), p.dst.o.begin(), p.dst.o.end());
+    for (std::size_t i = 0; i < p.ext.size(); ++i) {
+        const Ext6& e = p.ext[i];
+        const std::uint8_t next = i + 1 < p.ext.size() ? p.ext[i + 1].type : p.next;
+        std::vector<std::uint8_t> h(e.type == 44 ? 8 : e.bytes, 0);
+        h[0] = next;
+        if (e.type == 44) {
+            h[2] = static_cast<std::uint8_t>(e.fragmentOffset >> 5);
+            h[3] = static_cast<std::uint8_t>((e.fragmentOffset << 3) & 0xF8);
+        } else {
+            h[1] = static_cast<std::uint8_t>(e.bytes / 8 - 1);
+        }
+        v.insert(v.end(), h.begin(), h.end());
+    }
+    put16(v, p.srcPort);
+    put16(v, p.dstPort);
+    for (int i = 0; i < 4; ++i)
+        v.push_back(0);
+    if (v.size() < 40u + p.payloadLength)
+        v.resize(40u + p.payloadLength, 0);
+    return v;
+}
+
+// An Ethernet frame of any type around `payload`, with VLAN tags (their type fields, e.g.
+// 0x88A8 then 0x8100) between the addresses and the type.
+inline std::vector<std::uint8_t> ethernetWith(std::uint16_t type,
+                                              const std::vector<std::uint8_t>& payload,
+                                              const std::vector<std::uint16_t>& tags = {}) {
+    std::vector<std::uint8_t> v = {0x02, 0, 0, 0, 0, 1, 0x02, 0, 0, 0, 0, 2};
+    for (std::uint16_t tpid : tags) {
+        put16(v, tpid);
+        put16(v, 0x0064); // VLAN 100
+    }
+    put16(v, type);
+    v.insert(v.end(), payload.begin(), payload.end());
+    return v;
+}
+
+// Linux cooked v1 and v2 frames of any protocol around `payload` (v1 may carry tags).
+inline std::vector<std::uint8_t> sllWith(std::uint16_t type,
+                                         const std::vector<std::uint8_t>& payload,
+                                         const std::vector<std::uint16_t>& tags = {}) {
+    std::vector<std::uint8_t> v = {0, 4, 0, 1, 0, 6, 2, 0, 0, 0, 0, 1, 0, 0};
+    for (std::uint16_t tpid : tags) {
+        put16(v, tpid);
+        put16(v, 0x0064);
+    }
+    put16(v, type);
+    v.insert(v.end(), payload.begin(), payload.end());
+    return v;
+}
+inline std::vector<std::uint8_t> sll2With(std::uint16_t type,
+                                          const std::vector<std::uint8_t>& payload) {
+    std::vector<std::uint8_t> v;
+    put16(v, type);
+    const std::uint8_t rest[18] = {0, 0, 0, 0, 0, 3, 0, 1, 4, 6, 2, 0, 0, 0, 0, 0, 0, 0};
+    v.insert(v.end(), rest, rest + 18);
+    v.insert(v.end(), payload.begin(), payload.end());
     return v;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/linux/linux_icmp.h"
 
+#include "platform/linux/helper_capture.h"
 #include "platform/linux/unique_fd.h"
 
 #include <arpa/inet.h>
@@ -205,9 +206,18 @@ std::unique_ptr<IIcmpSocket> LinuxIcmpFactory::open(int& error) {
         error = errno;
         raw = false;
         fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
-        if (fd < 0)
-            return nullptr;
     }
+    if (fd < 0 && m_helper) {
+        // ping_group_range leaves this user out: the helper may open the raw socket.
+        int helperError = 0;
+        UniqueFd passed = rawIcmpSocketFromHelper(m_helper(), helperError);
+        if (passed.get() >= 0) {
+            fd = passed.release();
+            raw = true;
+        }
+    }
+    if (fd < 0)
+        return nullptr;
     auto sock = std::make_unique<LinuxIcmpSocket>(fd, raw);
     // Linux sets "don't fragment" on every datagram by default (path-MTU discovery); the
     // request carries it only when the caller asks for it (setDontFragment).

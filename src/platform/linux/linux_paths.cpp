@@ -31,8 +31,12 @@ std::filesystem::path LinuxPaths::xdgConfigHome() {
     return xdg("XDG_CONFIG_HOME", ".config");
 }
 
+std::filesystem::path LinuxPaths::dataDirectoryPath() const {
+    return xdg("XDG_DATA_HOME", ".local/share") / "Tallynet";
+}
+
 std::filesystem::path LinuxPaths::dataDirectory() const {
-    const auto dir = xdg("XDG_DATA_HOME", ".local/share") / "Tallynet";
+    const auto dir = dataDirectoryPath();
     std::error_code ec;
     std::filesystem::create_directories(dir.parent_path(), ec);
     // The traffic history is the user's own: the folder is private, also when an older version

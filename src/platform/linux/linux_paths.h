@@ -7,6 +7,7 @@ namespace tn {
 class LinuxPaths final : public IPaths {
 public:
     std::filesystem::path dataDirectory() const override;
+    std::filesystem::path dataDirectoryPath() const override;
     std::filesystem::path configDirectory() const override;
     std::filesystem::path runtimeDirectory() const override;
     std::filesystem::path executablePath() const override;

@@ -1,11 +1,11 @@
 #include "platform/linux/desktop_network_settings.h"
 #include "platform/linux/flock_instance_lock.h"
+#include "platform/linux/helper_capture.h"
 #include "platform/linux/ini_settings_store.h"
 #include "platform/linux/linux_icmp.h"
 #include "platform/linux/linux_paths.h"
 #include "platform/linux/logind_sleep_monitor.h"
 #include "platform/linux/netlink_interfaces.h"
-#include "platform/linux/pcap_capture.h"
 #include "platform/linux/posix_file_store.h"
 #include "platform/linux/signal_termination.h"
 #include "platform/linux/system_clock.h"
@@ -23,7 +23,8 @@ public:
           m_autostart(LinuxPaths::xdgConfigHome() / "autostart" / "TallynetStartUp.desktop",
                       m_paths.executablePath()),
           m_interfaces(m_clock, m_names), m_adapters(m_names),
-          m_instanceLock(m_paths.runtimeDirectory() / "Tallynet_Instance_Checker.lock") {}
+          m_instanceLock(m_paths.runtimeDirectory() / "Tallynet_Instance_Checker.lock"),
+          m_icmp([this] { return m_capture.helperPath(); }) {}
 
     PlatformServices services() override {
         PlatformServices s;
@@ -52,7 +53,8 @@ private:
     NetlinkInterfaceTable m_interfaces;
     NetlinkAdapterSource m_adapters;
     FlockInstanceLock m_instanceLock;
-    PcapCaptureFactory m_capture;
+    // Live capture runs in tallynet-capture: this process holds no capabilities.
+    HelperCaptureFactory m_capture;
     LinuxIcmpFactory m_icmp;
     PosixFileStore m_files;
     SignalTermination m_termination;
@@ -60,10 +62,30 @@ private:
     DesktopNetworkSettings m_networkSettings;
 };
 
+class ReadOnlyLinuxPlatform final : public Platform {
+public:
+    PlatformServices services() override {
+        PlatformServices s;
+        s.clock = &m_clock;
+        s.paths = &m_paths;
+        s.files = &m_files;
+        return s;
+    }
+
+private:
+    SystemClock m_clock;
+    LinuxPaths m_paths;
+    PosixFileStore m_files;
+};
+
 } // namespace
 
 std::unique_ptr<Platform> createPlatform() {
     return std::make_unique<LinuxPlatform>();
+}
+
+std::unique_ptr<Platform> createReadOnlyPlatform() {
+    return std::make_unique<ReadOnlyLinuxPlatform>();
 }
 
 } // namespace tn

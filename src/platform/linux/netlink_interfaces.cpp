@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 
 namespace tn {
 
@@ -132,7 +133,9 @@ AdapterListStatus NetlinkAdapterSource::list(std::vector<AdapterInfo>& out) {
     out.clear();
     std::vector<LinkInfo> links;
     std::vector<Ipv4Info> addrs;
-    if (!m_netlink.dumpLinks(links) || !m_netlink.dumpIpv4(addrs))
+    std::vector<Ipv6Info> addrs6;
+    if (!m_netlink.dumpLinks(links) || !m_netlink.dumpIpv4(addrs) ||
+        !m_netlink.dumpIpv6(addrs6, false))
         return AdapterListStatus::ListFailed;
     const int defaultRoute = m_netlink.defaultRouteIndex();
     for (const LinkInfo& l : links) {
@@ -153,9 +156,24 @@ AdapterListStatus NetlinkAdapterSource::list(std::vector<AdapterInfo>& out) {
                 break;
             }
         }
+        for (const Ipv6Info& ip : addrs6)
+            if (ip.ifindex == l.ifindex)
+                a.ipv6.push_back(Ipv6Address{ip.address, ip.prefixLength});
         out.push_back(std::move(a));
     }
     return out.empty() ? AdapterListStatus::NoAdapters : AdapterListStatus::Ok;
+}
+
+bool NetlinkAdapterSource::ipv6Addresses(const std::string& name, std::vector<Ipv6Address>& out) {
+    out.clear();
+    const int index = static_cast<int>(if_nametoindex(name.c_str()));
+    std::vector<Ipv6Info> addrs;
+    if (index == 0 || !m_netlink.dumpIpv6(addrs))
+        return false;
+    for (const Ipv6Info& ip : addrs)
+        if (ip.ifindex == index)
+            out.push_back(Ipv6Address{ip.address, ip.prefixLength});
+    return true;
 }
 
 } // namespace tn

@@ -54,6 +54,7 @@ class NetlinkAdapterSource final : public IAdapterSource {
 public:
     explicit NetlinkAdapterSource(DeviceNames& names);
     AdapterListStatus list(std::vector<AdapterInfo>& out) override;
+    bool ipv6Addresses(const std::string& name, std::vector<Ipv6Address>& out) override;
 
 private:
     DeviceNames& m_names;

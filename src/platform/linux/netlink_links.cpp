@@ -163,6 +163,34 @@ bool NetlinkLinks::dumpIpv4(std::vector<Ipv4Info>& out) {
     return true;
 }
 
+bool NetlinkLinks::dumpIpv6(std::vector<Ipv6Info>& out, bool refill) {
+    out.clear();
+    if (!m_sock)
+        return false;
+    if (!m_addrs) {
+        if (rtnl_addr_alloc_cache(m_sock, &m_addrs) < 0) {
+            m_addrs = nullptr;
+            return false;
+        }
+    } else if (refill && nl_cache_refill(m_sock, m_addrs) < 0) {
+        return false;
+    }
+    for (nl_object* o = nl_cache_get_first(m_addrs); o; o = nl_cache_get_next(o)) {
+        auto* a = reinterpret_cast<rtnl_addr*>(o);
+        if (rtnl_addr_get_family(a) != AF_INET6)
+            continue;
+        nl_addr* local = rtnl_addr_get_local(a);
+        if (!local || nl_addr_get_len(local) != 16)
+            continue;
+        Ipv6Info info;
+        info.ifindex = rtnl_addr_get_ifindex(a);
+        std::memcpy(info.address.data(), nl_addr_get_binary_addr(local), 16);
+        info.prefixLength = rtnl_addr_get_prefixlen(a);
+        out.push_back(info);
+    }
+    return true;
+}
+
 int NetlinkLinks::defaultRouteIndex() {
     if (!m_sock)
         return 0;

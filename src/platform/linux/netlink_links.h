@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +23,12 @@ struct LinkInfo {
 struct Ipv4Info {
     int ifindex = 0;
     std::uint32_t address = 0; // network byte order
+    int prefixLength = 0;
+};
+
+struct Ipv6Info {
+    int ifindex = 0;
+    std::array<std::uint8_t, 16> address{};
     int prefixLength = 0;
 };
 
@@ -63,6 +70,8 @@ public:
     bool readLink(int ifindex, LinkInfo& out);
     // One address dump: the IPv4 addresses in the kernel's order (primary first per link).
     bool dumpIpv4(std::vector<Ipv4Info>& out);
+    // The same dump's IPv6 addresses (one dump serves both when asked right after dumpIpv4).
+    bool dumpIpv6(std::vector<Ipv6Info>& out, bool refill = true);
     // The interface of the IPv4 default route the kernel prefers (lowest metric, main
     // table); 0 when there is none.
     int defaultRouteIndex();

@@ -215,4 +215,8 @@ std::unique_ptr<Platform> createPlatform() {
     return std::make_unique<StubPlatform>();
 }
 
+std::unique_ptr<Platform> createReadOnlyPlatform() {
+    return std::make_unique<StubPlatform>(); // holds nothing that acts on its own
+}
+
 } // namespace tn

@@ -112,6 +112,15 @@ TEST(LinuxPathsTest, DataFolderIsPrivate_EvenWhenAnOlderVersionMadeItReadable) {
         ::unsetenv("XDG_DATA_HOME");
     EXPECT_EQ(created, root.path() / "Tallynet");
     EXPECT_EQ(again, created);
+    // The report's reader only names the folder; it never makes one.
+    ::setenv("XDG_DATA_HOME", (root.path() / "fresh").c_str(), 1);
+    const auto named = LinuxPaths().dataDirectoryPath();
+    if (old)
+        ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(named, root.path() / "fresh" / "Tallynet");
+    EXPECT_FALSE(std::filesystem::exists(root.path() / "fresh"));
     EXPECT_EQ(std::filesystem::status(created).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_all);
 }

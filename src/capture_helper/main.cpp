@@ -1,0 +1,280 @@
+// tallynet-capture: the one program of Tallynet that holds capabilities. Its parent, the window
+// process, starts it with a socket pair as descriptor 3 and sends one request:
+//   capture      open an interface with libpcap, drop every capability, then stream the heads
+//                of its frames and the kernel's counters back until told to stop;
+//   ICMP socket  open a raw ICMP socket, drop every capability, pass the socket back, end.
+// It reads nothing else: no arguments, no environment, no files of the user's.
+#include "platform/linux/capture_channel.h"
+#include "platform/linux/pcap_capture.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <linux/capability.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace tn;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kChannel = 3;
+constexpr auto kStatisticsEvery = std::chrono::milliseconds(500);
+
+[[noreturn]] void die(const char* what) {
+    std::fprintf(stderr, "tallynet-capture: %s\n", what);
+    std::_Exit(2);
+}
+
+// Capability sets as the kernel holds them: 64 bits in two words.
+struct Capabilities {
+    std::uint64_t effective = 0;
+    std::uint64_t permitted = 0;
+};
+
+bool readCapabilities(Capabilities& caps) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
+    caps.effective = data[0].effective | (std::uint64_t{data[1].effective} << 32);
+    caps.permitted = data[0].permitted | (std::uint64_t{data[1].permitted} << 32);
+    return true;
+}
+
+// Keeps only `keep` (effective and permitted alike, nothing inheritable or ambient) and checks
+// that the kernel holds exactly that now.
+bool keepOnly(std::uint64_t keep) {
+    Capabilities now;
+    if (!readCapabilities(now))
+        return false;
+    keep &= now.permitted;
+    ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    data[0].effective = data[0].permitted = static_cast<std::uint32_t>(keep);
+    data[1].effective = data[1].permitted = static_cast<std::uint32_t>(keep >> 32);
+    if (::syscall(SYS_capset, &header, data) != 0)
+        return false;
+    Capabilities after;
+    return readCapabilities(after) && after.effective == keep && after.permitted == keep;
+}
+
+constexpr std::uint64_t bit(int cap) {
+    return std::uint64_t{1} << cap;
+}
+
+bool sendAll(std::span<const std::uint8_t> m) {
+    for (;;) {
+        const ssize_t n = ::send(kChannel, m.data(), m.size(), MSG_NOSIGNAL);
+        if (n >= 0)
+            return static_cast<std::size_t>(n) == m.size();
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+int reply(channel::ReplyStatus status, const std::string& reason, std::uint8_t link = 0) {
+    sendAll(channel::encodeReply({status, link, reason}));
+    if (status != channel::ReplyStatus::Ok)
+        std::fprintf(stderr, "tallynet-capture: %s\n", reason.c_str());
+    return status == channel::ReplyStatus::Ok ? 0 : 1;
+}
+
+int sendIcmpSocket() {
+    const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    const int openError = errno;
+    if (!keepOnly(0))
+        return reply(channel::ReplyStatus::Internal, "could not drop the capabilities");
+    if (fd < 0)
+        return reply(openError == EPERM || openError == EACCES ? channel::ReplyStatus::NoPermission
+                                                               : channel::ReplyStatus::OpenFailed,
+                     std::string("raw ICMP socket: ") + std::strerror(openError));
+    const std::vector<std::uint8_t> m = channel::encodeReply({channel::ReplyStatus::Ok, 0, ""});
+    iovec iov{const_cast<std::uint8_t*>(m.data()), m.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
+    return ::sendmsg(kChannel, &msg, MSG_NOSIGNAL) == static_cast<ssize_t>(m.size()) ? 0 : 1;
+}
+
+struct Stream {
+    channel::BatchWriter batch;
+    bool failed = false;
+
+    // Sends the batch, and `statistics` when there are any, in one call: the window then
+    // usually wakes once for both.
+    void flush(std::span<const std::uint8_t> statistics = {}) {
+        std::span<const std::uint8_t> parts[2];
+        unsigned count = 0;
+        if (!batch.empty())
+            parts[count++] = batch.message();
+        if (!statistics.empty())
+            parts[count++] = statistics;
+        iovec iov[2];
+        mmsghdr msgs[2] = {};
+        for (unsigned i = 0; i < count; ++i) {
+            iov[i] = {const_cast<std::uint8_t*>(parts[i].data()), parts[i].size()};
+            msgs[i].msg_hdr.msg_iov = &iov[i];
+            msgs[i].msg_hdr.msg_iovlen = 1;
+        }
+        unsigned sent = 0;
+        while (sent < count && !failed) {
+            const int n = ::sendmmsg(kChannel, msgs + sent, count - sent, MSG_NOSIGNAL);
+            if (n > 0)
+                sent += static_cast<unsigned>(n);
+            else if (n < 0 && errno != EINTR)
+                failed = true;
+        }
+        batch.clear();
+    }
+};
+
+void onFrame(void* user, const CaptureHeader& header, const std::uint8_t* frame) {
+    auto* s = static_cast<Stream*>(user);
+    const std::uint32_t captured = std::min(header.capturedLength, channel::kMaxSnapLength);
+    const std::uint32_t wire = std::max(header.wireLength, captured);
+    const std::span<const std::uint8_t> bytes(frame, captured);
+    if (!s->batch.add(wire, bytes)) {
+        s->flush();
+        s->batch.add(wire, bytes);
+    }
+}
+
+int capture(const channel::Request& request) {
+    if (::if_nametoindex(request.interfaceName.c_str()) == 0) {
+        keepOnly(0);
+        return reply(channel::ReplyStatus::NoSuchInterface,
+                     "no interface is named \"" + request.interfaceName + "\"");
+    }
+    // Promiscuous mode is the only reason to keep CAP_NET_ADMIN up to the open.
+    const std::uint64_t needed = bit(CAP_NET_RAW) | (request.promiscuous ? bit(CAP_NET_ADMIN) : 0);
+    if (!keepOnly(needed))
+        return reply(channel::ReplyStatus::Internal, "could not drop the capabilities");
+    Capabilities caps;
+    if (!readCapabilities(caps) || (caps.effective & bit(CAP_NET_RAW)) == 0) {
+        keepOnly(0);
+        return reply(channel::ReplyStatus::NoPermission, "CAP_NET_RAW is missing");
+    }
+
+    PcapCaptureFactory pcap;
+    CaptureOptions options;
+    options.kernelBufferBytes = static_cast<int>(request.kernelBufferBytes);
+    options.promiscuous = request.promiscuous;
+    options.readTimeoutMs = static_cast<int>(request.readTimeoutMs);
+    options.snapLength = static_cast<int>(request.snapLength);
+    CaptureOpenStatus status = CaptureOpenStatus::DeviceFailed;
+    std::string reason;
+    std::unique_ptr<ICaptureDevice> device =
+        pcap.openLive(request.interfaceName, options, status, reason);
+    // Nothing below needs a privilege: the handle is open (or will not be).
+    if (!keepOnly(0))
+        return reply(channel::ReplyStatus::Internal, "could not drop the capabilities");
+    if (!device)
+        return reply(status == CaptureOpenStatus::KernelBufferFailed
+                         ? channel::ReplyStatus::KernelBufferFailed
+                         : channel::ReplyStatus::OpenFailed,
+                     reason);
+    if (reply(channel::ReplyStatus::Ok, "", static_cast<std::uint8_t>(device->linkKind())) != 0)
+        return 1;
+
+    // The parent's stop message, its end of the channel or anything else it sends ends the
+    // capture: the batch in hand is handed out, flushed, and the program ends.
+    std::atomic<bool> stop{false};
+    std::thread listener([&stop, &device] {
+        std::uint8_t m[64];
+        while (::recv(kChannel, m, sizeof m, 0) < 0 && errno == EINTR) {
+        }
+        stop.store(true);
+        device->breakLoop();
+    });
+
+    Stream stream;
+    auto lastStatistics = Clock::now() - kStatisticsEvery;
+    int rc = 0;
+    for (;;) {
+        const int n = device->dispatch(&onFrame, &stream);
+        const auto now = Clock::now();
+        std::vector<std::uint8_t> statistics;
+        if (now - lastStatistics >= kStatisticsEvery || stop.load()) {
+            lastStatistics = now;
+            CaptureStatistics st;
+            if (device->statistics(st))
+                statistics = channel::encodeStatistics({st.received, st.dropped});
+        }
+        stream.flush(statistics);
+        if (stop.load() || stream.failed)
+            break;
+        if (n == ICaptureDevice::kReadError) {
+            // The interface went away or down: the window starts a new helper when it comes back.
+            rc = 1;
+            break;
+        }
+    }
+    ::shutdown(kChannel, SHUT_WR);
+    if (!stop.load())
+        ::shutdown(kChannel, SHUT_RD); // ends the listener's wait
+    listener.join();
+    return rc;
+}
+
+} // namespace
+
+int main() {
+    // Nothing of the caller's environment is read, and nothing of it reaches libpcap. The
+    // strings are wiped too, so that /proc/<pid>/environ shows none of them.
+    for (char** e = environ; e && *e; ++e)
+        std::memset(*e, 0, std::strlen(*e));
+    ::clearenv();
+    const pid_t parent = ::getppid();
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0)
+        die("PR_SET_PDEATHSIG failed");
+    if (parent <= 1 || ::getppid() != parent)
+        die("the parent has ended");
+    // Whatever this program might ever run gets no privilege from it.
+    ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    int type = 0;
+    socklen_t length = sizeof type;
+    if (::getsockopt(kChannel, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_SEQPACKET)
+        die("start me from tallynet: descriptor 3 is not its channel");
+
+    std::uint8_t message[256];
+    ssize_t n;
+    while ((n = ::recv(kChannel, message, sizeof message, MSG_TRUNC)) < 0 && errno == EINTR) {
+    }
+    if (n <= 0) {
+        keepOnly(0);
+        die("no request");
+    }
+    const std::optional<channel::Request> request =
+        static_cast<std::size_t>(n) <= sizeof message
+            ? channel::decodeRequest({message, static_cast<std::size_t>(n)})
+            : std::nullopt;
+    if (!request) {
+        keepOnly(0);
+        return reply(channel::ReplyStatus::BadRequest, "malformed request");
+    }
+    if (request->kind == channel::RequestKind::IcmpSocket)
+        return sendIcmpSocket();
+    return capture(*request);
+}

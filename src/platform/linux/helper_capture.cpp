@@ -1,0 +1,437 @@
+#include "platform/linux/helper_capture.h"
+
+#include "platform/linux/capture_channel.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifndef TALLYNET_INSTALLED_LIBEXEC_DIR
+#define TALLYNET_INSTALLED_LIBEXEC_DIR "/usr/libexec/tallynet"
+#endif
+
+namespace tn {
+
+namespace {
+
+// The helper finds its channel here: the only descriptor it inherits besides 0, 1 and 2.
+constexpr int kChannelFd = 3;
+// Start-up, the interface check and libpcap's open: generous, since it only bounds a failure.
+constexpr int kReplyTimeoutMs = 5000;
+// How long a stopped helper may take to hand out its last batch before it is killed.
+constexpr int kStopTimeoutMs = 2000;
+// Messages handled per dispatch before the wake-up is looked at again.
+constexpr int kMessagesPerDispatch = 64;
+
+bool isExecutableFile(const std::filesystem::path& p) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(p, ec) && ::access(p.c_str(), X_OK) == 0;
+}
+
+// A started helper: its process and our end of the channel.
+struct Helper {
+    pid_t pid = -1;
+    UniqueFd channel;
+};
+
+void reap(pid_t pid, int timeoutMs) {
+    if (pid <= 0)
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int status = 0;
+        const pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid || (r < 0 && errno != EINTR))
+            return;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid, SIGKILL);
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            return;
+        }
+        ::usleep(5000);
+    }
+}
+
+// Starts the helper with an empty environment, the channel as descriptor 3 and nothing else
+// of ours open. 0 or an errno value.
+int spawnHelper(const std::filesystem::path& path, Helper& helper) {
+    int sv[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sv) != 0)
+        return errno;
+    UniqueFd ours(sv[0]);
+    UniqueFd theirs(sv[1]);
+    if (theirs.get() == kChannelFd) {
+        // dup2 onto itself would leave close-on-exec set.
+        UniqueFd moved(::fcntl(theirs.get(), F_DUPFD_CLOEXEC, kChannelFd + 1));
+        if (moved.get() < 0)
+            return errno;
+        theirs = std::move(moved);
+    }
+    // Room for a few batches in flight while this side is busy with the one before.
+    const int sendBuffer = 1 << 20;
+    ::setsockopt(theirs.get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, theirs.get(), kChannelFd);
+    posix_spawn_file_actions_addclosefrom_np(&actions, kChannelFd + 1);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    // The helper starts with default signal handling and no blocked signals, whatever ours are.
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    std::string name = kCaptureHelperName;
+    char* argv[] = {name.data(), nullptr};
+    char* envp[] = {nullptr};
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, path.c_str(), &actions, &attr, argv, envp);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0)
+        return rc;
+    helper.pid = pid;
+    helper.channel = std::move(ours);
+    return 0;
+}
+
+bool sendMessage(int fd, std::span<const std::uint8_t> m) {
+    for (;;) {
+        const ssize_t n = ::send(fd, m.data(), m.size(), MSG_NOSIGNAL);
+        if (n >= 0)
+            return static_cast<std::size_t>(n) == m.size();
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+// Waits for one message; its length, 0 at end of stream, -1 on failure or time-out. With
+// `fd` set, a descriptor that came with the message is stored there.
+ssize_t receiveMessage(int channel, std::vector<std::uint8_t>& buffer, int timeoutMs,
+                       UniqueFd* fd = nullptr) {
+    pollfd p{channel, POLLIN, 0};
+    int n;
+    while ((n = ::poll(&p, 1, timeoutMs)) < 0 && errno == EINTR) {
+    }
+    if (n <= 0)
+        return -1;
+    buffer.resize(channel::kMaxMessage);
+    iovec iov{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t r = ::recvmsg(channel, &msg, MSG_CMSG_CLOEXEC);
+    if (r < 0)
+        return -1;
+    // Every descriptor that came is owned (and closed unless it is the one asked for), even
+    // when the message is refused below.
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS)
+            continue;
+        const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (std::size_t i = 0; i < count; ++i) {
+            int received = -1;
+            std::memcpy(&received, CMSG_DATA(c) + i * sizeof(int), sizeof received);
+            UniqueFd owned(received);
+            if (fd && count == 1 && fd->get() < 0)
+                *fd = std::move(owned);
+        }
+    }
+    if ((msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0) {
+        if (fd)
+            *fd = UniqueFd();
+        return -1;
+    }
+    buffer.resize(static_cast<std::size_t>(r));
+    return r;
+}
+
+LinkKind toLinkKind(std::uint8_t v) {
+    return v <= static_cast<std::uint8_t>(LinkKind::Unsupported) ? static_cast<LinkKind>(v)
+                                                                 : LinkKind::Unsupported;
+}
+
+// The window's end of a running helper.
+class HelperDevice final : public ICaptureDevice {
+public:
+    HelperDevice(Helper helper, LinkKind link, int timeoutMs, UniqueFd wake)
+        : m_pid(helper.pid), m_channel(std::move(helper.channel)), m_link(link),
+          m_timeoutMs(timeoutMs), m_wake(std::move(wake)) {
+        m_buffer.resize(channel::kMaxMessage);
+    }
+    ~HelperDevice() override {
+        // The helper hands out the batch in hand and ends; its stream is read to the end so
+        // that it never waits on a full channel.
+        sendMessage(m_channel.get(), channel::encodeStop());
+        ::shutdown(m_channel.get(), SHUT_WR);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopTimeoutMs);
+        std::vector<std::uint8_t> rest;
+        while (!m_ended) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0 || receiveMessage(m_channel.get(), rest, static_cast<int>(left)) <= 0)
+                break;
+        }
+        m_channel = UniqueFd();
+        reap(m_pid, kStopTimeoutMs);
+    }
+    HelperDevice(const HelperDevice&) = delete;
+    HelperDevice& operator=(const HelperDevice&) = delete;
+
+    LinkKind linkKind() const override { return m_link; }
+
+    int dispatch(FrameCallback callback, void* user) override {
+        if (m_ended)
+            return kReadError; // the helper is gone (the interface went away)
+        pollfd fds[2] = {{m_channel.get(), POLLIN, 0}, {m_wake.get(), POLLIN, 0}};
+        const int ready = ::poll(fds, 2, m_timeoutMs);
+        if (ready < 0)
+            return errno == EINTR ? 0 : kReadError;
+        if (fds[1].revents != 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t r = ::read(m_wake.get(), &count, sizeof count);
+            m_woken.store(false, std::memory_order_relaxed);
+            return kBroken;
+        }
+        if (ready == 0)
+            return 0;
+        int frames = 0;
+        for (int i = 0; i < kMessagesPerDispatch; ++i) {
+            const ssize_t n =
+                ::recv(m_channel.get(), m_buffer.data(), m_buffer.size(), MSG_DONTWAIT | MSG_TRUNC);
+            if (n < 0) {
+                if (errno == EAGAIN || errno == EINTR)
+                    break;
+                m_ended = true;
+                break;
+            }
+            if (n == 0) {
+                m_ended = true;
+                break;
+            }
+            if (static_cast<std::size_t>(n) > m_buffer.size()) {
+                m_ended = true; // a message this side cannot have been sent: trust it no more
+                break;
+            }
+            const std::span<const std::uint8_t> m(m_buffer.data(), static_cast<std::size_t>(n));
+            switch (channel::kindOf(m)) {
+            case channel::MessageKind::Batch: {
+                CaptureHeader header;
+                const bool ok = channel::forEachFrame(m, [&](const channel::FrameView& f) {
+                    header.capturedLength = static_cast<std::uint32_t>(f.captured.size());
+                    header.wireLength = f.wireLength;
+                    callback(user, header, f.captured.data());
+                    ++frames;
+                });
+                if (!ok)
+                    m_ended = true;
+                break;
+            }
+            case channel::MessageKind::Statistics:
+                if (const auto s = channel::decodeStatistics(m)) {
+                    m_received.store(s->received, std::memory_order_relaxed);
+                    m_dropped.store(s->dropped, std::memory_order_relaxed);
+                    m_haveStatistics.store(true, std::memory_order_release);
+                }
+                break;
+            default:
+                m_ended = true;
+                break;
+            }
+            // A wake-up lets the batch in hand finish, then ends the dispatch.
+            if (m_ended || m_woken.load(std::memory_order_relaxed))
+                break;
+        }
+        if (m_ended && frames == 0)
+            return kReadError;
+        return frames;
+    }
+
+    void breakLoop() override {
+        m_woken.store(true, std::memory_order_relaxed);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_wake.get(), &one, sizeof one);
+    }
+
+    bool statistics(CaptureStatistics& out) override {
+        if (!m_haveStatistics.load(std::memory_order_acquire))
+            return false;
+        out.received = m_received.load(std::memory_order_relaxed);
+        out.dropped = m_dropped.load(std::memory_order_relaxed);
+        return true;
+    }
+
+private:
+    pid_t m_pid;
+    UniqueFd m_channel;
+    LinkKind m_link;
+    int m_timeoutMs;
+    UniqueFd m_wake;
+    std::vector<std::uint8_t> m_buffer;
+    bool m_ended = false;
+    std::atomic<bool> m_woken{false};
+    std::atomic<bool> m_haveStatistics{false};
+    std::atomic<std::uint64_t> m_received{0};
+    std::atomic<std::uint64_t> m_dropped{0};
+};
+
+std::string missingText(const std::filesystem::path& executable) {
+    return std::string("The capture helper ") + kCaptureHelperName + " was not found beside " +
+           executable.parent_path().string() + " nor in " + TALLYNET_INSTALLED_LIBEXEC_DIR +
+           "; only the adapter's own counters are shown.";
+}
+
+std::filesystem::path ownExecutable() {
+    std::error_code ec;
+    auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path{} : p;
+}
+
+} // namespace
+
+std::filesystem::path locateCaptureHelper(const std::filesystem::path& executable) {
+    std::vector<std::filesystem::path> candidates;
+    if (!executable.empty()) {
+        const auto dir = executable.parent_path();
+        candidates.push_back(dir / kCaptureHelperName);
+        // <prefix>/bin/tallynet finds <prefix>/libexec/tallynet whatever the prefix was.
+        candidates.push_back(dir.parent_path() / "libexec" / "tallynet" / kCaptureHelperName);
+    }
+    candidates.push_back(std::filesystem::path(TALLYNET_INSTALLED_LIBEXEC_DIR) /
+                         kCaptureHelperName);
+    for (const auto& c : candidates)
+        if (isExecutableFile(c))
+            return c;
+    return {};
+}
+
+std::string grantCommand(const std::filesystem::path& helper) {
+    return "sudo setcap cap_net_raw,cap_net_admin+ep " + helper.string();
+}
+
+HelperCaptureFactory::HelperCaptureFactory(std::filesystem::path helper)
+    : m_helper(std::move(helper)) {}
+
+std::filesystem::path HelperCaptureFactory::helperPath() const {
+    return m_helper.empty() ? locateCaptureHelper(ownExecutable()) : m_helper;
+}
+
+std::unique_ptr<ICaptureDevice> HelperCaptureFactory::openLive(const std::string& name,
+                                                               const CaptureOptions& options,
+                                                               CaptureOpenStatus& status,
+                                                               std::string& reason) {
+    status = CaptureOpenStatus::DeviceFailed;
+    const std::filesystem::path path = helperPath();
+    if (path.empty()) {
+        reason = missingText(ownExecutable());
+        return nullptr;
+    }
+    channel::Request request;
+    request.kind = channel::RequestKind::Capture;
+    request.interfaceName = name;
+    request.promiscuous = options.promiscuous;
+    request.snapLength = static_cast<std::uint32_t>(
+        std::clamp<int>(options.snapLength, channel::kMinSnapLength, channel::kMaxSnapLength));
+    request.kernelBufferBytes = static_cast<std::uint32_t>(
+        std::clamp<long long>(options.kernelBufferBytes, 0, channel::kMaxKernelBufferBytes));
+    request.readTimeoutMs = static_cast<std::uint32_t>(
+        std::clamp<int>(options.readTimeoutMs, 1, channel::kMaxReadTimeoutMs));
+    const std::vector<std::uint8_t> message = channel::encodeRequest(request);
+    if (message.empty()) {
+        reason = "The interface name \"" + name + "\" cannot be asked for.";
+        return nullptr;
+    }
+    UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (wake.get() < 0) {
+        reason = std::strerror(errno);
+        return nullptr;
+    }
+    Helper helper;
+    if (const int rc = spawnHelper(path, helper); rc != 0) {
+        reason = "Could not start " + path.string() + ": " + std::strerror(rc);
+        return nullptr;
+    }
+    std::vector<std::uint8_t> buffer;
+    std::optional<channel::Reply> reply;
+    if (sendMessage(helper.channel.get(), message) &&
+        receiveMessage(helper.channel.get(), buffer, kReplyTimeoutMs) > 0)
+        reply = channel::decodeReply(buffer);
+    if (!reply || reply->status != channel::ReplyStatus::Ok) {
+        helper.channel = UniqueFd();
+        reap(helper.pid, kStopTimeoutMs);
+        if (!reply) {
+            reason = path.string() + " gave no answer.";
+        } else if (reply->status == channel::ReplyStatus::NoPermission) {
+            reason = path.string() + " may not capture. Grant it the capabilities with:\n" +
+                     grantCommand(path);
+        } else {
+            if (reply->status == channel::ReplyStatus::KernelBufferFailed)
+                status = CaptureOpenStatus::KernelBufferFailed;
+            reason = reply->reason;
+        }
+        return nullptr;
+    }
+    status = CaptureOpenStatus::Ok;
+    return std::make_unique<HelperDevice>(std::move(helper), toLinkKind(reply->linkKind),
+                                          static_cast<int>(request.readTimeoutMs), std::move(wake));
+}
+
+std::unique_ptr<ICaptureDevice> HelperCaptureFactory::openFile(const std::filesystem::path& file,
+                                                               std::string& reason) {
+    return m_files.openFile(file, reason);
+}
+
+std::string HelperCaptureFactory::libraryVersion() const {
+    return m_files.libraryVersion();
+}
+
+UniqueFd rawIcmpSocketFromHelper(const std::filesystem::path& helperPath, int& error) {
+    if (helperPath.empty()) {
+        error = ENOENT;
+        return UniqueFd();
+    }
+    channel::Request request;
+    request.kind = channel::RequestKind::IcmpSocket;
+    request.snapLength = 0;
+    request.readTimeoutMs = 0;
+    Helper helper;
+    if (const int rc = spawnHelper(helperPath, helper); rc != 0) {
+        error = rc;
+        return UniqueFd();
+    }
+    std::vector<std::uint8_t> buffer;
+    UniqueFd fd;
+    std::optional<channel::Reply> reply;
+    if (sendMessage(helper.channel.get(), channel::encodeRequest(request)) &&
+        receiveMessage(helper.channel.get(), buffer, kReplyTimeoutMs, &fd) > 0)
+        reply = channel::decodeReply(buffer);
+    helper.channel = UniqueFd();
+    reap(helper.pid, kStopTimeoutMs);
+    if (!reply || reply->status != channel::ReplyStatus::Ok || fd.get() < 0) {
+        error = reply && reply->status != channel::ReplyStatus::NoPermission ? EIO : EPERM;
+        return UniqueFd();
+    }
+    error = 0;
+    return fd;
+}
+
+} // namespace tn

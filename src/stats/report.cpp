@@ -1,0 +1,334 @@
+#include "stats/report.h"
+
+#include "app/formats.h"
+#include "platform/file_store.h"
+#include "platform/paths.h"
+#include "platform/platform_services.h"
+#include "stats/history_table.h"
+
+#include <array>
+#include <cstdio>
+#include <vector>
+
+namespace tn {
+
+namespace {
+
+constexpr std::array<const char*, 12> kMonthNames = {
+    "January", "February", "March",     "April",   "May",      "June",
+    "July",    "August",   "September", "October", "November", "December"};
+
+// Days since 1970-01-01 of a proleptic Gregorian date.
+std::int64_t dayNumber(int year, int month, int day) {
+    const std::int64_t y = static_cast<std::int64_t>(year) - (month <= 2 ? 1 : 0);
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yoe = y - era * 400;
+    const std::int64_t doy = (153 * ((month + 9) % 12) + 2) / 5 + day - 1;
+    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+}
+
+int dayOfMonth(std::int64_t dayNo) {
+    const std::int64_t z = dayNo + 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t doe = z - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    return static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+}
+
+bool validDate(const LocalTime& t) {
+    return t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31;
+}
+
+std::uint64_t sum(const CounterArray& c) {
+    std::uint64_t s = 0;
+    for (std::uint64_t v : c)
+        s += v;
+    return s;
+}
+
+std::uint64_t cell(const CounterArray& c, int category) {
+    return category < 0 ? sum(c) : c[static_cast<std::size_t>(category)];
+}
+
+std::string printf1(const char* format, const std::string& a, const std::string& b,
+                    const std::string& c, const std::string& d) {
+    char buf[160];
+    std::snprintf(buf, sizeof buf, format, a.c_str(), b.c_str(), c.c_str(), d.c_str());
+    return buf;
+}
+
+std::string monthLabel(int year, int month) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04d-%02d", year, month);
+    return buf;
+}
+
+std::string dateLabel(int year, int month, int day) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", year, month, day);
+    return buf;
+}
+
+std::string jsonString(const std::string& s) {
+    std::string out = "\"";
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
+
+// The twelve months of the year cycle, oldest first, ending with this month.
+struct MonthSlot {
+    int year;
+    int month;
+};
+std::vector<MonthSlot> twelveMonths(const LocalTime& today) {
+    std::vector<MonthSlot> out;
+    for (int back = 11; back >= 0; --back) {
+        const int index = today.year * 12 + (today.month - 1) - back;
+        out.push_back(MonthSlot{index / 12, index % 12 + 1});
+    }
+    return out;
+}
+
+// One record pair as the table shows it: per category row, sent, received and total.
+void table(std::string& out, const std::string& title, const CounterArray& sent,
+           const CounterArray& received) {
+    out += printf1("%-14s%14s%14s%14s\n", title, "Sent", "Received", "Total");
+    for (const HistoryRow& row : kHistoryRows) {
+        const std::uint64_t s = cell(sent, row.category);
+        const std::uint64_t r = cell(received, row.category);
+        out += printf1("  %-12s%14s%14s%14s\n", row.label, formatBytes64(s), formatBytes64(r),
+                       formatBytes64(s + r));
+    }
+}
+
+void jsonTable(std::string& out, const CounterArray& sent, const CounterArray& received) {
+    const auto part = [&](const char* name, auto value) {
+        out += std::string("\"") + name + "\":{";
+        bool first = true;
+        for (const HistoryRow& row : kHistoryRows) {
+            out += (first ? "\"" : ",\"") + std::string(row.label) +
+                   "\":" + std::to_string(value(row.category));
+            first = false;
+        }
+        out += "}";
+    };
+    out += "{";
+    part("sent", [&](int k) { return cell(sent, k); });
+    out += ",";
+    part("received", [&](int k) { return cell(received, k); });
+    out += ",";
+    part("total", [&](int k) { return cell(sent, k) + cell(received, k); });
+    out += "}";
+}
+
+struct Today {
+    LocalTime date;
+    StatRecords records;
+};
+
+std::optional<Today> prepare(const ReportHistory& history, const IClock& clock) {
+    const auto today = clock.toLocal(clock.now());
+    if (!today || !validDate(*today))
+        return std::nullopt;
+    Today t{*today, history.records};
+    const std::optional<LocalTime> saved =
+        history.haveSaveTime ? clock.toLocal(history.saveTime) : std::nullopt;
+    clearStaleForReport(t.records, saved, *today);
+    return t;
+}
+
+} // namespace
+
+std::optional<ReportHistory>
+readReportHistory(IFileStore& files, const std::filesystem::path& folder, std::string& why) {
+    why.clear();
+    int missing = 0;
+    for (const char* name : {"stat.dat", "stat.bak"}) {
+        const std::filesystem::path file = folder / name;
+        std::vector<std::uint8_t> bytes;
+        const ReadStatus status = files.read(file, kStatFileV1Size, bytes);
+        std::string problem;
+        ReportHistory h;
+        h.file = file;
+        std::int32_t version = 0;
+        if (status == ReadStatus::Missing) {
+            ++missing;
+            problem = "does not exist";
+        } else if (status == ReadStatus::NotRegular) {
+            problem = "is not a regular file";
+        } else if (status == ReadStatus::TooLarge) {
+            problem = "is too large for a traffic history";
+        } else if (status != ReadStatus::Ok) {
+            problem = "cannot be read";
+        } else if (!statFileVersion(bytes, version)) {
+            problem = "is too short to hold a traffic history";
+        } else if (version == 2 && decodeStatFileV2(bytes, h.records, h.saveTime)) {
+            h.haveSaveTime = true;
+            return h;
+        } else if (version == 1 && decodeStatFileV1(bytes, h.records, h.saveTime)) {
+            h.haveSaveTime = true;
+            return h;
+        } else if (version == 1 || version == 2) {
+            problem = "has " + std::to_string(bytes.size()) + " bytes, not a version-" +
+                      std::to_string(version) + " history";
+        } else {
+            problem = "has the unknown version " + std::to_string(version);
+        }
+        why += file.string() + " " + problem + ".\n";
+    }
+    if (missing == 2)
+        why = "No traffic history in " + folder.string() +
+              ": neither stat.dat nor stat.bak exists (Tallynet saves it once a minute while it "
+              "runs).\n";
+    return std::nullopt;
+}
+
+void clearStaleForReport(StatRecords& r, const std::optional<LocalTime>& saved,
+                         const LocalTime& today) {
+    const auto resetDay = [&r](int index) {
+        r.daysSent[static_cast<std::size_t>(index)] = {};
+        r.daysReceived[static_cast<std::size_t>(index)] = {};
+    };
+    if (!saved || !validDate(*saved)) {
+        r = StatRecords{}; // nothing of it can be placed in time
+        return;
+    }
+    const std::int64_t first = dayNumber(saved->year, saved->month, saved->day);
+    const std::int64_t last = dayNumber(today.year, today.month, today.day);
+    if (last <= first)
+        return; // a clock set back clears nothing
+    if (last - first >= 62) {
+        for (int i = 0; i < 31; ++i)
+            resetDay(i);
+    } else {
+        for (std::int64_t d = first + 1; d <= last; ++d)
+            resetDay(dayOfMonth(d) - 1);
+    }
+    const std::int64_t firstMonth = static_cast<std::int64_t>(saved->year) * 12 + saved->month - 1;
+    const std::int64_t lastMonth = static_cast<std::int64_t>(today.year) * 12 + today.month - 1;
+    for (std::int64_t m = firstMonth + 1; m <= lastMonth && m <= firstMonth + 12; ++m) {
+        const auto i = static_cast<std::size_t>(((m % 12) + 12) % 12);
+        r.monthsSent[i] = {};
+        r.monthsReceived[i] = {};
+    }
+}
+
+std::string reportText(const ReportHistory& history, const IClock& clock,
+                       const std::string& version) {
+    const auto t = prepare(history, clock);
+    if (!t)
+        return {};
+    const LocalTime& d = t->date;
+    const StatRecords& r = t->records;
+    const auto di = static_cast<std::size_t>(d.day - 1);
+    const auto mi = static_cast<std::size_t>(d.month - 1);
+    const std::string monthName = kMonthNames[mi];
+
+    std::string out =
+        "Tallynet " + version + " traffic report, " + formatLongDate(d.year, d.month, d.day) + "\n";
+    out += "History: " + history.file.string();
+    if (const auto s = clock.toLocal(history.saveTime); history.haveSaveTime && s) {
+        char buf[48];
+        std::snprintf(buf, sizeof buf, ", saved %04d-%02d-%02d %02d:%02d", s->year, s->month,
+                      s->day, s->hour, s->minute);
+        out += buf;
+    }
+    out += "\n\n";
+    table(out, "Today", r.daysSent[di], r.daysReceived[di]);
+    out += "\n";
+    table(out, monthName + " " + std::to_string(d.year), r.monthsSent[mi], r.monthsReceived[mi]);
+
+    out += "\n" + printf1("%-14s%14s%14s%14s\n", "Day", "Sent", "Received", "Total");
+    for (int day = 1; day <= d.day; ++day) {
+        const auto i = static_cast<std::size_t>(day - 1);
+        const std::uint64_t s = sum(r.daysSent[i]);
+        const std::uint64_t v = sum(r.daysReceived[i]);
+        out += printf1("  %-12s%14s%14s%14s\n", dateLabel(d.year, d.month, day), formatBytes64(s),
+                       formatBytes64(v), formatBytes64(s + v));
+    }
+    out += "\n" + printf1("%-14s%14s%14s%14s\n", "Month", "Sent", "Received", "Total");
+    for (const MonthSlot& m : twelveMonths(d)) {
+        const auto i = static_cast<std::size_t>(m.month - 1);
+        const std::uint64_t s = sum(r.monthsSent[i]);
+        const std::uint64_t v = sum(r.monthsReceived[i]);
+        out += printf1("  %-12s%14s%14s%14s\n", monthLabel(m.year, m.month), formatBytes64(s),
+                       formatBytes64(v), formatBytes64(s + v));
+    }
+    return out;
+}
+
+std::string reportJson(const ReportHistory& history, const IClock& clock) {
+    const auto t = prepare(history, clock);
+    if (!t)
+        return {};
+    const LocalTime& d = t->date;
+    const StatRecords& r = t->records;
+    const auto di = static_cast<std::size_t>(d.day - 1);
+    const auto mi = static_cast<std::size_t>(d.month - 1);
+    std::string out = "{\"file\":" + jsonString(history.file.string());
+    out += ",\"saved\":" + (history.haveSaveTime ? std::to_string(history.saveTime) : "null");
+    out += ",\"today\":{\"date\":\"" + dateLabel(d.year, d.month, d.day) + "\",\"bytes\":";
+    jsonTable(out, r.daysSent[di], r.daysReceived[di]);
+    out += "},\"month\":{\"month\":\"" + monthLabel(d.year, d.month) + "\",\"bytes\":";
+    jsonTable(out, r.monthsSent[mi], r.monthsReceived[mi]);
+    out += "},\"days\":[";
+    for (int day = 1; day <= d.day; ++day) {
+        const auto i = static_cast<std::size_t>(day - 1);
+        const std::uint64_t s = sum(r.daysSent[i]);
+        const std::uint64_t v = sum(r.daysReceived[i]);
+        out += std::string(day > 1 ? "," : "") + "{\"date\":\"" + dateLabel(d.year, d.month, day) +
+               "\",\"sent\":" + std::to_string(s) + ",\"received\":" + std::to_string(v) +
+               ",\"total\":" + std::to_string(s + v) + "}";
+    }
+    out += "],\"months\":[";
+    bool first = true;
+    for (const MonthSlot& m : twelveMonths(d)) {
+        const auto i = static_cast<std::size_t>(m.month - 1);
+        const std::uint64_t s = sum(r.monthsSent[i]);
+        const std::uint64_t v = sum(r.monthsReceived[i]);
+        out += std::string(first ? "" : ",") + "{\"month\":\"" + monthLabel(m.year, m.month) +
+               "\",\"sent\":" + std::to_string(s) + ",\"received\":" + std::to_string(v) +
+               ",\"total\":" + std::to_string(s + v) + "}";
+        first = false;
+    }
+    out += "]}\n";
+    return out;
+}
+
+int runReport(const PlatformServices& os, bool json, const std::string& version, std::string& out,
+              std::string& err) {
+    out.clear();
+    err.clear();
+    if (!os.files || !os.paths || !os.clock) {
+        err = "tallynet: this build cannot read files.\n";
+        return 1;
+    }
+    std::string why;
+    const auto history = readReportHistory(*os.files, os.paths->dataDirectoryPath(), why);
+    if (!history) {
+        err = "tallynet: " + why;
+        return 1;
+    }
+    out = json ? reportJson(*history, *os.clock) : reportText(*history, *os.clock, version);
+    if (out.empty()) {
+        err = "tallynet: the system gives no local date for now.\n";
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace tn

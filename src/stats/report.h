@@ -1,0 +1,44 @@
+#pragma once
+#include "platform/clock.h"
+#include "stats/stat_file.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace tn {
+
+class IFileStore;
+struct PlatformServices;
+
+// The history as the terminal report reads it: the records of stat.dat (or stat.bak) and when
+// they were saved.
+struct ReportHistory {
+    StatRecords records;
+    std::int64_t saveTime = 0;
+    bool haveSaveTime = false; // a version-1 file may lack one
+    std::filesystem::path file;
+};
+
+// Reads stat.dat in `folder`, or stat.bak when stat.dat is missing or cannot be decoded, with
+// the program's own decoder; never writes. Empty with `why` set when neither holds a history.
+std::optional<ReportHistory>
+readReportHistory(IFileStore& files, const std::filesystem::path& folder, std::string& why);
+
+// Clears in the copy the days and months that lie after the save and up to `today`, as the
+// program does when it starts: their records belong to an earlier cycle.
+void clearStaleForReport(StatRecords& records, const std::optional<LocalTime>& saved,
+                         const LocalTime& today);
+
+// Today's and this month's sent, received and total bytes per category, the days of this month
+// and the last twelve months: in the program's byte format, or as JSON with exact counts.
+std::string reportText(const ReportHistory& history, const IClock& clock,
+                       const std::string& version);
+std::string reportJson(const ReportHistory& history, const IClock& clock);
+
+// `tallynet --report [--json]`: the exit code; the report goes to `out`, a failure to `err`.
+int runReport(const PlatformServices& os, bool json, const std::string& version, std::string& out,
+              std::string& err);
+
+} // namespace tn
