@@ -36,6 +36,10 @@ public:
     tn::AppendResult append(const std::filesystem::path&, std::span<const std::uint8_t>) override {
         return {tn::AppendStatus::NotOpened, 0};
     }
+    tn::SetAsideResult setAside(const std::filesystem::path&, const std::string&,
+                                std::size_t) override {
+        return {tn::SetAsideStatus::Failed, {}, 0};
+    }
     std::optional<std::uintmax_t> size(const std::filesystem::path&) override {
         return content.size();
     }

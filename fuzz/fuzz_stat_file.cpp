@@ -85,6 +85,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         __builtin_trap();
     version2(input);
     version1(input);
+    // The load's verdict: no problem exactly when the bytes are a whole file of version 1 or 2.
+    const bool whole = size >= 4 && ((version == 1 && size == tn::kStatFileV1Size) ||
+                                     (version == 2 && size == tn::kStatFileV2Size));
+    if (tn::statFileProblem(input).empty() != whole)
+        __builtin_trap();
     // The same bytes cut or padded to each version's size.
     static std::array<std::uint8_t, tn::kStatFileV1Size> padded;
     const std::size_t n = std::min(size, padded.size());

@@ -28,7 +28,10 @@ CAppLog::CAppLog(std::filesystem::path file, IFileStore& files, const IClock& cl
 void CAppLog::write(std::string_view message) {
     if (m_files.size(m_path).value_or(0) > kSizeLimit) {
         // Emptying replaces the triggering message with the banner; the message is dropped.
-        if (!m_files.replace(m_path, {}, {})) {
+        if (const ReplaceResult emptied = m_files.replace(m_path, {}, {}); !emptied) {
+            m_written = false;
+            m_error = emptied.error;
+            m_notRegular = emptied.status == ReplaceStatus::NotRegular;
             if (m_report)
                 m_report("Nu am putut sterge fisierul .log!", MessageIcon::Exclamation);
             return;
@@ -46,7 +49,11 @@ void CAppLog::write(std::string_view message) {
     line += cutUtf8(message, kMaxLine - 2 - std::min(line.size(), kMaxLine - 2));
     line += "\r\n";
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(line.data());
-    if (m_files.append(m_path, {bytes, line.size()}).status != AppendStatus::Written && m_report)
+    const AppendResult appended = m_files.append(m_path, {bytes, line.size()});
+    m_written = appended.status == AppendStatus::Written;
+    m_error = appended.error;
+    m_notRegular = appended.status == AppendStatus::NotRegular;
+    if (!m_written && m_report)
         m_report("Nu am putut deschide fisierul Log", MessageIcon::None);
 }
 

@@ -25,12 +25,20 @@ public:
             MessageReporter reporter);
     void write(std::string_view message);
     const std::filesystem::path& path() const { return m_path; }
+    // How the last write ended: the line written, or the system's error code and whether
+    // something other than a regular file stands at the name.
+    bool lastWritten() const { return m_written; }
+    int lastError() const { return m_error; }
+    bool lastNotRegular() const { return m_notRegular; }
 
 private:
     std::filesystem::path m_path;
     IFileStore& m_files;
     const IClock& m_clock;
     MessageReporter m_report;
+    bool m_written = false;
+    int m_error = 0;
+    bool m_notRegular = false;
 };
 
 } // namespace tn

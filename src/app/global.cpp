@@ -62,6 +62,8 @@ CGlobal::CGlobal(const PlatformServices& os, MessageReporter reporter)
     : m_os(os), m_report(std::move(reporter)) {
     m_portLists.push_back(std::make_unique<const CustomPortList>(std::vector<std::uint16_t>{}));
     m_ports.store(m_portLists.back().get(), std::memory_order_release);
+    m_failures.setLog([this](std::string_view line) { writeLog(line); },
+                      [this] { return dataFile("TN.log"); });
 }
 
 CGlobal::~CGlobal() = default;
@@ -134,15 +136,39 @@ void CGlobal::loadSettings() {
 }
 
 bool CGlobal::writeInt(std::string_view key, std::int64_t value) {
-    return m_os.settings && m_os.settings->setInt(std::string(key), value);
+    if (!m_os.settings)
+        return false;
+    const bool stored = m_os.settings->setInt(std::string(key), value);
+    noteSettingsWrite(stored);
+    return stored;
 }
 
 bool CGlobal::writeString(std::string_view key, const std::string& value) {
-    return m_os.settings && m_os.settings->setString(std::string(key), value);
+    if (!m_os.settings)
+        return false;
+    const bool stored = m_os.settings->setString(std::string(key), value);
+    noteSettingsWrite(stored);
+    return stored;
 }
 
 bool CGlobal::writeBinary(std::string_view key, const std::vector<std::uint8_t>& value) {
-    return m_os.settings && m_os.settings->setBinary(std::string(key), value);
+    if (!m_os.settings)
+        return false;
+    const bool stored = m_os.settings->setBinary(std::string(key), value);
+    noteSettingsWrite(stored);
+    return stored;
+}
+
+void CGlobal::noteSettingsWrite(bool stored) {
+    const StoreOutcome outcome = m_os.settings->lastStore();
+    if (outcome.file.empty())
+        return; // a store without a file (the tests' memory store) has nothing to tell
+    if (stored)
+        m_failures.succeeded(outcome.file);
+    else
+        m_failures.failed(outcome.file, outcome.error, outcome.notRegular,
+                          "The setting is kept for this session only; the next change tries "
+                          "again.");
 }
 
 std::optional<std::vector<std::uint8_t>> CGlobal::readBinary(std::string_view key) const {
@@ -202,7 +228,25 @@ std::string CGlobal::lastSystemErrorText() {
 void CGlobal::writeLog(std::string_view message) {
     if (!m_os.clock || !m_os.files)
         return;
-    CAppLog(dataFile("TN.log"), *m_os.files, *m_os.clock, m_report).write(message);
+    const std::filesystem::path file = dataFile("TN.log");
+    std::string shown;
+    CAppLog log(file, *m_os.files, *m_os.clock,
+                [&shown](const std::string& text, MessageIcon) { shown = text; });
+    log.write(message);
+    if (log.lastWritten()) {
+        m_failures.succeeded(file);
+        return;
+    }
+    if (shown.empty())
+        return;
+    // The log's own texts lead; the path and the reason follow. A log that keeps failing is
+    // told once, not with every line.
+    m_failures.tellOnce(
+        file, shown + (log.lastNotRegular() ? " not regular" : std::to_string(log.lastError())),
+        shown + "\n\n" +
+            CFileFailures::failureText(file, log.lastError(), log.lastNotRegular(),
+                                       "Its lines are lost until it can be "
+                                       "written again."));
 }
 
 } // namespace tn

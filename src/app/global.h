@@ -1,5 +1,6 @@
 #pragma once
 #include "app/app_log.h"
+#include "app/file_failures.h"
 #include "platform/platform_services.h"
 
 #include <atomic>
@@ -96,8 +97,14 @@ public:
     // The text of the calling thread's last error (errno).
     static std::string lastSystemErrorText();
     static std::string systemErrorText(int code);
-    // One line in TN.log.
+    // One line in TN.log. A log that cannot be written is told once per cause through
+    // fileFailures(), not every line.
     void writeLog(std::string_view message);
+    // Failed saves and files set aside, told to the user once per cause and kept in TN.log.
+    CFileFailures& fileFailures() { return m_failures; }
+    // The outcome of a settings write: a failure is told once per cause, a success lets it be
+    // told again.
+    void noteSettingsWrite(bool stored);
 
     void setReporter(MessageReporter reporter);
     const PlatformServices& os() const { return m_os; }
@@ -105,6 +112,7 @@ public:
 private:
     PlatformServices m_os;
     MessageReporter m_report;
+    CFileFailures m_failures;
     std::atomic<const CustomPortList*> m_ports;
     std::vector<std::unique_ptr<const CustomPortList>> m_portLists; // every list ever published
     std::mutex m_portListsMutex;

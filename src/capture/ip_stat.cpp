@@ -574,44 +574,75 @@ void CIPStat::load(std::int64_t& saveTime) {
     loadFrom(saveTime, true);
 }
 
+namespace {
+
+const char* readProblem(ReadStatus status) {
+    switch (status) {
+    case ReadStatus::TooLarge:
+        return "larger than any history file";
+    case ReadStatus::Failed:
+        return "a read error";
+    default:
+        return "";
+    }
+}
+
+} // namespace
+
 void CIPStat::loadFrom(std::int64_t& saveTime, bool mayConvert) {
     const auto failed = [this](std::int32_t v) {
         m_global.writeLog("Failed converting database from version: " + std::to_string(v) +
                           " to version: " + std::to_string(kStatFileVersion));
     };
     IFileStore* files = m_global.os().files;
+    if (!files)
+        return;
+    // Whatever cannot be read is kept aside and the other copy is tried: one bad file never
+    // costs the history, and a bad stat.dat is never rotated over a good stat.bak. The user is
+    // told once, after both were tried.
+    std::string told;
+    const auto tell = [&](const std::filesystem::path& file, std::string_view why) {
+        const SetAsideResult aside = files->setAside(file, setAsideStamp(m_clock), kKeptBadFiles);
+        told += (told.empty() ? "" : "\n") + badFileText(file, why, aside);
+    };
+    const auto finish = [&] {
+        if (!told.empty())
+            m_global.fileFailures().tell(m_global.dataFile("stat.dat"), told);
+    };
     for (const char* name : {"stat.dat", "stat.bak"}) {
+        const std::filesystem::path file = m_global.dataFile(name);
         std::vector<std::uint8_t> bytes;
-        const ReadStatus status = files
-                                      ? files->read(m_global.dataFile(name), kStatFileV1Size, bytes)
-                                      : ReadStatus::Missing;
+        const ReadStatus status = files->read(file, kStatFileV1Size, bytes);
         if (status == ReadStatus::Missing)
             continue;
-        std::int32_t version = 0;
-        const bool hasVersion = statFileVersion(bytes, version);
-        if (hasVersion && version != 1 && version != 2) {
-            failed(version);
-            return;
-        }
-        const std::size_t expected = version == 2 ? kStatFileV2Size : kStatFileV1Size;
-        if (!hasVersion || status == ReadStatus::TooLarge || bytes.size() != expected) {
-            // A cut or overlong file is not read as data: the other copy is tried instead.
-            std::error_code ec;
-            const auto size = std::filesystem::file_size(m_global.dataFile(name), ec);
-            m_global.writeLog(std::string("Rejected database file ") + name + ": " +
-                              std::to_string(ec ? bytes.size() : size) + " bytes" +
-                              (hasVersion ? " do not fit version " + std::to_string(version)
-                                          : " hold no version"));
+        if (status == ReadStatus::NotRegular) {
+            told += (told.empty() ? "" : "\n") +
+                    badFileText(file, "not a regular file", {SetAsideStatus::NotRegular, {}, 0});
             continue;
         }
+        std::string problem = readProblem(status);
+        if (problem.empty())
+            problem = statFileProblem(bytes);
+        if (!problem.empty()) {
+            std::int32_t version = 0;
+            if (status == ReadStatus::Ok && statFileVersion(bytes, version) && version != 1 &&
+                version != 2)
+                failed(version);
+            tell(file, problem);
+            continue;
+        }
+        std::int32_t version = 0;
+        statFileVersion(bytes, version);
         StatRecords records = snapshot();
         if (version == 2) {
             decodeStatFileV2(bytes, records, saveTime);
             restore(records);
+            finish();
             return;
         }
         if (!mayConvert) {
             failed(version);
+            finish();
             return;
         }
         std::int64_t oldSaveTime = 0;
@@ -626,8 +657,10 @@ void CIPStat::loadFrom(std::int64_t& saveTime, bool mayConvert) {
         } else {
             failed(version);
         }
+        finish();
         return;
     }
+    finish();
 }
 
 void CIPStat::save() {
@@ -646,7 +679,32 @@ void CIPStat::save() {
         stamp = now;
     // Every counter is read whole and the copy does not change while it is written.
     const std::vector<std::uint8_t> bytes = encodeStatFile(snapshot(), stamp);
-    files->replace(m_global.dataFile("stat.dat"), m_global.dataFile("stat.bak"), bytes);
+    const std::filesystem::path target = m_global.dataFile("stat.dat");
+    std::filesystem::path backup = m_global.dataFile("stat.bak");
+    // Only a good stat.dat becomes the backup. One that went bad since the load is kept aside
+    // first; should that fail, it is overwritten in place and stat.bak stays as it is.
+    std::vector<std::uint8_t> old;
+    const ReadStatus oldStatus = files->read(target, kStatFileV1Size, old);
+    if (oldStatus == ReadStatus::Ok || oldStatus == ReadStatus::TooLarge ||
+        oldStatus == ReadStatus::Failed) {
+        std::string problem = readProblem(oldStatus);
+        if (problem.empty())
+            problem = statFileProblem(old);
+        if (!problem.empty()) {
+            const SetAsideResult aside =
+                files->setAside(target, setAsideStamp(m_clock), kKeptBadFiles);
+            m_global.fileFailures().tell(target, badFileText(target, problem, aside));
+            if (aside.status != SetAsideStatus::Moved)
+                backup.clear();
+        }
+    }
+    const ReplaceResult result = files->replace(target, backup, bytes);
+    if (result)
+        m_global.fileFailures().succeeded(target);
+    else
+        m_global.fileFailures().failed(target, result.error,
+                                       result.status == ReplaceStatus::NotRegular,
+                                       "Counting goes on in memory; the next save tries again.");
 }
 
 void CIPStat::stopAndSave() {

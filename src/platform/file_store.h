@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace tn {
@@ -22,6 +24,32 @@ struct AppendResult {
 };
 
 enum class ReplaceStatus { Written, NotRegular, Failed };
+
+// What became of a set-aside: moved (to `aside`), nothing there, something other than a regular
+// file there (left alone), or the rename failed (the error code says why).
+enum class SetAsideStatus { Moved, Missing, NotRegular, Failed };
+
+struct SetAsideResult {
+    SetAsideStatus status = SetAsideStatus::Moved;
+    std::filesystem::path aside; // the new name when moved
+    int error = 0;
+};
+
+// The suffix of a file kept aside: "<name>.bad-<stamp>" (a clash within the same second adds
+// "-2", "-3", ...).
+inline constexpr const char* kBadFileInfix = ".bad-";
+
+// True for "<base>.bad-<digits and dashes>", the names setAside gives.
+inline bool isSetAsideName(std::string_view name, std::string_view base) {
+    const std::string_view infix = kBadFileInfix;
+    if (name.size() <= base.size() + infix.size() || name.substr(0, base.size()) != base ||
+        name.substr(base.size(), infix.size()) != infix)
+        return false;
+    for (const char c : name.substr(base.size() + infix.size()))
+        if ((c < '0' || c > '9') && c != '-')
+            return false;
+    return true;
+}
 
 struct ReplaceResult {
     ReplaceStatus status = ReplaceStatus::Written;
@@ -51,6 +79,12 @@ public:
     // file holds either the whole record or none of it.
     virtual AppendResult append(const std::filesystem::path& file,
                                 std::span<const std::uint8_t> record) = 0;
+    // Renames the regular file `file` to "<file>.bad-<stamp>" without following a link and
+    // without replacing anything, then deletes all but the newest `keep` regular files of
+    // that pattern (links and anything else of that name are left alone). A link, FIFO,
+    // device or folder at `file` is never moved.
+    virtual SetAsideResult setAside(const std::filesystem::path& file, const std::string& stamp,
+                                    std::size_t keep) = 0;
     // Size of a regular file; empty when it is missing or not a regular file.
     virtual std::optional<std::uintmax_t> size(const std::filesystem::path& file) = 0;
 };

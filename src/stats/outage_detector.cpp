@@ -51,20 +51,19 @@ void COutageDetector::step(std::uint64_t incomingBytes, int listedAdapters) {
             m_outageEnd = m_clock.now();
             m_silentTicks = 0;
             AppendResult result{AppendStatus::NotOpened, 0};
+            const std::filesystem::path file = m_global.dataFile(kOutageFileName);
             if (IFileStore* files = m_global.os().files)
-                result = appendOutageRecord(*files, m_global.dataFile(kOutageFileName),
-                                            {m_outageStart, m_outageEnd});
-            if (result.status == AppendStatus::WriteFailed ||
-                result.status == AppendStatus::NotRegular) {
-                // The display keeps the outage it showed, so the user sees which one was lost.
-                m_status.showFileError(
-                    "An error occurred while writing NetFalls.dat: " +
-                    (result.status == AppendStatus::NotRegular
-                         ? "not a regular file (a link, a FIFO or a folder stands in its place)"
-                         : systemErrorText(result.error)));
+                result = appendOutageRecord(*files, file, {m_outageStart, m_outageEnd});
+            if (result.status != AppendStatus::Written) {
+                // Told once per cause; the display keeps the outage it showed, so the user
+                // sees which one was lost.
+                m_global.fileFailures().failed(
+                    file, result.error, result.status == AppendStatus::NotRegular,
+                    "This outage was not recorded; the next one tries again.");
                 m_previousIncoming = incomingMarker(incomingBytes);
                 return;
             }
+            m_global.fileFailures().succeeded(file);
             m_status.setStatusPicture(kNormalPicture);
             m_status.setStatusText("");
         } else {

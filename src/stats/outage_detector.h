@@ -23,7 +23,8 @@ public:
     // One of COutageDetector::kNormalPicture or kAlertPicture.
     virtual void setStatusPicture(int bitmapId) = 0;
     virtual void setStatusText(const std::string& text) = 0;
-    // NetFalls.dat was opened but the record could not be written (disk full, I/O error).
+    // A message over the main window about one of the program's files; the main window shows
+    // the texts of CGlobal::fileFailures() through it.
     virtual void showFileError(const std::string& text) = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "stats/outage_list.h"
 
+#include "app/file_failures.h"
 #include "app/formats.h"
 #include "platform/clock.h"
 
@@ -153,6 +154,7 @@ OutageListLoad loadOutageList(IFileStore& files, const std::filesystem::path& fi
         OutageListLoad bad;
         bad.opened = true;
         bad.invalid = true;
+        bad.notRegular = true;
         return bad;
     }
     const std::optional<OutageLog> log = readOutageFile(files, file, clock);
@@ -161,12 +163,9 @@ OutageListLoad loadOutageList(IFileStore& files, const std::filesystem::path& fi
     return filterOutages(*log, query, clock);
 }
 
-std::error_code setAsideInvalidOutageFile(const std::filesystem::path& file) {
-    std::filesystem::path aside = file;
-    aside += kInvalidOutageSuffix;
-    std::error_code ec;
-    std::filesystem::rename(file, aside, ec);
-    return ec;
+SetAsideResult setAsideInvalidOutageFile(IFileStore& files, const std::filesystem::path& file,
+                                         const IClock& clock) {
+    return files.setAside(file, setAsideStamp(clock), kKeptBadFiles);
 }
 
 namespace {

@@ -7,6 +7,7 @@
 //   if (load.invalid) -> ask; Yes: setAsideInvalidOutageFile(...), totals untouched
 //   outageCell(load.rows[i], i, column, clock)   // formatted when a row is painted
 //   outageExportText(load.rows, clock, totalText)
+#include "platform/file_store.h"
 #include "stats/outage_file.h"
 
 #include <array>
@@ -31,7 +32,6 @@ inline constexpr const char* kExportTotalPrefix = "\r\nTotal Time : ";
 inline constexpr const char* kExportTotalSuffix = "  <- i pay for this Mr. ISP";
 inline constexpr const char* kInvalidOutageFileQuestion =
     "Invalid Log File (NetFalls.dat). Press Yes to delete the file and create a new one.";
-inline constexpr const char* kInvalidOutageSuffix = ".invalid";
 
 inline constexpr std::array<const char*, 5> kOutageFilterNames = {
     "All entries", "Last day", "Last week", "Last month", "More filters"};
@@ -77,6 +77,7 @@ std::string outageTotalText(std::int64_t seconds);
 struct OutageListLoad {
     bool opened = false;            // false: no readable file; nothing to show, totals unchanged
     bool invalid = false;           // reading stopped at a bad record
+    bool notRegular = false;        // a link, FIFO, device or folder stands there: left alone
     std::vector<OutageRecord> rows; // the shown records, in file order
     std::int64_t totalSeconds = 0;
 };
@@ -88,9 +89,11 @@ OutageListLoad filterOutages(const OutageLog& log, const OutageQuery& query, con
 OutageListLoad loadOutageList(IFileStore& files, const std::filesystem::path& file,
                               const OutageQuery& query, const IClock& clock);
 
-// Moves an invalid NetFalls.dat aside as NetFalls.dat.invalid (an older one is replaced), so
-// the next outage starts a new file and the user keeps the old one.
-std::error_code setAsideInvalidOutageFile(const std::filesystem::path& file);
+// Moves an invalid NetFalls.dat aside as NetFalls.dat.bad-<date and time> (the newest few
+// kept), so the next outage starts a new file and the user keeps the old one. Anything but a
+// regular file is left where it is.
+SetAsideResult setAsideInvalidOutageFile(IFileStore& files, const std::filesystem::path& file,
+                                         const IClock& clock);
 
 // The export: banner, empty line, one padded line per row, empty line, total line; CR LF line
 // ends and none after the total.

@@ -63,6 +63,19 @@ bool statFileVersion(std::span<const std::uint8_t> bytes, std::int32_t& version)
     return true;
 }
 
+std::string statFileProblem(std::span<const std::uint8_t> bytes) {
+    std::int32_t version = 0;
+    if (!statFileVersion(bytes, version))
+        return std::to_string(bytes.size()) + " bytes hold no version";
+    if (version != 1 && version != 2)
+        return "unknown version " + std::to_string(version);
+    const std::size_t expected = version == 2 ? kStatFileV2Size : kStatFileV1Size;
+    if (bytes.size() != expected)
+        return std::to_string(bytes.size()) + " bytes do not fit version " +
+               std::to_string(version);
+    return {};
+}
+
 namespace {
 
 // Both versions hold the four arrays in the same order after the version field, then the save

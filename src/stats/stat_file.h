@@ -28,6 +28,9 @@ inline constexpr std::int32_t kStatFileVersion = 2;
 std::vector<std::uint8_t> encodeStatFile(const StatRecords& records, std::int64_t saveTime);
 // The version field of a file; false when it is shorter than four bytes.
 bool statFileVersion(std::span<const std::uint8_t> bytes, std::int32_t& version);
+// Why bytes read as stat.dat cannot be loaded; empty when they hold a whole version-1 or
+// version-2 file.
+std::string statFileProblem(std::span<const std::uint8_t> bytes);
 // Reads a version-2 file of exactly kStatFileV2Size bytes; false for any other length.
 bool decodeStatFileV2(std::span<const std::uint8_t> bytes, StatRecords& records,
                       std::int64_t& saveTime);

@@ -38,6 +38,8 @@ protected:
     RecordingStatus status;
     COutageDetector detector{global, clock, status};
     void SetUp() override {
+        // The main window shows the texts of the failure reporter through the same control.
+        global.fileFailures().setShow([this](const std::string& t) { status.showFileError(t); });
         global.LogFalls = 1;
         global.FallSecs = 20;
         clock.nowValue = kT0;
@@ -177,6 +179,10 @@ public:
     AppendResult append(const std::filesystem::path&, std::span<const std::uint8_t>) override {
         return {AppendStatus::WriteFailed, ENOSPC};
     }
+    SetAsideResult setAside(const std::filesystem::path&, const std::string&,
+                            std::size_t) override {
+        return {SetAsideStatus::Failed, {}, ENOSPC};
+    }
     std::optional<std::uintmax_t> size(const std::filesystem::path&) override { return {}; }
 };
 
@@ -185,6 +191,7 @@ TEST_F(OutageDetectorTest, FailedWrite_IsReportedAndDisplayKept) {
     PlatformServices os = fake.services();
     os.files = &full;
     CGlobal fullGlobal(os);
+    fullGlobal.fileFailures().setShow([this](const std::string& t) { status.showFileError(t); });
     fullGlobal.LogFalls = 1;
     fullGlobal.FallSecs = 20;
     COutageDetector detector{fullGlobal, clock, status};
@@ -197,12 +204,20 @@ TEST_F(OutageDetectorTest, FailedWrite_IsReportedAndDisplayKept) {
         step(0);
     status.clear();
     step(10);
-    ASSERT_EQ(status.errors.size(), 1u);
-    EXPECT_NE(status.errors[0].find("No space left on device"), std::string::npos)
+    // The full disk fails TN.log too: each file is told once.
+    ASSERT_EQ(status.errors.size(), 2u);
+    EXPECT_NE(status.errors[0].find(outageFile().string() + ": No space left on device"),
+              std::string::npos)
         << status.errors[0];
+    EXPECT_NE(status.errors[1].find("TN.log"), std::string::npos) << status.errors[1];
     EXPECT_TRUE(status.pictures.empty());
     EXPECT_TRUE(status.texts.empty());
     EXPECT_EQ(detector.silentTicks(), 0);
+    // The next outage fails for the same reasons: not told again.
+    for (int i = 0; i < 22; ++i)
+        step(0);
+    step(10);
+    EXPECT_EQ(status.errors.size(), 2u);
 }
 
 TEST_F(OutageDetectorTest, FolderInPlaceOfTheOutageFile_IsNamedAndLeftAlone) {
@@ -214,6 +229,16 @@ TEST_F(OutageDetectorTest, FolderInPlaceOfTheOutageFile_IsNamedAndLeftAlone) {
     ASSERT_EQ(status.errors.size(), 1u);
     EXPECT_NE(status.errors[0].find("not a regular file"), std::string::npos) << status.errors[0];
     EXPECT_TRUE(std::filesystem::is_directory(outageFile()));
+    // Once the folder is gone the record is written, and a folder planted again is told anew.
+    std::filesystem::remove(outageFile());
+    silent(22);
+    tick(10);
+    EXPECT_EQ(records().size(), 1u);
+    std::filesystem::remove(outageFile());
+    std::filesystem::create_directories(outageFile());
+    silent(22);
+    tick(10);
+    EXPECT_EQ(status.errors.size(), 2u);
 }
 
 } // namespace

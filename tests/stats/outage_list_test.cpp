@@ -1,5 +1,6 @@
 #include "stats/outage_list.h"
 
+#include "app/file_failures.h"
 #include "platform/platform_services.h"
 #include "support/fake_clock.h"
 #include "support/file_bytes.h"
@@ -97,24 +98,41 @@ TEST_F(OutageListTest, InvalidRecord_KeepsTheRowsBeforeIt_AndIsSetAsideWhole) {
     write({{t, t + 30}, {kMaxOutageTime + 1, t}});
     EXPECT_TRUE(load().invalid);
 
+    // Three older ones and one of the same second are kept beside it; only the newest three
+    // of all stay, and a link of that name pattern is neither counted nor removed.
     const std::string bad = test::readText(file);
-    test::writeText(dir / "NetFalls.dat.invalid", "older");
-    EXPECT_FALSE(setAsideInvalidOutageFile(file));
+    const std::string stamp = setAsideStamp(clock);
+    for (const char* older : {"20200101-000000", "20210101-000000", "20220101-000000"})
+        test::writeText(dir / (std::string("NetFalls.dat.bad-") + older), older);
+    test::writeText(dir / ("NetFalls.dat.bad-" + stamp), "same second");
+    std::filesystem::create_symlink(dir / "elsewhere", dir / "NetFalls.dat.bad-19990101-000000");
+    const SetAsideResult aside = setAsideInvalidOutageFile(files, file, clock);
+    ASSERT_EQ(aside.status, SetAsideStatus::Moved);
+    EXPECT_EQ(aside.aside, dir / ("NetFalls.dat.bad-" + stamp + "-2"));
     EXPECT_FALSE(std::filesystem::exists(file));
-    EXPECT_EQ(test::readText(dir / "NetFalls.dat.invalid"), bad); // older one replaced
+    EXPECT_EQ(test::readText(aside.aside), bad);
+    EXPECT_EQ(test::readText(dir / ("NetFalls.dat.bad-" + stamp)), "same second");
+    EXPECT_EQ(test::readText(dir / "NetFalls.dat.bad-20220101-000000"), "20220101-000000");
+    EXPECT_FALSE(std::filesystem::exists(dir / "NetFalls.dat.bad-20210101-000000"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "NetFalls.dat.bad-20200101-000000"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "NetFalls.dat.bad-19990101-000000"));
     EXPECT_FALSE(load().opened);
 }
 
 TEST_F(OutageListTest, PlantedLinkOrPipe_IsInvalid_NeverFollowedOrWaitedFor) {
     test::writeText(dir / "target", le64(kMonday) + le64(kMonday + 5));
     std::filesystem::create_symlink(dir / "target", file);
-    EXPECT_TRUE(load().invalid);
-    ASSERT_FALSE(setAsideInvalidOutageFile(file));
-    EXPECT_TRUE(std::filesystem::exists(dir / "target")); // the link went aside, not its target
+    EXPECT_TRUE(load().notRegular);
+    // Neither the link nor its target is moved.
+    EXPECT_EQ(setAsideInvalidOutageFile(files, file, clock).status, SetAsideStatus::NotRegular);
+    EXPECT_TRUE(std::filesystem::is_symlink(file));
+    EXPECT_TRUE(std::filesystem::exists(dir / "target"));
+    std::filesystem::remove(file);
     ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
     const OutageListLoad l = load();
-    EXPECT_TRUE(l.invalid);
+    EXPECT_TRUE(l.notRegular);
     EXPECT_TRUE(l.rows.empty());
+    EXPECT_EQ(setAsideInvalidOutageFile(files, file, clock).status, SetAsideStatus::NotRegular);
 }
 
 TEST_F(OutageListTest, LastWeek_IsBoundedByTheCalendarMonth) {

@@ -1,5 +1,10 @@
 #include "support/file_bytes.h"
 #include "support/ip_stat_fixture.h"
+#include "support/scripted_file_store.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <csignal>
 #include <random>
@@ -187,48 +192,164 @@ TEST_F(StatDatabaseTest, BackupIsReadWhenStatDatIsMissing) {
     EXPECT_FALSE(std::filesystem::exists(file("stat.bak")));
 }
 
-TEST_F(StatDatabaseTest, UnsupportedVersionIsLoggedAndNothingLoaded) {
-    auto image = version2Image(3, 777);
-    image[0] = 7;
-    writeBytes(file("stat.dat"), image);
-    writeBytes(file("stat.bak"), version2Image(4, 888));
-    std::int64_t t = 0;
-    auto s = reload(t, 99);
-    EXPECT_EQ(t, 99);
-    EXPECT_EQ(s->monthTotal(1), 0u);
+// Every file set aside from `name`, oldest first.
+std::vector<std::filesystem::path> setAside(const std::filesystem::path& dir, const char* name) {
+    std::vector<std::filesystem::path> out;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+        if (isSetAsideName(e.path().filename().string(), name))
+            out.push_back(e.path());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST_F(StatDatabaseTest, UndecodableStatDat_IsKeptAside_TheBackupLoaded_NeverRotatedOverIt) {
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> bytes;
+        const char* why;
+    };
+    auto unknown = version2Image(3, 777);
+    unknown[0] = 7;
+    std::vector<std::uint8_t> random(kStatFileV2Size);
+    std::mt19937 rng(18);
+    for (auto& b : random)
+        b = static_cast<std::uint8_t>(rng());
+    random[0] = 0x33;
+    auto cut = version2Image(3, 777);
+    cut.resize(8000);
+    auto v1cut = version1Image(3, 777);
+    v1cut.resize(11000);
+    for (const Case& c :
+         {Case{"unknown version", unknown, "(unknown version 7)"},
+          Case{"all zero", std::vector<std::uint8_t>(kStatFileV2Size), "(unknown version 0)"},
+          Case{"random", random, "(unknown version"},
+          Case{"cut", cut, "(8000 bytes do not fit version 2)"},
+          Case{"version 1 overlong", v1cut, "(11000 bytes do not fit version 1)"},
+          Case{"empty", {}, "(0 bytes hold no version)"}}) {
+        SCOPED_TRACE(c.what);
+        for (const auto& f : setAside(dir.path() / "data", "stat.dat"))
+            std::filesystem::remove(f);
+        writeBytes(file("stat.dat"), c.bytes);
+        writeBytes(file("stat.bak"), version2Image(4, 888));
+        std::vector<std::string> shown;
+        global->fileFailures().setShow([&](const std::string& t) { shown.push_back(t); });
+        std::int64_t t = 0;
+        auto s = reload(t);
+        EXPECT_EQ(t, 888);
+        expectPattern(*s, 4);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_NE(shown[0].find(file("stat.dat").string()), std::string::npos) << shown[0];
+        EXPECT_NE(shown[0].find(c.why), std::string::npos) << shown[0];
+        EXPECT_NE(log().find(shown[0]), std::string::npos);
+        const auto aside = setAside(dir.path() / "data", "stat.dat");
+        ASSERT_EQ(aside.size(), 1u);
+        EXPECT_EQ(test::readBytes(aside[0]), c.bytes); // kept byte for byte
+        EXPECT_NE(shown[0].find(aside[0].filename().string()), std::string::npos) << shown[0];
+        // The next save writes the backup's history with what came since; the bad bytes go
+        // nowhere near stat.bak.
+        ASSERT_EQ(s->initialise(-1), 1);
+        s->save();
+        s->save();
+        EXPECT_NE(test::readBytes(file("stat.bak")), c.bytes);
+        EXPECT_EQ(reload(t)->snapshot(), s->snapshot());
+        global->fileFailures().setShow({});
+    }
     EXPECT_NE(log().find("Failed converting database from version: 7 to version: 2"),
               std::string::npos);
 }
 
-TEST_F(StatDatabaseTest, FilesOfTheWrongLengthAreRejectedForTheBackup) {
-    struct Case {
-        std::size_t keep;
-        const char* line;
-    };
-    for (const Case& c :
-         {Case{8000, "Rejected database file stat.dat: 8000 bytes do not fit version 2"},
-          Case{8269, "Rejected database file stat.dat: 8269 bytes do not fit version 2"},
-          Case{2, "Rejected database file stat.dat: 2 bytes hold no version"}}) {
-        auto image = version2Image(3, 777);
-        image.resize(c.keep, 0x5A);
-        writeBytes(file("stat.dat"), image);
-        writeBytes(file("stat.bak"), version2Image(4, 888));
-        std::int64_t t = 0;
-        auto s = reload(t);
-        EXPECT_EQ(t, 888) << c.keep;
-        expectPattern(*s, 4);
-        EXPECT_NE(log().find(c.line), std::string::npos) << log();
-    }
-    auto v1 = version1Image(3, 777);
-    v1.resize(11000);
-    writeBytes(file("stat.dat"), v1);
-    std::filesystem::remove(file("stat.bak"));
+TEST_F(StatDatabaseTest, BothCopiesBad_BothKeptAside_OneMessage_StartsFromZero) {
+    writeBytes(file("stat.dat"), std::vector<std::uint8_t>(kStatFileV2Size, 0xFF));
+    writeBytes(file("stat.bak"), std::vector<std::uint8_t>(10, 0x01));
+    std::vector<std::string> shown;
+    global->fileFailures().setShow([&](const std::string& t) { shown.push_back(t); });
     std::int64_t t = 0;
     auto s = reload(t, 99);
     EXPECT_EQ(t, 99);
     EXPECT_EQ(s->monthTotal(1), 0u);
-    EXPECT_NE(log().find("Rejected database file stat.dat: 11000 bytes do not fit version 1"),
-              std::string::npos);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].find("stat.bak"), std::string::npos) << shown[0];
+    EXPECT_EQ(setAside(dir.path() / "data", "stat.dat").size(), 1u);
+    EXPECT_EQ(setAside(dir.path() / "data", "stat.bak").size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(file("stat.dat")));
+    EXPECT_FALSE(std::filesystem::exists(file("stat.bak")));
+}
+
+TEST_F(StatDatabaseTest, OnlyTheNewestThreeBadFilesAreKept) {
+    for (int round = 0; round < 5; ++round) {
+        writeBytes(file("stat.dat"), std::vector<std::uint8_t>(100, std::uint8_t(round)));
+        std::int64_t t = 0;
+        reload(t);
+        clock.advance(1);
+    }
+    const auto aside = setAside(dir.path() / "data", "stat.dat");
+    ASSERT_EQ(aside.size(), 3u);
+    EXPECT_EQ(test::readBytes(aside[0]), std::vector<std::uint8_t>(100, 2));
+    EXPECT_EQ(test::readBytes(aside[2]), std::vector<std::uint8_t>(100, 4));
+}
+
+TEST_F(StatDatabaseTest, StatDatGoneBadSinceTheLoad_IsKeptAsideBeforeTheSave) {
+    writeBytes(file("stat.dat"), version2Image(3, 777));
+    writeBytes(file("stat.bak"), version2Image(4, 888));
+    ASSERT_EQ(stat->initialise(-1), 1);
+    const std::vector<std::uint8_t> bad(kStatFileV2Size, 0xEE);
+    writeBytes(file("stat.dat"), bad);
+    stat->save();
+    const auto aside = setAside(dir.path() / "data", "stat.dat");
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(test::readBytes(aside[0]), bad);
+    EXPECT_NE(test::readBytes(file("stat.bak")), bad);
+    std::int64_t t = 0;
+    auto s = reload(t);
+    EXPECT_EQ(s->monthTotal(3), stat->monthTotal(3));
+
+    // Should the bad file not move aside, it is overwritten and the backup stays as it was.
+    test::ScriptedFileStore files(*fake.services().files);
+    files.setAsideError = EACCES;
+    PlatformServices scripted = os;
+    scripted.files = &files;
+    CGlobal g(scripted);
+    CIPStat owner(g, clock);
+    ASSERT_EQ(owner.initialise(-1), 1);
+    const auto backup = test::readBytes(file("stat.bak"));
+    writeBytes(file("stat.dat"), bad);
+    owner.save();
+    EXPECT_EQ(test::readBytes(file("stat.bak")), backup);
+    EXPECT_EQ(statFileProblem(test::readBytes(file("stat.dat"))), "");
+}
+
+TEST_F(StatDatabaseTest, FailedSaves_AreToldOncePerCause_CountingGoesOn) {
+    test::ScriptedFileStore files(*fake.services().files);
+    PlatformServices scripted = os;
+    scripted.files = &files;
+    CGlobal g(scripted);
+    std::vector<std::string> shown;
+    g.fileFailures().setShow([&](const std::string& t) { shown.push_back(t); });
+    CIPStat owner(g, clock);
+    ASSERT_EQ(owner.initialise(-1), 1);
+    StatRecords r;
+    r.monthsSent[2][0] = 5;
+    owner.restore(r);
+    files.replaceError = ENOSPC;
+    for (int minute = 0; minute < 10; ++minute)
+        owner.save();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].find(file("stat.dat").string()), std::string::npos) << shown[0];
+    EXPECT_NE(shown[0].find(std::strerror(ENOSPC)), std::string::npos) << shown[0];
+    EXPECT_EQ(owner.monthRecord(Direction::Sent, 3, 0), 5u); // still in memory
+    files.replaceError = EROFS;
+    owner.save();
+    owner.save();
+    EXPECT_EQ(shown.size(), 2u);
+    files.replaceError = 0;
+    owner.save(); // the next save that can write, writes
+    std::int64_t t = 0;
+    EXPECT_EQ(reload(t)->monthRecord(Direction::Sent, 3, 0), 5u);
+    files.replaceError = ENOSPC;
+    owner.save();
+    EXPECT_EQ(shown.size(), 3u); // told again after the success
+    EXPECT_NE(log().find(shown[0]), std::string::npos);
 }
 
 TEST_F(StatDatabaseTest, KilledInTheMiddleOfSavingTheNextStartFindsACompleteFile) {

@@ -18,6 +18,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -284,6 +286,30 @@ private slots:
         rig.tick(0, 0); // the adapter set changed: list reloaded, remembered adapter reopened
         QCOMPARE(boxes().size(), 1);
         QVERIFY(rig.dlg->isVisible()); // and the program runs on
+        boxes().first()->close();
+    }
+
+    void failedSave_isToldOverTheWindowOnce_evenBeforeItIsShown() {
+        Rig rig([](CGlobal& g) { g.StartMin = 1; });
+        const std::filesystem::path file = rig.fake.dataFile("stat.dat");
+        rig.global->fileFailures().failed(file, ENOSPC, false, "The next save tries again.");
+        rig.global->fileFailures().failed(file, ENOSPC, false, "The next save tries again.");
+        rig.dlg->initDialog();
+        auto boxes = [] {
+            QList<QMessageBox*> found;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* b = qobject_cast<QMessageBox*>(w);
+                    b && b->objectName() == "fileError" && b->isVisible())
+                    found << b;
+            return found;
+        };
+        QCoreApplication::processEvents();
+        QVERIFY(boxes().isEmpty()); // hidden window: the box waits for it
+        rig.dlg->show();
+        QTRY_COMPARE(boxes().size(), 1);
+        QVERIFY(boxes().first()->text().contains(QString::fromStdString(file.string())));
+        QVERIFY(boxes().first()->text().contains(QString::fromUtf8(std::strerror(ENOSPC))));
+        QCOMPARE(boxes().first()->parentWidget(), rig.dlg.get());
         boxes().first()->close();
     }
 

@@ -163,9 +163,31 @@ private slots:
         QCOMPARE(no->model().rowCount(), 1);             // the rows read so far stay
         QCOMPARE(label(*no, id::kCount), QString("..")); // the totals are not updated
         QVERIFY(!std::filesystem::exists(rig.file));
-        std::filesystem::path aside = rig.file;
-        aside += ".invalid";
-        QCOMPARE(test::readText(aside), bytes);
+        std::vector<std::filesystem::path> aside;
+        for (const auto& e : std::filesystem::directory_iterator(rig.file.parent_path()))
+            if (e.path().filename().string().starts_with("NetFalls.dat.bad-"))
+                aside.push_back(e.path());
+        QCOMPARE(aside.size(), std::size_t(1));
+        QCOMPARE(test::readText(aside[0]), bytes);
+    }
+
+    void linkInPlaceOfTheFile_isNamedNotAskedAbout_andLeftAlone() {
+        Rig rig;
+        const std::filesystem::path target = rig.dir.path() / "elsewhere";
+        test::writeText(target, le64(kT) + le64(kT + 10));
+        std::filesystem::create_directories(rig.file.parent_path());
+        std::filesystem::create_symlink(target, rig.file);
+        int asked = 0;
+        ui::NetFallsHooks hooks;
+        hooks.confirmSetAside = [&] { return ++asked, true; };
+        auto d = rig.open(hooks);
+        QCOMPARE(asked, 0);
+        QCOMPARE(d->model().rowCount(), 0);
+        QVERIFY(findBox("notRegular"));
+        QVERIFY(findBox("notRegular")->text().contains(QString::fromStdString(rig.file.string())));
+        QVERIFY(std::filesystem::is_symlink(rig.file));
+        QCOMPARE(test::readText(target), le64(kT) + le64(kT + 10));
+        findBox("notRegular")->close();
     }
 
     void moreFilters_showTheGroupWithoutReloading_sortApplies() {

@@ -30,12 +30,14 @@ struct DeviceUnref {
     void operator()(udev_device* d) const { udev_device_unref(d); }
 };
 
-const char* hwdbValue(udev_hwdb* hwdb, const char* modalias, const char* key) {
+// A copy: the next query of the hardware database frees the list the value lives in.
+std::string hwdbValue(udev_hwdb* hwdb, const char* modalias, const char* key) {
     udev_list_entry* e = udev_hwdb_get_properties_list_entry(hwdb, modalias, 0);
     for (; e; e = udev_list_entry_get_next(e))
         if (std::strcmp(udev_list_entry_get_name(e), key) == 0)
-            return udev_list_entry_get_value(e);
-    return nullptr;
+            if (const char* value = udev_list_entry_get_value(e))
+                return value;
+    return {};
 }
 
 } // namespace
@@ -56,13 +58,12 @@ std::string DeviceNames::lookup(const std::string& ifname) {
         const char* v = udev_device_get_property_value(d, "ID_VENDOR_FROM_DATABASE");
         const char* m = udev_device_get_property_value(d, "ID_MODEL_FROM_DATABASE");
         const char* alias = udev_device_get_sysattr_value(d, "modalias");
-        if (!m && m_hwdb && alias) {
-            v = hwdbValue(m_hwdb, alias, "ID_VENDOR_FROM_DATABASE");
-            m = hwdbValue(m_hwdb, alias, "ID_MODEL_FROM_DATABASE");
-        }
         if (m) {
             model = m;
             vendor = v ? v : "";
+        } else if (m_hwdb && alias) {
+            vendor = hwdbValue(m_hwdb, alias, "ID_VENDOR_FROM_DATABASE");
+            model = hwdbValue(m_hwdb, alias, "ID_MODEL_FROM_DATABASE");
         }
     }
     if (model.empty())

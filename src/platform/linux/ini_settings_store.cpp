@@ -2,6 +2,7 @@
 
 #include "platform/linux/posix_file_store.h"
 
+#include <cerrno>
 #include <system_error>
 
 namespace tn {
@@ -22,6 +23,7 @@ IniTextStore::Load IniSettingsStore::loadText(std::string& text) const {
     case ReadStatus::Missing:
         return Load::Missing;
     case ReadStatus::NotRegular:
+        m_last = {m_file, EINVAL, true};
         return Load::Foreign;
     case ReadStatus::TooLarge:
     case ReadStatus::Failed:
@@ -34,13 +36,18 @@ IniTextStore::Load IniSettingsStore::loadText(std::string& text) const {
 }
 
 bool IniSettingsStore::storeText(const std::string& text) {
-    return replaceTextFile(m_file, text);
+    const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
+    const ReplaceResult result = PosixFileStore().replace(m_file, {}, {data, text.size()});
+    m_last = {m_file, result.error, result.status == ReplaceStatus::NotRegular};
+    return static_cast<bool>(result);
 }
 
 bool IniSettingsStore::keepUnreadable() {
     // Never overwrite what we cannot read: keep it beside the new file for the user.
     std::error_code ec;
     std::filesystem::rename(m_file, m_file.string() + ".unreadable", ec);
+    if (ec)
+        m_last = {m_file, ec.value(), false};
     return !ec;
 }
 

@@ -10,6 +10,7 @@ class IniSettingsStore final : public IniTextStore {
 public:
     IniSettingsStore(std::filesystem::path file, std::string section);
     const std::filesystem::path& file() const { return m_file; }
+    StoreOutcome lastStore() const override { return m_last; }
 
 protected:
     Load loadText(std::string& text) const override;
@@ -18,6 +19,7 @@ protected:
 
 private:
     std::filesystem::path m_file;
+    mutable StoreOutcome m_last; // a read that finds no regular file ends the write too
 };
 
 } // namespace tn

@@ -2,8 +2,13 @@
 
 #include "platform/linux/unique_fd.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -165,6 +170,64 @@ AppendResult PosixFileStore::append(const std::filesystem::path& file,
     if (::close(fd.release()) != 0)
         return {AppendStatus::WriteFailed, errno};
     return {};
+}
+
+namespace {
+
+// Deletes all but the newest `keep` regular files set aside from `base` in `dir`; the stamps
+// sort by time, so the names do too.
+void pruneSetAside(int dir, const std::string& base, std::size_t keep) {
+    const int scan = ::dup(dir);
+    if (scan < 0)
+        return;
+    std::unique_ptr<DIR, int (*)(DIR*)> d(::fdopendir(scan), ::closedir);
+    if (!d) {
+        ::close(scan);
+        return;
+    }
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(d.get())) {
+        if (!isSetAsideName(e->d_name, base))
+            continue;
+        struct stat st {};
+        if (::fstatat(dir, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            names.emplace_back(e->d_name);
+    }
+    if (names.size() <= keep)
+        return;
+    std::sort(names.begin(), names.end(), std::greater<>());
+    for (std::size_t i = keep; i < names.size(); ++i)
+        ::unlinkat(dir, names[i].c_str(), 0); // removes the name itself, never a link's target
+}
+
+} // namespace
+
+SetAsideResult PosixFileStore::setAside(const std::filesystem::path& file, const std::string& stamp,
+                                        std::size_t keep) {
+    const std::filesystem::path folder =
+        file.parent_path().empty() ? std::filesystem::path(".") : file.parent_path();
+    const std::string base = file.filename().string();
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0)
+        return {errno == ENOENT ? SetAsideStatus::Missing : SetAsideStatus::Failed, {}, errno};
+    struct stat st {};
+    if (::fstatat(dir.get(), base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return {errno == ENOENT ? SetAsideStatus::Missing : SetAsideStatus::Failed, {}, errno};
+    if (!S_ISREG(st.st_mode))
+        return {SetAsideStatus::NotRegular, {}, EINVAL};
+    // The name itself is renamed (a rename never follows a link) and an existing file of the
+    // new name is never replaced: a clash within the same second takes the next free suffix.
+    std::string aside = base + kBadFileInfix + stamp;
+    for (int n = 2;; ++n) {
+        if (::renameat2(dir.get(), base.c_str(), dir.get(), aside.c_str(), RENAME_NOREPLACE) == 0)
+            break;
+        if (errno != EEXIST || n > 100)
+            return {errno == ENOENT ? SetAsideStatus::Missing : SetAsideStatus::Failed, {}, errno};
+        aside = base + kBadFileInfix + stamp + "-" + std::to_string(n);
+    }
+    ::fsync(dir.get());
+    pruneSetAside(dir.get(), base, keep);
+    return {SetAsideStatus::Moved, folder / aside, 0};
 }
 
 std::optional<std::uintmax_t> PosixFileStore::size(const std::filesystem::path& file) {

@@ -17,11 +17,12 @@ public:
     explicit PosixFileStore(WriteCall write = {}) : m_write(std::move(write)) {}
     ReadStatus read(const std::filesystem::path& file, std::size_t maxBytes,
                     std::vector<std::uint8_t>& out) override;
-    ReplaceResult replace(const std::filesystem::path& target,
-                          const std::filesystem::path& backup,
+    ReplaceResult replace(const std::filesystem::path& target, const std::filesystem::path& backup,
                           std::span<const std::uint8_t> bytes) override;
     AppendResult append(const std::filesystem::path& file,
                         std::span<const std::uint8_t> record) override;
+    SetAsideResult setAside(const std::filesystem::path& file, const std::string& stamp,
+                            std::size_t keep) override;
     std::optional<std::uintmax_t> size(const std::filesystem::path& file) override;
 
 private:

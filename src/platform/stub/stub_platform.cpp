@@ -3,10 +3,13 @@
 #include "platform/paths.h"
 #include "platform/platform_services.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <vector>
 
 namespace tn {
 
@@ -134,6 +137,40 @@ public:
             return {AppendStatus::WriteFailed, error};
         }
         return {};
+    }
+    SetAsideResult setAside(const std::filesystem::path& file, const std::string& stamp,
+                            std::size_t keep) override {
+        switch (kind(file)) {
+        case Kind::Missing:
+            return {SetAsideStatus::Missing, {}, ENOENT};
+        case Kind::Other:
+            return {SetAsideStatus::NotRegular, {}, 0};
+        case Kind::Regular:
+            break;
+        }
+        const std::string base = file.filename().string();
+        std::filesystem::path aside = file;
+        aside += kBadFileInfix + stamp;
+        // Not atomic here: the check and the rename are two steps.
+        for (int n = 2; kind(aside) != Kind::Missing; ++n) {
+            if (n > 100)
+                return {SetAsideStatus::Failed, {}, EEXIST};
+            aside = file;
+            aside += kBadFileInfix + stamp + "-" + std::to_string(n);
+        }
+        std::error_code ec;
+        std::filesystem::rename(file, aside, ec);
+        if (ec)
+            return {SetAsideStatus::Failed, {}, ec.value()};
+        std::vector<std::filesystem::path> kept;
+        for (const auto& e : std::filesystem::directory_iterator(file.parent_path(), ec))
+            if (isSetAsideName(e.path().filename().string(), base) &&
+                kind(e.path()) == Kind::Regular)
+                kept.push_back(e.path());
+        std::sort(kept.begin(), kept.end(), std::greater<>());
+        for (std::size_t i = keep; i < kept.size(); ++i)
+            std::filesystem::remove(kept[i], ec);
+        return {SetAsideStatus::Moved, aside, 0};
     }
     std::optional<std::uintmax_t> size(const std::filesystem::path& file) override {
         std::error_code ec;

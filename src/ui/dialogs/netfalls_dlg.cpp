@@ -245,14 +245,22 @@ void CNetFalls::loadList() {
     const std::int64_t total = load.totalSeconds;
     const auto count = load.rows.size();
     m_model->setRows(std::move(load.rows));
+    if (load.notRegular) {
+        // Not ours to move or delete: the user is told what stands there and the list stays
+        // empty.
+        const std::string text =
+            badFileText(file, "not a regular file", {SetAsideStatus::NotRegular, {}, 0});
+        m_global.writeLog(text);
+        showMessage("notRegular", "Error", QString::fromStdString(text), true);
+        return;
+    }
     if (load.invalid && hooks.confirmSetAside()) {
         // The user's only copy is kept aside rather than deleted; the next outage starts anew.
-        if (const std::error_code ec = setAsideInvalidOutageFile(file))
-            showMessage("setAsideFailed", "Error",
-                        QString("Could not move %1 aside: %2")
-                            .arg(QString::fromStdString(file.string()),
-                                 QString::fromStdString(ec.message())),
-                        true);
+        const SetAsideResult aside = setAsideInvalidOutageFile(*m_global.os().files, file, m_clock);
+        const std::string text = badFileText(file, "an invalid record", aside);
+        m_global.writeLog(text);
+        if (aside.status != SetAsideStatus::Moved)
+            showMessage("setAsideFailed", "Error", QString::fromStdString(text), true);
         return;
     }
     static_cast<QLabel*>(control(id::kCount))->setText(QString::number(count));

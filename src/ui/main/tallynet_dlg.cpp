@@ -55,10 +55,13 @@ CTallynetDlg::CTallynetDlg(MainWindowServices services, QWidget* parent)
     m_timer.setTimerType(Qt::CoarseTimer);
     connect(&m_timer, &QTimer::timeout, this, &CTallynetDlg::onTick);
     buildControls();
+    // Failed saves and files set aside are told over this window, never blocking the tick.
+    m_global.fileFailures().setShow([this](const std::string& text) { showFileError(text); });
 }
 
 CTallynetDlg::~CTallynetDlg() {
     shutdown();
+    m_global.fileFailures().setShow({});
 }
 
 namespace {
@@ -277,6 +280,7 @@ void CTallynetDlg::setStatusText(const std::string& text) {
 void CTallynetDlg::showFileError(const std::string& text) {
     auto* box = new QMessageBox(QMessageBox::Warning, "Tallynet", QString::fromStdString(text),
                                 QMessageBox::Ok, this);
+    box->setObjectName("fileError");
     box->setAttribute(Qt::WA_DeleteOnClose);
     openOverWindow(box);
 }

@@ -66,7 +66,9 @@ TEST_F(PosixFileStoreTest, SaveFailingAtAnyByte_KeepsThePreviousFiles) {
         ASSERT_EQ(test::readBytes(file("stat.dat")), previous) << limit;
         ASSERT_EQ(test::readBytes(file("stat.bak")), older) << limit;
     }
-    EXPECT_EQ(filesInDataFolder(), 2u); // no temporary left behind
+    // No temporary left behind (TN.log is the third file: the failing writer left it empty).
+    EXPECT_FALSE(std::filesystem::exists(file("stat.dat.new")));
+    EXPECT_EQ(filesInDataFolder(), 3u);
     stat->save();
     EXPECT_EQ(test::readBytes(file("stat.bak")), previous);
     EXPECT_EQ(std::filesystem::status(file("stat.dat")).permissions() & std::filesystem::perms::all,
