@@ -188,7 +188,6 @@ TEST_F(CaptureHelperTest, CapturesThroughTheHelperWhichKeepsNoCapabilityAndNoEnv
             return;
         }
         const pid_t helper = helperChild();
-        r["caps"] = capabilitiesOf(helper);
         r["environ"] = std::to_string(environOf(helper).size());
         sendUdp(50, 100);
         Counter c;
@@ -198,6 +197,8 @@ TEST_F(CaptureHelperTest, CapturesThroughTheHelperWhichKeepsNoCapabilityAndNoEnv
             if (device->dispatch(&countFrame, &c) < 0)
                 break;
         r["frames"] = std::to_string(c.frames);
+        // Read once frames flow: the helper starts its channel listener after its reply.
+        r["caps"] = capabilitiesOf(helper);
         CaptureStatistics st;
         while (!device->statistics(st) && std::chrono::steady_clock::now() < deadline)
             device->dispatch(&countFrame, &c);
