@@ -98,6 +98,7 @@ TEST_F(CaptureTest, UserInterfaceWorksWhileTheWorkerCounts) {
 // closed capture dropped stays in the program's total when the next one opens.
 TEST_F(CaptureTest, DropCountersAreReadOnTheWorkerAndKeptAcrossReopening) {
     FakeDevice& first = *capture.next;
+    const auto firstOffThread = first.statisticsOffThread;
     first.endless = true;
     first.reportsStatistics = true;
     first.dropped = 42;
@@ -112,18 +113,19 @@ TEST_F(CaptureTest, DropCountersAreReadOnTheWorkerAndKeptAcrossReopening) {
     while (stat->framesDropped() != 50u)
         std::this_thread::yield(); // the worker takes the counters again about once a second
     stat->stopCapture();
-    EXPECT_FALSE(first.statisticsOffThread);
+    EXPECT_FALSE(*firstOffThread);
     EXPECT_FALSE(stat->captureStatistics(st)); // nothing open
 
     capture.next = std::make_unique<FakeDevice>();
     FakeDevice& second = *capture.next;
+    const auto secondOffThread = second.statisticsOffThread;
     second.blockWhenIdle = true;
     second.reportsStatistics = true;
     second.dropped = 3;
     ASSERT_EQ(stat->initialise(0), 1);
     stat->stopCapture(); // the worker takes a last reading as it ends
     EXPECT_EQ(stat->framesDropped(), 53u);
-    EXPECT_FALSE(second.statisticsOffThread);
+    EXPECT_FALSE(*secondOffThread);
 }
 
 // Interfaces that come and go elsewhere leave the capture of the watched adapter running; a

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -79,13 +80,14 @@ public:
         m_wake.notify_all();
     }
     // With `reportsStatistics`, the kernel counters a live device would give; statistics() notes
-    // whether it was ever asked from a thread other than the one that dispatches.
+    // whether it was ever asked from a thread other than the one that dispatches (shared, so a
+    // test can look after the capture has closed the device).
     bool reportsStatistics = false;
     std::atomic<std::uint64_t> dropped{0};
-    std::atomic<bool> statisticsOffThread{false};
+    std::shared_ptr<std::atomic<bool>> statisticsOffThread = std::make_shared<std::atomic<bool>>();
     bool statistics(CaptureStatistics& out) override {
         if (m_dispatcher != std::thread::id() && m_dispatcher != std::this_thread::get_id())
-            statisticsOffThread = true;
+            *statisticsOffThread = true;
         if (!reportsStatistics)
             return false;
         out.received = static_cast<std::uint64_t>(dispatches.load()) * batchSize;
