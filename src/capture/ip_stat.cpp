@@ -53,9 +53,6 @@ inline std::uint32_t raw32(const std::uint8_t* p) {
     return v;
 }
 
-// Any 60 consecutive dates hold every day of the month (the longest gap between two 29ths,
-// 30ths or 31sts is January to March), so a longer stretch clears every day record.
-constexpr std::int64_t kAllDaysSpan = 62;
 // A clock set back by less than this keeps the records' newest date: the days up to it were
 // started already and are not cleared again when the clock passes them once more. Set back
 // further, the clock is taken as the new truth and the cycle starts again from the date it
@@ -71,28 +68,6 @@ bool validDate(const CivilDate& d) {
 }
 
 } // namespace
-
-std::int64_t daysFromCivil(const CivilDate& d) {
-    const std::int64_t y = static_cast<std::int64_t>(d.year) - (d.month <= 2 ? 1 : 0);
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t mp = (d.month + 9) % 12; // March is 0: the leap day ends the year
-    const std::int64_t doy = (153 * mp + 2) / 5 + d.day - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-CivilDate civilFromDays(std::int64_t days) {
-    const std::int64_t z = days + 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    const int day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    return CivilDate{static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0)), month, day};
-}
 
 CIPStat::CIPStat(CGlobal& global, const IClock& clock)
     : CPacket(global.os().adapters, global.os().capture), m_global(global), m_clock(clock) {
@@ -248,24 +223,12 @@ void CIPStat::setThrough(const CivilDate& date, std::int64_t t) {
 }
 
 void CIPStat::clearDates(const CivilDate& from, const CivilDate& to) {
-    const std::int64_t first = daysFromCivil(from);
-    const std::int64_t last = daysFromCivil(to);
-    if (last <= first)
-        return;
-    if (last - first >= kAllDaysSpan) {
-        for (int i = 0; i < kDays; ++i)
-            resetDay(i);
-    } else {
-        for (std::int64_t d = first + 1; d <= last; ++d)
-            resetDay(civilFromDays(d).day - 1);
-    }
-    const std::int64_t firstMonth = static_cast<std::int64_t>(from.year) * 12 + (from.month - 1);
-    const std::int64_t lastMonth = static_cast<std::int64_t>(to.year) * 12 + (to.month - 1);
-    for (std::int64_t m = firstMonth + 1; m <= lastMonth && m <= firstMonth + kMonths; ++m) {
-        const auto i = static_cast<std::size_t>(((m % kMonths) + kMonths) % kMonths);
-        m_monthsReceived[i].reset();
-        m_monthsSent[i].reset();
-    }
+    clearDatesAfter(
+        from, to, [this](int i) { resetDay(i); },
+        [this](int i) {
+            m_monthsReceived[static_cast<std::size_t>(i)].reset();
+            m_monthsSent[static_cast<std::size_t>(i)].reset();
+        });
 }
 
 std::int64_t CIPStat::nextDayStart(const LocalTime& lt, std::int64_t now) const {

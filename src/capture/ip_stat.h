@@ -1,6 +1,7 @@
 #pragma once
 #include "capture/packet.h"
 #include "capture/port_stat.h"
+#include "stats/record_dates.h"
 #include "stats/stat_file.h"
 
 #include <array>
@@ -15,16 +16,6 @@ class IClock;
 struct LocalTime;
 
 enum class Direction { Sent, Received };
-
-// A local calendar date, as the day and month records know it.
-struct CivilDate {
-    int year = 1970;
-    int month = 1; // 1..12
-    int day = 1;   // 1..31
-};
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-std::int64_t daysFromCivil(const CivilDate& d);
-CivilDate civilFromDays(std::int64_t days);
 
 // The statistics owner: the capture object with the packet accounting by direction and port
 // category, the day and month records, the running totals and the database stat.dat.

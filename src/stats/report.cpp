@@ -5,6 +5,7 @@
 #include "platform/paths.h"
 #include "platform/platform_services.h"
 #include "stats/history_table.h"
+#include "stats/record_dates.h"
 
 #include <array>
 #include <cstdio>
@@ -17,25 +18,6 @@ namespace {
 constexpr std::array<const char*, 12> kMonthNames = {
     "January", "February", "March",     "April",   "May",      "June",
     "July",    "August",   "September", "October", "November", "December"};
-
-// Days since 1970-01-01 of a proleptic Gregorian date.
-std::int64_t dayNumber(int year, int month, int day) {
-    const std::int64_t y = static_cast<std::int64_t>(year) - (month <= 2 ? 1 : 0);
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t doy = (153 * ((month + 9) % 12) + 2) / 5 + day - 1;
-    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-}
-
-int dayOfMonth(std::int64_t dayNo) {
-    const std::int64_t z = dayNo + 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    return static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-}
 
 bool validDate(const LocalTime& t) {
     return t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31;
@@ -207,24 +189,11 @@ void clearStaleForReport(StatRecords& r, const std::optional<LocalTime>& saved,
         r = StatRecords{}; // nothing of it can be placed in time
         return;
     }
-    const std::int64_t first = dayNumber(saved->year, saved->month, saved->day);
-    const std::int64_t last = dayNumber(today.year, today.month, today.day);
-    if (last <= first)
-        return; // a clock set back clears nothing
-    if (last - first >= 62) {
-        for (int i = 0; i < 31; ++i)
-            resetDay(i);
-    } else {
-        for (std::int64_t d = first + 1; d <= last; ++d)
-            resetDay(dayOfMonth(d) - 1);
-    }
-    const std::int64_t firstMonth = static_cast<std::int64_t>(saved->year) * 12 + saved->month - 1;
-    const std::int64_t lastMonth = static_cast<std::int64_t>(today.year) * 12 + today.month - 1;
-    for (std::int64_t m = firstMonth + 1; m <= lastMonth && m <= firstMonth + 12; ++m) {
-        const auto i = static_cast<std::size_t>(((m % 12) + 12) % 12);
-        r.monthsSent[i] = {};
-        r.monthsReceived[i] = {};
-    }
+    clearDatesAfter(CivilDate{saved->year, saved->month, saved->day},
+                    CivilDate{today.year, today.month, today.day}, resetDay, [&r](int i) {
+                        r.monthsSent[static_cast<std::size_t>(i)] = {};
+                        r.monthsReceived[static_cast<std::size_t>(i)] = {};
+                    });
 }
 
 std::string reportText(const ReportHistory& history, const IClock& clock,

@@ -1,7 +1,4 @@
-#include "app/global.h"
-#include "capture/ip_stat.h"
-#include "platform/clock.h"
-#include "platform/linux/helper_capture.h"
+#include "integration/helper_capture_rig.h"
 #include "platform/linux/pcap_capture.h"
 #include "support/netns.h"
 #include "support/temp_dir.h"
@@ -184,12 +181,7 @@ int pings(int count) {
     return answered;
 }
 
-// IP bytes the host side sent and received, from the kernel's own counters: veth counts every
-// frame with its 14-byte Ethernet header, and nothing but IPv4 crosses this link.
-struct IpBytes {
-    std::uint64_t sent = 0;
-    std::uint64_t received = 0;
-};
+using test::IpBytes;
 
 class CaptureIntegrationTest : public ::testing::Test {
 protected:
@@ -247,23 +239,9 @@ protected:
         net.reset();
     }
 
-    IpBytes counters() const {
-        const auto& h = net->host;
-        return {test::readCounter(h, "tx_bytes") - 14 * test::readCounter(h, "tx_packets"),
-                test::readCounter(h, "rx_bytes") - 14 * test::readCounter(h, "rx_packets")};
-    }
-
-    // Waits until the link is quiet (delayed ACKs, FIN exchanges) and returns what crossed it
-    // since `before`.
-    IpBytes settle(const IpBytes& before) const {
-        IpBytes last = counters();
-        for (int quiet = 0, i = 0; quiet < 4 && i < 100; ++i) {
-            std::this_thread::sleep_for(100ms);
-            const IpBytes now = counters();
-            quiet = (now.sent == last.sent && now.received == last.received) ? quiet + 1 : 0;
-            last = now;
-        }
-        return {last.sent - before.sent, last.received - before.received};
+    test::IpBytes counters() const { return test::linkIpBytes(net->host); }
+    test::IpBytes settle(const test::IpBytes& before) const {
+        return test::settleLink(net->host, before);
     }
 
     std::unique_ptr<test::VethNamespace> net;
@@ -271,23 +249,9 @@ protected:
 };
 
 TEST_F(CaptureIntegrationTest, RecordsAndTotalsEqualTheIpBytesOnTheLink) {
-    test::TempDir dir;
-    test::TempPaths paths(dir.path());
-    std::unique_ptr<Platform> platform = createPlatform();
-    PlatformServices os = platform->services();
-    // Through the helper of this build tree, as the program captures.
-    HelperCaptureFactory helper(TALLYNET_CAPTURE_HELPER);
-    os.capture = &helper;
-    os.paths = &paths;
-    os.settings = nullptr;
-    os.autostart = nullptr;
-    CGlobal global(os);
-    CIPStat stat(global, *os.clock);
-    ASSERT_EQ(stat.initialise(-1), 1);
-    int index = -1;
-    for (int i = 0; i < stat.adapterCount(); ++i)
-        if (stat.record(i).name == net->host)
-            index = i;
+    test::HelperCaptureRig rig;
+    CIPStat& stat = *rig.stat;
+    const int index = rig.indexOf(net->host);
     ASSERT_GE(index, 0) << "the veth is not in the adapter list";
     ASSERT_EQ(stat.initialise(index), 1) << stat.lastErrorText();
     stat.setLanOnly(1);
@@ -319,7 +283,7 @@ TEST_F(CaptureIntegrationTest, RecordsAndTotalsEqualTheIpBytesOnTheLink) {
     EXPECT_EQ(stat.totalSent(), all.sent);
     EXPECT_EQ(stat.totalReceived(), all.received);
 
-    const auto today = os.clock->toLocal(os.clock->now()).value();
+    const auto today = rig.os.clock->toLocal(rig.os.clock->now()).value();
     const auto check = [&](int category, std::uint64_t sent, std::uint64_t received) {
         EXPECT_EQ(stat.dayRecord(Direction::Sent, today.day, category), sent) << category;
         EXPECT_EQ(stat.dayRecord(Direction::Received, today.day, category), received) << category;
@@ -343,22 +307,9 @@ TEST_F(CaptureIntegrationTest, RecordsAndTotalsEqualTheIpBytesOnTheLink) {
 // Interfaces that come and go elsewhere on the machine leave the capture of the watched adapter
 // running: every byte of a stream that runs meanwhile is counted.
 TEST_F(CaptureIntegrationTest, InterfacesComingAndGoingElsewhereLoseNothing) {
-    test::TempDir dir;
-    test::TempPaths paths(dir.path());
-    std::unique_ptr<Platform> platform = createPlatform();
-    PlatformServices os = platform->services();
-    os.paths = &paths;
-    os.settings = nullptr;
-    os.autostart = nullptr;
-    HelperCaptureFactory helper(TALLYNET_CAPTURE_HELPER); // as the program captures
-    os.capture = &helper;
-    CGlobal global(os);
-    CIPStat stat(global, *os.clock);
-    ASSERT_EQ(stat.initialise(-1), 1);
-    int index = -1;
-    for (int i = 0; i < stat.adapterCount(); ++i)
-        if (stat.record(i).name == net->host)
-            index = i;
+    test::HelperCaptureRig rig;
+    CIPStat& stat = *rig.stat;
+    const int index = rig.indexOf(net->host);
     ASSERT_GE(index, 0) << "the veth is not in the adapter list";
     ASSERT_EQ(stat.initialise(index), 1) << stat.lastErrorText();
 

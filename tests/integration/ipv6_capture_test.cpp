@@ -1,8 +1,5 @@
 // TCP and UDP over IPv6 across a veth: the records equal the datagram bytes the kernel moved.
-#include "app/global.h"
-#include "capture/ip_stat.h"
-#include "platform/clock.h"
-#include "platform/linux/helper_capture.h"
+#include "integration/helper_capture_rig.h"
 #include "support/netns.h"
 #include "support/temp_dir.h"
 
@@ -124,10 +121,7 @@ int udpEcho(int count, std::size_t size) {
     return echoed;
 }
 
-struct IpBytes {
-    std::uint64_t sent = 0;
-    std::uint64_t received = 0;
-};
+using test::IpBytes;
 
 class Ipv6CaptureTest : public ::testing::Test {
 protected:
@@ -190,21 +184,9 @@ protected:
         net.reset();
     }
 
-    // veth counts every frame with its 14-byte Ethernet header.
-    IpBytes counters() const {
-        const auto& h = net->host;
-        return {test::readCounter(h, "tx_bytes") - 14 * test::readCounter(h, "tx_packets"),
-                test::readCounter(h, "rx_bytes") - 14 * test::readCounter(h, "rx_packets")};
-    }
-    IpBytes settle(const IpBytes& before) const {
-        IpBytes last = counters();
-        for (int quiet = 0, i = 0; quiet < 4 && i < 100; ++i) {
-            std::this_thread::sleep_for(100ms);
-            const IpBytes now = counters();
-            quiet = (now.sent == last.sent && now.received == last.received) ? quiet + 1 : 0;
-            last = now;
-        }
-        return {last.sent - before.sent, last.received - before.received};
+    test::IpBytes counters() const { return test::linkIpBytes(net->host); }
+    test::IpBytes settle(const test::IpBytes& before) const {
+        return test::settleLink(net->host, before);
     }
 
     std::unique_ptr<test::VethNamespace> net;
@@ -212,23 +194,9 @@ protected:
 };
 
 TEST_F(Ipv6CaptureTest, TcpAndUdpOverIpv6EqualTheDatagramBytesOnTheLink) {
-    test::TempDir dir;
-    test::TempPaths paths(dir.path());
-    std::unique_ptr<Platform> platform = createPlatform();
-    PlatformServices os = platform->services();
-    // Through the helper of this build tree, as the program captures.
-    HelperCaptureFactory helper(TALLYNET_CAPTURE_HELPER);
-    os.capture = &helper;
-    os.paths = &paths;
-    os.settings = nullptr;
-    os.autostart = nullptr;
-    CGlobal global(os);
-    CIPStat stat(global, *os.clock);
-    ASSERT_EQ(stat.initialise(-1), 1);
-    int index = -1;
-    for (int i = 0; i < stat.adapterCount(); ++i)
-        if (stat.record(i).name == net->host)
-            index = i;
+    test::HelperCaptureRig rig;
+    CIPStat& stat = *rig.stat;
+    const int index = rig.indexOf(net->host);
     ASSERT_GE(index, 0) << "the veth is not in the adapter list";
     ASSERT_EQ(stat.record(index).ipv6.size(), 1u) << "the veth's IPv6 address is not listed";
     ASSERT_EQ(stat.initialise(index), 1) << stat.lastErrorText();
@@ -252,7 +220,7 @@ TEST_F(Ipv6CaptureTest, TcpAndUdpOverIpv6EqualTheDatagramBytesOnTheLink) {
     }
     EXPECT_EQ(stat.totalSent(), all.sent);
     EXPECT_EQ(stat.totalReceived(), all.received);
-    const auto today = os.clock->toLocal(os.clock->now()).value();
+    const auto today = rig.os.clock->toLocal(rig.os.clock->now()).value();
     EXPECT_EQ(stat.dayRecord(Direction::Sent, today.day, kWeb), tcp.sent);
     EXPECT_EQ(stat.dayRecord(Direction::Received, today.day, kWeb), tcp.received);
     EXPECT_EQ(stat.dayRecord(Direction::Sent, today.day, kUdp), udp.sent);
@@ -263,7 +231,7 @@ TEST_F(Ipv6CaptureTest, TcpAndUdpOverIpv6EqualTheDatagramBytesOnTheLink) {
     // A new address (a temporary one, say) is seen by the next refresh.
     ASSERT_TRUE(test::sh("ip -6 addr add 2001:db8:83::99/64 dev " + net->host + " nodad"));
     std::vector<Ipv6Address> now;
-    ASSERT_TRUE(os.adapters->ipv6Addresses(net->host, now));
+    ASSERT_TRUE(rig.os.adapters->ipv6Addresses(net->host, now));
     Ipv6Address added;
     ::inet_pton(AF_INET6, "2001:db8:83::99", added.address.data());
     added.prefixLength = 64;
