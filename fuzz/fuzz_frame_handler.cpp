@@ -5,7 +5,7 @@
 //   byte 9      custom ports: count (low 3 bits), then two bytes per port
 //   (bit 3)     16 bytes of IPv6 address and one byte of prefix length
 //   then frames, each: captured length (1 byte), extra wire bytes (2), minutes the clock moves
-//   on before it (1), the captured bytes, in a buffer of exactly that size so any read past it
+//   on before it (1), the captured bytes, with every byte after them poisoned so any read past it
 //   is caught.
 #include "app/global.h"
 #include "capture/ip_stat.h"
@@ -13,15 +13,19 @@
 #include "support/fake_capture.h"
 #include "support/fake_clock.h"
 
+#include <sanitizer/asan_interface.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
 const auto platform = tn::createPlatform();
+constexpr std::size_t kFrameBuffer = 256; // a captured length is one byte
 
 // Selects adapter 0 as opening its device would, without starting a capture worker per input.
 class FuzzedStat final : public tn::CIPStat {
@@ -44,19 +48,39 @@ std::string dotted(const std::uint8_t* p) {
 }
 
 // Every category except the custom one (which counts a frame a second time) takes a frame at
-// most once, and only a frame that the totals took too.
-std::uint64_t categorySum(const tn::StatRecords& r) {
+// most once, and only a frame that the totals took too. Read through the day totals: a full
+// snapshot of the 86 records per input cost more than the frames themselves.
+std::uint64_t categorySum(const tn::CIPStat& stat) {
     std::uint64_t sum = 0;
-    const auto add = [&sum](const auto& records) {
-        for (const tn::CounterArray& c : records)
-            for (int k = 0; k < tn::kCategoryCount; ++k)
-                if (k != tn::kCustom)
-                    sum += c[static_cast<std::size_t>(k)];
-    };
-    add(r.daysReceived);
-    add(r.daysSent);
+    for (int day = 1; day <= tn::CIPStat::kDays; ++day)
+        sum += stat.dayTotal(day) - stat.dayRecord(tn::Direction::Sent, day, tn::kCustom) -
+               stat.dayRecord(tn::Direction::Received, day, tn::kCustom);
     return sum;
 }
+
+// The fakes and one frame buffer live across inputs; the program's objects are built anew for
+// every input in the same storage, so nothing an input did reaches the next one.
+struct Fixture {
+    tn::test::FakeAdapterSource adapters;
+    tn::test::FakeCaptureFactory capture;
+    tn::test::FakeClock clock;
+    tn::PlatformServices os;
+    std::optional<tn::CGlobal> global;
+    std::optional<FuzzedStat> stat;
+    std::vector<std::uint16_t> ports;
+    // Frames are copied to its start and the rest is poisoned, so a read past the captured
+    // bytes is caught as it would be in a buffer of exactly that size.
+    std::vector<std::uint8_t> frame = std::vector<std::uint8_t>(kFrameBuffer);
+
+    Fixture() {
+        adapters.adapters = {{"eth0", "Fuzzed NIC", "", ""}};
+        os = platform->services();
+        os.settings = nullptr;
+        os.adapters = &adapters;
+        os.capture = &capture;
+        os.clock = &clock;
+    }
+};
 
 } // namespace
 
@@ -73,26 +97,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const tn::LinkKind link = kLinks[data[0] & 3];
     const int lanOnly = (data[0] >> 2) & 1;
 
-    tn::test::FakeAdapterSource adapters;
-    adapters.adapters = {{"eth0", "Fuzzed NIC", dotted(data + 1), dotted(data + 5)}};
-    tn::test::FakeCaptureFactory capture;
-    tn::test::FakeClock clock;
-    clock.nowValue = 1773741600; // 2026-03-17 10:00 UTC
-    tn::PlatformServices os = platform->services();
-    os.settings = nullptr;
-    os.adapters = &adapters;
-    os.capture = &capture;
-    os.clock = &clock;
-    tn::CGlobal global(os);
+    static Fixture f;
+    // Everything an input allocated is freed before it returns, so that libFuzzer's leak check
+    // after each input keeps working.
+    struct Reset {
+        Fixture& f;
+        ~Reset() {
+            f.stat.reset();
+            f.global.reset();
+        }
+    } reset{f};
+    f.adapters.adapters[0].addressText = dotted(data + 1);
+    f.adapters.adapters[0].maskText = dotted(data + 5);
+    f.clock.nowValue = 1773741600; // 2026-03-17 10:00 UTC
+    tn::CGlobal& global = f.global.emplace(f.os);
 
     std::size_t pos = 10;
     const std::size_t portCount = data[9] & 7u;
-    std::vector<std::uint16_t> ports;
+    f.ports.clear();
     for (std::size_t i = 0; i < portCount && pos + 2 <= size; ++i, pos += 2)
-        ports.push_back(static_cast<std::uint16_t>(data[pos] << 8 | data[pos + 1]));
-    global.replaceCustomPorts(std::move(ports));
+        f.ports.push_back(static_cast<std::uint16_t>(data[pos] << 8 | data[pos + 1]));
+    global.replaceCustomPorts(f.ports);
 
-    FuzzedStat stat(global, clock);
+    FuzzedStat& stat = f.stat.emplace(global, f.clock);
     if (!stat.selectFirst(link))
         return 0;
     stat.setLanOnly(lanOnly);
@@ -105,26 +132,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     std::uint64_t wire = 0;
+    std::uint8_t* const frame = f.frame.data();
     while (pos + 4 <= size) {
         const std::size_t captured = std::min<std::size_t>(data[pos], size - pos - 4);
         const std::uint32_t extra = static_cast<std::uint32_t>(data[pos + 1] << 8 | data[pos + 2]);
-        clock.nowValue += 60 * static_cast<std::int64_t>(data[pos + 3]);
+        f.clock.nowValue += 60 * static_cast<std::int64_t>(data[pos + 3]);
         pos += 4;
-        const std::vector<std::uint8_t> frame(data + pos, data + pos + captured);
+        ASAN_UNPOISON_MEMORY_REGION(frame, kFrameBuffer);
+        std::copy(data + pos, data + pos + captured, frame);
+        ASAN_POISON_MEMORY_REGION(frame + captured, kFrameBuffer - captured);
         pos += captured;
         tn::CaptureHeader header;
         header.capturedLength = static_cast<std::uint32_t>(captured);
         header.wireLength = static_cast<std::uint32_t>(captured) + extra;
         stat.batchStarting();
-        stat.packetHandler(header, frame.data());
+        stat.packetHandler(header, frame);
         wire += header.wireLength;
     }
+    ASAN_UNPOISON_MEMORY_REGION(frame, kFrameBuffer);
 
     // No frame counts more than the wire carried; every counted byte was counted in a total.
     const std::uint64_t totals = stat.totalReceived() + stat.totalSent();
     if (totals > wire)
         __builtin_trap();
-    if (categorySum(stat.snapshot()) > totals)
+    if (categorySum(stat) > totals)
         __builtin_trap();
     return 0;
 }
