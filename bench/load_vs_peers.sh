@@ -79,7 +79,14 @@ unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
 sleep 1
 
 TCK=$(getconf CLK_TCK)
-cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+# The meter and its children: Tallynet captures in its helper process, tallynet-capture.
+cpu_ticks() {
+    local t=0 p
+    for p in "$1" $(pgrep -P "$1"); do
+        t=$((t + $(awk '{ print $14 + $15 }' "/proc/$p/stat" 2>/dev/null || echo 0)))
+    done
+    echo "$t"
+}
 stat_of() { cat "/sys/class/net/$H/statistics/$1"; }
 # IP bytes and frames through our end of the pair, both directions.
 link_ip_bytes() {
