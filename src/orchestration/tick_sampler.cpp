@@ -4,6 +4,7 @@
 #include "app/formats.h"
 #include "app/global.h"
 #include "platform/clock.h"
+#include "stats/report.h"
 
 #include <algorithm>
 #include <string>
@@ -107,7 +108,7 @@ void CTickSampler::noteDrops(std::uint64_t dropped) {
     const std::int64_t now = m_clock.now();
     if (dropped <= m_droppedLogged || (m_dropLogTime != 0 && now - m_dropLogTime < 60))
         return;
-    m_global.writeLog("Capture dropped " + std::to_string(dropped) + " frames since start");
+    m_global.writeLog(captureDropsLogText(dropped));
     m_droppedLogged = dropped;
     m_dropLogTime = now;
 }

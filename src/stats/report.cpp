@@ -8,12 +8,16 @@
 #include "stats/record_dates.h"
 
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <vector>
 
 namespace tn {
 
 namespace {
+
+// TN.log empties itself past 100,000 bytes; anything far larger is not our log.
+constexpr std::size_t kMaxLogBytes = 1024 * 1024;
 
 constexpr std::array<const char*, 12> kMonthNames = {
     "January", "February", "March",     "April",   "May",      "June",
@@ -135,6 +139,40 @@ std::optional<Today> prepare(const ReportHistory& history, const IClock& clock) 
 
 } // namespace
 
+std::string captureDropsLogText(std::uint64_t frames) {
+    return "Capture dropped " + std::to_string(frames) + " frames since start";
+}
+
+bool lastLoggedDrops(std::string_view log, std::uint64_t& frames, std::string& logged) {
+    constexpr std::string_view kHead = "Capture dropped ";
+    constexpr std::string_view kTail = " frames since start";
+    constexpr std::size_t kStamp = 19; // "YYYY-MM-DD HH:MM:SS"
+    bool found = false;
+    std::size_t start = 0;
+    while (start < log.size()) {
+        std::size_t end = log.find('\n', start);
+        if (end == std::string_view::npos)
+            end = log.size();
+        std::string_view line = log.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line.size() < kStamp + 1 + kHead.size() + 1 + kTail.size() || line[kStamp] != ' ' ||
+            line.substr(kStamp + 1, kHead.size()) != kHead || !line.ends_with(kTail))
+            continue;
+        const std::string_view digits = line.substr(
+            kStamp + 1 + kHead.size(), line.size() - kStamp - 1 - kHead.size() - kTail.size());
+        std::uint64_t n = 0;
+        const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+        if (ec != std::errc{} || ptr != digits.data() + digits.size())
+            continue; // not a count this program wrote (or one past 64 bits)
+        frames = n;
+        logged.assign(line.substr(0, kStamp));
+        found = true;
+    }
+    return found;
+}
+
 std::optional<ReportHistory>
 readReportHistory(IFileStore& files, const std::filesystem::path& folder, std::string& why) {
     why.clear();
@@ -216,6 +254,10 @@ std::string reportText(const ReportHistory& history, const IClock& clock,
                       s->day, s->hour, s->minute);
         out += buf;
     }
+    if (history.framesDropped)
+        out += "\nThe capture dropped " + std::to_string(*history.framesDropped) +
+               " frames (TN.log, " + history.droppedLogged +
+               "): the counts may fall short of the traffic.";
     out += "\n\n";
     table(out, "Today", r.daysSent[di], r.daysReceived[di]);
     out += "\n";
@@ -250,6 +292,12 @@ std::string reportJson(const ReportHistory& history, const IClock& clock) {
     const auto mi = static_cast<std::size_t>(d.month - 1);
     std::string out = "{\"file\":" + jsonString(history.file.string());
     out += ",\"saved\":" + (history.haveSaveTime ? std::to_string(history.saveTime) : "null");
+    out += ",\"dropped\":";
+    if (history.framesDropped)
+        out += "{\"frames\":" + std::to_string(*history.framesDropped) +
+               ",\"logged\":" + jsonString(history.droppedLogged) + "}";
+    else
+        out += "null";
     out += ",\"today\":{\"date\":\"" + dateLabel(d.year, d.month, d.day) + "\",\"bytes\":";
     jsonTable(out, r.daysSent[di], r.daysReceived[di]);
     out += "},\"month\":{\"month\":\"" + monthLabel(d.year, d.month) + "\",\"bytes\":";
@@ -287,10 +335,19 @@ int runReport(const PlatformServices& os, bool json, const std::string& version,
         return 1;
     }
     std::string why;
-    const auto history = readReportHistory(*os.files, os.paths->dataDirectoryPath(), why);
+    const std::filesystem::path folder = os.paths->dataDirectoryPath();
+    auto history = readReportHistory(*os.files, folder, why);
     if (!history) {
         err = "tallynet: " + why;
         return 1;
+    }
+    // The log says whether the capture lost frames; a log that cannot be read says nothing.
+    std::vector<std::uint8_t> log;
+    if (os.files->read(folder / "TN.log", kMaxLogBytes, log) == ReadStatus::Ok) {
+        std::uint64_t frames = 0;
+        if (lastLoggedDrops({reinterpret_cast<const char*>(log.data()), log.size()}, frames,
+                            history->droppedLogged))
+            history->framesDropped = frames;
     }
     out = json ? reportJson(*history, *os.clock) : reportText(*history, *os.clock, version);
     if (out.empty()) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tn {
 
@@ -19,7 +20,15 @@ struct ReportHistory {
     std::int64_t saveTime = 0;
     bool haveSaveTime = false; // a version-1 file may lack one
     std::filesystem::path file;
+    // Frames the capture dropped, as a running program last wrote them to TN.log.
+    std::optional<std::uint64_t> framesDropped;
+    std::string droppedLogged; // "YYYY-MM-DD HH:MM:SS" of that line
 };
+
+// The TN.log line a running program writes while its capture drops frames, and its reading:
+// the newest such line of a log's bytes, or nothing.
+std::string captureDropsLogText(std::uint64_t frames);
+bool lastLoggedDrops(std::string_view log, std::uint64_t& frames, std::string& logged);
 
 // Reads stat.dat in `folder`, or stat.bak when stat.dat is missing or cannot be decoded, with
 // the program's own decoder; never writes. Empty with `why` set when neither holds a history.

@@ -116,6 +116,40 @@ TEST_F(ReportTest, JsonCarriesExactCounts) {
     EXPECT_EQ(std::count(out.begin(), out.end(), '{'), 1 + 2 * (1 + 4) + 17 + 12);
 }
 
+// The newest drop line of TN.log reaches the report; lines that only look like one do not.
+TEST_F(ReportTest, ShowsTheCaptureDropsTheRunningProgramLogged) {
+    write("stat.dat", encodeStatFile(sample(), at(2026, 3, 17, 9)));
+    std::string out, err;
+    ASSERT_EQ(run(true, out, err), 0) << err;
+    EXPECT_NE(out.find("\"dropped\":null"), std::string::npos); // no log: nothing is claimed
+
+    const std::string log = "2026-03-16 08:00:00 Warp:2400\r\n"
+                            "2026-03-16 08:00:01 " +
+                            captureDropsLogText(12) +
+                            "\r\n"
+                            "2026-03-17 09:58:00 " +
+                            captureDropsLogText(4096) +
+                            "\r\n"
+                            "2026-03-17 09:59:00 Capture dropped 99999999999999999999999 frames "
+                            "since start\r\n"
+                            "2026-03-17 09:59:30 Capture dropped -5 frames since start\r\n"
+                            "2026-03-17 09:59:40 Capture dropped 77 frames since st";
+    write("TN.log", std::vector<std::uint8_t>(log.begin(), log.end()));
+    ASSERT_EQ(run(false, out, err), 0) << err;
+    EXPECT_NE(out.find("The capture dropped 4096 frames (TN.log, 2026-03-17 09:58:00)"),
+              std::string::npos)
+        << out;
+    ASSERT_EQ(run(true, out, err), 0) << err;
+    EXPECT_NE(out.find("\"dropped\":{\"frames\":4096,\"logged\":\"2026-03-17 09:58:00\"}"),
+              std::string::npos)
+        << out;
+
+    // A log too large to be ours is not read at all; the report still answers.
+    write("TN.log", std::vector<std::uint8_t>(2 * 1024 * 1024, 'x'));
+    ASSERT_EQ(run(true, out, err), 0) << err;
+    EXPECT_NE(out.find("\"dropped\":null"), std::string::npos);
+}
+
 TEST_F(ReportTest, DaysAndMonthsSinceTheSaveShowEmptyAsTheProgramWouldStart) {
     StatRecords r = sample();
     r.daysSent[10][kWeb] = 4096; // the 11th, before the save: kept
