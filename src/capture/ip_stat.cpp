@@ -71,7 +71,7 @@ bool validDate(const CivilDate& d) {
 
 CIPStat::CIPStat(CGlobal& global, const IClock& clock)
     : CPacket(global.os().adapters, global.os().capture), m_global(global), m_clock(clock) {
-    resetAll();
+    // The records start at zero: their counters are value-initialised.
     m_lastFrameTime = m_clock.now();
     if (const auto lt = m_clock.toLocal(m_lastFrameTime); lt && validDate(dateOf(*lt))) {
         m_currentDay = lt->day;
