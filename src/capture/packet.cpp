@@ -73,6 +73,7 @@ int CPacket::open(int index, int userBufferBytes, int kernelBufferBytes, int pro
     options.promiscuous = promiscuous != 0;
     options.readTimeoutMs = kReadTimeoutMs;
     options.snapLength = kSnapLength;
+    options.ipv4Bytes = kIpv4ReadBytes;
     CaptureOpenStatus status = CaptureOpenStatus::DeviceFailed;
     std::string reason;
     std::unique_ptr<ICaptureDevice> device;

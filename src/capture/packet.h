@@ -60,6 +60,9 @@ public:
     // for extension headers (a hop-by-hop and a fragment header take 16) and costs the kernel
     // little more than 64.
     static constexpr int kSnapLength = 128;
+    // Of an IPv4 packet the accounting reads the 20-byte header and the 4 bytes of ports after
+    // it, whatever the header's length field says: the capture needs to copy no more.
+    static constexpr int kIpv4ReadBytes = 24;
     static constexpr int kReadTimeoutMs = 500;
     static constexpr int kStatisticsPeriodMs = 1000;
 

@@ -1,11 +1,13 @@
 // tallynet-capture: the one program of Tallynet that holds capabilities. Its parent, the window
 // process, starts it with a socket pair as descriptor 3 and sends one request:
-//   capture      open an interface with libpcap, drop every capability, then stream the heads
-//                of its frames and the kernel's counters back until told to stop;
+//   capture      open an interface with libpcap, drop every capability, then write the heads
+//                of its frames into the window's frame ring and send the kernel's counters
+//                until told to stop;
 //   ICMP socket  open a raw ICMP socket, drop every capability, pass the socket back, end.
 // It reads nothing else: no arguments, no environment, no files of the user's.
 #include "platform/linux/capture_channel.h"
 #include "platform/linux/pcap_capture.h"
+#include "platform/linux/unique_fd.h"
 
 #include <atomic>
 #include <cerrno>
@@ -30,6 +32,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kChannel = 3;
 constexpr auto kStatisticsEvery = std::chrono::milliseconds(500);
+// The kernel's ring (about a second of the fastest small-frame stream) holds far more.
+constexpr auto kGather = std::chrono::milliseconds(20);
 
 [[noreturn]] void die(const char* what) {
     std::fprintf(stderr, "tallynet-capture: %s\n", what);
@@ -117,35 +121,24 @@ int sendIcmpSocket() {
 }
 
 struct Stream {
-    channel::BatchWriter batch;
+    channel::FrameRing ring;
+    const std::atomic<bool>* stop = nullptr;
     bool failed = false;
 
-    // Sends the batch, and `statistics` when there are any, in one call: the window then
-    // usually wakes once for both.
-    void flush(std::span<const std::uint8_t> statistics = {}) {
-        std::span<const std::uint8_t> parts[2];
-        unsigned count = 0;
-        if (!batch.empty())
-            parts[count++] = batch.message();
-        if (!statistics.empty())
-            parts[count++] = statistics;
-        iovec iov[2];
-        mmsghdr msgs[2] = {};
-        for (unsigned i = 0; i < count; ++i) {
-            iov[i] = {const_cast<std::uint8_t*>(parts[i].data()), parts[i].size()};
-            msgs[i].msg_hdr.msg_iov = &iov[i];
-            msgs[i].msg_hdr.msg_iovlen = 1;
-        }
-        unsigned sent = 0;
-        while (sent < count && !failed) {
-            const int n = ::sendmmsg(kChannel, msgs + sent, count - sent, MSG_NOSIGNAL);
-            if (n > 0)
-                sent += static_cast<unsigned>(n);
-            else if (n < 0 && errno != EINTR)
-                failed = true;
-        }
-        batch.clear();
+    // Publishes what was added and, when the window sleeps until told or the ring is full,
+    // tells it. A window that is busy reading looks at the ring by itself: every note costs
+    // both processes a wake-up. The note is only a wake-up: when the channel is full the
+    // window has notes waiting already, so none is waited for.
+    void publish(bool full = false) {
+        if (ring.publish() && (ring.takeWakeRequest() || full))
+            ::send(kChannel, readyNote.data(), readyNote.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     }
+    void sendStatistics(std::span<const std::uint8_t> statistics) {
+        if (!statistics.empty() && !sendAll(statistics))
+            failed = true;
+    }
+
+    const std::vector<std::uint8_t> readyNote = channel::encodeReady();
 };
 
 void onFrame(void* user, const CaptureHeader& header, const std::uint8_t* frame) {
@@ -153,13 +146,16 @@ void onFrame(void* user, const CaptureHeader& header, const std::uint8_t* frame)
     const std::uint32_t captured = std::min(header.capturedLength, channel::kMaxSnapLength);
     const std::uint32_t wire = std::max(header.wireLength, captured);
     const std::span<const std::uint8_t> bytes(frame, captured);
-    if (!s->batch.add(wire, bytes)) {
-        s->flush();
-        s->batch.add(wire, bytes);
+    // A full ring waits for the window; meanwhile the kernel's ring holds the frames.
+    while (!s->ring.add(wire, bytes)) {
+        if (s->ring.readerBroken() || s->failed || s->stop->load())
+            return;
+        s->publish(true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 
-int capture(const channel::Request& request) {
+int capture(const channel::Request& request, channel::FrameRing ring) {
     if (::if_nametoindex(request.interfaceName.c_str()) == 0) {
         keepOnly(0);
         return reply(channel::ReplyStatus::NoSuchInterface,
@@ -181,6 +177,7 @@ int capture(const channel::Request& request) {
     options.promiscuous = request.promiscuous;
     options.readTimeoutMs = static_cast<int>(request.readTimeoutMs);
     options.snapLength = static_cast<int>(request.snapLength);
+    options.ipv4Bytes = static_cast<int>(request.ipv4Bytes);
     CaptureOpenStatus status = CaptureOpenStatus::DeviceFailed;
     std::string reason;
     std::unique_ptr<ICaptureDevice> device =
@@ -208,26 +205,31 @@ int capture(const channel::Request& request) {
     });
 
     Stream stream;
+    stream.ring = std::move(ring);
+    stream.stop = &stop;
     auto lastStatistics = Clock::now() - kStatisticsEvery;
     int rc = 0;
     for (;;) {
         const int n = device->dispatch(&onFrame, &stream);
+        stream.publish();
         const auto now = Clock::now();
-        std::vector<std::uint8_t> statistics;
         if (now - lastStatistics >= kStatisticsEvery || stop.load()) {
             lastStatistics = now;
             CaptureStatistics st;
             if (device->statistics(st))
-                statistics = channel::encodeStatistics({st.received, st.dropped});
+                stream.sendStatistics(channel::encodeStatistics({st.received, st.dropped}));
         }
-        stream.flush(statistics);
-        if (stop.load() || stream.failed)
+        if (stop.load() || stream.failed || stream.ring.readerBroken())
             break;
         if (n == ICaptureDevice::kReadError) {
             // The interface went away or down: the window starts a new helper when it comes back.
             rc = 1;
             break;
         }
+        // While frames flow, the kernel's ring gathers them for a while: one wake-up then
+        // takes many of its blocks instead of one, and each wake-up costs more than a block.
+        if (n > 0)
+            std::this_thread::sleep_for(kGather);
     }
     ::shutdown(kChannel, SHUT_WR);
     if (!stop.load())
@@ -258,16 +260,32 @@ int main() {
     if (::getsockopt(kChannel, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_SEQPACKET)
         die("start me from tallynet: descriptor 3 is not its channel");
 
+    // The request, and with a capture request the window's frame ring.
     std::uint8_t message[256];
+    iovec iov{message, sizeof message};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
     ssize_t n;
-    while ((n = ::recv(kChannel, message, sizeof message, MSG_TRUNC)) < 0 && errno == EINTR) {
+    while ((n = ::recvmsg(kChannel, &msg, MSG_CMSG_CLOEXEC)) < 0 && errno == EINTR) {
     }
+    UniqueFd ringFd;
+    for (cmsghdr* c = n > 0 ? CMSG_FIRSTHDR(&msg) : nullptr; c; c = CMSG_NXTHDR(&msg, c))
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS &&
+            c->cmsg_len == CMSG_LEN(sizeof(int))) {
+            int fd = -1;
+            std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
+            ringFd = UniqueFd(fd);
+        }
     if (n <= 0) {
         keepOnly(0);
         die("no request");
     }
     const std::optional<channel::Request> request =
-        static_cast<std::size_t>(n) <= sizeof message
+        (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) == 0
             ? channel::decodeRequest({message, static_cast<std::size_t>(n)})
             : std::nullopt;
     if (!request) {
@@ -276,5 +294,13 @@ int main() {
     }
     if (request->kind == channel::RequestKind::IcmpSocket)
         return sendIcmpSocket();
-    return capture(*request);
+    channel::FrameRing ring;
+    std::string why;
+    if (ringFd.get() < 0 || !ring.attach(ringFd.get(), why)) {
+        keepOnly(0);
+        return reply(channel::ReplyStatus::BadRequest,
+                     ringFd.get() < 0 ? "no frame ring came with the request" : why);
+    }
+    ringFd = UniqueFd();
+    return capture(*request, std::move(ring));
 }

@@ -34,6 +34,9 @@ struct CaptureOptions {
     bool promiscuous = true;
     int readTimeoutMs = 500;
     int snapLength = 128;
+    // Bytes from the start of an IPv4 header that the reader needs; a live capture cuts IPv4
+    // frames to them where it knows the link header. 0 keeps snapLength for every frame.
+    int ipv4Bytes = 0;
 };
 
 // One opened capture source: a live interface or a capture file.

@@ -236,12 +236,12 @@ struct RawRun {
     std::optional<channel::Reply> reply;
     int exitCode = -1;
     std::string environ;
-    int batchesAfterStop = 0;
+    int framesAfterStop = 0;
     bool endedAfterStop = false;
 };
 
 RawRun runHelper(const std::vector<std::uint8_t>& request, std::vector<std::string> env,
-                 bool stopAfterReply = false) {
+                 bool stopAfterReply = false, bool withRing = true) {
     RawRun run;
     int sv[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sv) != 0)
@@ -262,7 +262,28 @@ RawRun runHelper(const std::vector<std::uint8_t>& request, std::vector<std::stri
     if (rc != 0)
         return run;
     theirs = UniqueFd();
-    ::send(ours.get(), request.data(), request.size(), 0);
+    // The request goes with a frame ring, as the window sends it.
+    channel::FrameRing ring;
+    int ringFd = -1;
+    std::string error;
+    if (!ring.create(ringFd, error))
+        return run;
+    const UniqueFd ringOwner(ringFd);
+    iovec iov{const_cast<std::uint8_t*>(request.data()), request.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    if (withRing) {
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&msg);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(c), &ringFd, sizeof ringFd);
+    }
+    ::sendmsg(ours.get(), &msg, 0);
     std::vector<std::uint8_t> buf(channel::kMaxMessage);
     pollfd p{ours.get(), POLLIN, 0};
     if (::poll(&p, 1, 5000) == 1) {
@@ -285,10 +306,8 @@ RawRun runHelper(const std::vector<std::uint8_t>& request, std::vector<std::stri
                     run.endedAfterStop = n == 0;
                     break;
                 }
-                if (channel::kindOf({buf.data(), static_cast<std::size_t>(n)}) ==
-                    channel::MessageKind::Batch)
-                    ++run.batchesAfterStop;
             }
+            ring.consume([&run](const channel::FrameView&) { ++run.framesAfterStop; });
         }
     }
     ours = UniqueFd();
@@ -320,12 +339,14 @@ TEST_F(CaptureHelperTest, RefusesMalformedRequestsAndUnknownInterfacesWithAClear
         r["padded"] = describe(runHelper(padded, {}));
         r["garbage"] = describe(runHelper(std::vector<std::uint8_t>(300, 0x41), {}));
         r["unknown"] = describe(runHelper(request("tn-nosuch0"), {}));
+        r["no ring"] = describe(runHelper(request("lo"), {}, false, false));
     });
     ASSERT_EQ(r.count("error"), 0u) << r.at("error");
     EXPECT_EQ(r.at("truncated"), "1 malformed request, exit 1");
     EXPECT_EQ(r.at("padded"), "1 malformed request, exit 1");
     EXPECT_EQ(r.at("garbage"), "1 malformed request, exit 1");
     EXPECT_EQ(r.at("unknown"), "2 no interface is named \"tn-nosuch0\", exit 1");
+    EXPECT_EQ(r.at("no ring"), "1 no frame ring came with the request, exit 1");
 }
 
 TEST_F(CaptureHelperTest, IgnoresAHostileEnvironmentAndFlushesOnStop) {
@@ -338,7 +359,7 @@ TEST_F(CaptureHelperTest, IgnoresAHostileEnvironmentAndFlushesOnStop) {
         r["status"] = run.reply ? std::to_string(static_cast<int>(run.reply->status)) : "none";
         r["environ has a variable"] = run.environ.find('=') != std::string::npos ? "yes" : "no";
         r["environ size"] = std::to_string(run.environ.size());
-        r["batches after stop"] = std::to_string(run.batchesAfterStop);
+        r["frames after stop"] = std::to_string(run.framesAfterStop);
         r["ended"] = run.endedAfterStop ? "yes" : "no";
         r["exit"] = std::to_string(run.exitCode);
     });
@@ -347,7 +368,7 @@ TEST_F(CaptureHelperTest, IgnoresAHostileEnvironmentAndFlushesOnStop) {
     EXPECT_EQ(r.at("environ has a variable"), "no");
     EXPECT_NE(r.at("environ size"), "0")
         << "the strings are wiped, not gone: else the test is void";
-    EXPECT_GE(std::stoi(r.at("batches after stop")), 1) << "frames sent before the stop arrive";
+    EXPECT_GE(std::stoi(r.at("frames after stop")), 20) << "frames sent before the stop arrive";
     EXPECT_EQ(r.at("ended"), "yes");
     EXPECT_EQ(r.at("exit"), "0");
 }

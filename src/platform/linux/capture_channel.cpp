@@ -1,7 +1,14 @@
 #include "platform/linux/capture_channel.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace tn::channel {
 
@@ -11,7 +18,7 @@ constexpr std::uint8_t kRequestTag[4] = {'T', 'N', 'R', 'Q'};
 constexpr std::uint8_t kStopTag[4] = {'T', 'N', 'S', 'T'};
 constexpr std::uint8_t kReplyTag[4] = {'T', 'N', 'R', 'P'};
 constexpr std::uint8_t kStatsTag[4] = {'T', 'N', 'S', 'S'};
-constexpr std::uint8_t kBatchTag[4] = {'T', 'N', 'F', 'B'};
+constexpr std::uint8_t kReadyTag[4] = {'T', 'N', 'F', 'R'};
 constexpr std::size_t kRequestHead = 20;
 constexpr std::size_t kReplyHead = 8;
 constexpr std::size_t kStatsSize = 20;
@@ -40,12 +47,14 @@ void putTag(std::vector<std::uint8_t>& out, const std::uint8_t (&tag)[4]) {
 
 bool requestInBounds(const Request& r) {
     if (r.kind == RequestKind::IcmpSocket)
-        return r.interfaceName.empty();
+        return r.interfaceName.empty() && r.ipv4Bytes == 0;
     if (r.kind != RequestKind::Capture)
         return false;
     return validInterfaceName(r.interfaceName) && r.snapLength >= kMinSnapLength &&
            r.snapLength <= kMaxSnapLength && r.kernelBufferBytes <= kMaxKernelBufferBytes &&
-           r.readTimeoutMs >= 1 && r.readTimeoutMs <= kMaxReadTimeoutMs;
+           r.readTimeoutMs >= 1 && r.readTimeoutMs <= kMaxReadTimeoutMs &&
+           (r.ipv4Bytes == 0 ||
+            (r.ipv4Bytes >= 20 && r.ipv4Bytes <= r.snapLength && r.ipv4Bytes <= 255));
 }
 
 } // namespace
@@ -67,7 +76,7 @@ std::vector<std::uint8_t> encodeRequest(const Request& request) {
     out.push_back(static_cast<std::uint8_t>(request.kind));
     out.push_back(request.promiscuous ? kPromiscuousFlag : 0);
     out.push_back(static_cast<std::uint8_t>(request.interfaceName.size()));
-    out.push_back(0);
+    out.push_back(static_cast<std::uint8_t>(request.ipv4Bytes));
     put(out, request.snapLength);
     put(out, request.kernelBufferBytes);
     put(out, request.readTimeoutMs);
@@ -81,7 +90,7 @@ std::optional<Request> decodeRequest(std::span<const std::uint8_t> m) {
     const std::uint8_t kind = m[4];
     const std::uint8_t flags = m[5];
     const std::size_t nameLength = m[6];
-    if (m[7] != 0 || (flags & ~kPromiscuousFlag) != 0 || m.size() != kRequestHead + nameLength)
+    if ((flags & ~kPromiscuousFlag) != 0 || m.size() != kRequestHead + nameLength)
         return std::nullopt;
     if (kind != static_cast<std::uint8_t>(RequestKind::Capture) &&
         kind != static_cast<std::uint8_t>(RequestKind::IcmpSocket))
@@ -92,6 +101,7 @@ std::optional<Request> decodeRequest(std::span<const std::uint8_t> m) {
     r.snapLength = get<std::uint32_t>(m, 8);
     r.kernelBufferBytes = get<std::uint32_t>(m, 12);
     r.readTimeoutMs = get<std::uint32_t>(m, 16);
+    r.ipv4Bytes = m[7];
     r.interfaceName.assign(reinterpret_cast<const char*>(m.data() + kRequestHead), nameLength);
     if (r.kind == RequestKind::IcmpSocket &&
         (r.promiscuous || r.snapLength || r.kernelBufferBytes || r.readTimeoutMs))
@@ -148,31 +158,9 @@ std::optional<Statistics> decodeStatistics(std::span<const std::uint8_t> m) {
     return Statistics{get<std::uint64_t>(m, 4), get<std::uint64_t>(m, 12)};
 }
 
-BatchWriter::BatchWriter() {
-    m_buffer.reserve(kMaxMessage);
-    clear();
-}
-
-void BatchWriter::clear() {
-    m_buffer.assign(std::begin(kBatchTag), std::end(kBatchTag));
-    m_frames = 0;
-}
-
-bool BatchWriter::add(std::uint32_t wireLength, std::span<const std::uint8_t> captured) {
-    if (captured.size() > kMaxSnapLength || captured.size() > wireLength)
-        return false;
-    if (m_buffer.size() + kRecordHead + captured.size() > kMaxMessage)
-        return false;
-    put(m_buffer, static_cast<std::uint32_t>(captured.size()));
-    put(m_buffer, wireLength);
-    m_buffer.insert(m_buffer.end(), captured.begin(), captured.end());
-    ++m_frames;
-    return true;
-}
-
 MessageKind kindOf(std::span<const std::uint8_t> m) {
-    if (hasTag(m, kBatchTag))
-        return MessageKind::Batch;
+    if (hasTag(m, kReadyTag))
+        return MessageKind::Ready;
     if (hasTag(m, kStatsTag))
         return MessageKind::Statistics;
     if (hasTag(m, kReplyTag))
@@ -184,32 +172,197 @@ MessageKind kindOf(std::span<const std::uint8_t> m) {
     return MessageKind::Unknown;
 }
 
-bool validBatch(std::span<const std::uint8_t> m, std::size_t& frames) {
-    frames = 0;
-    if (m.size() > kMaxMessage || !hasTag(m, kBatchTag))
+std::vector<std::uint8_t> encodeReady() {
+    return {std::begin(kReadyTag), std::end(kReadyTag)};
+}
+
+bool isReady(std::span<const std::uint8_t> m) {
+    return m.size() == 4 && hasTag(m, kReadyTag);
+}
+
+// ---- the frame ring ----
+
+namespace {
+
+constexpr std::uint32_t kWrapMark = 0xFFFFFFFFu; // the rest of this lap is empty
+
+std::atomic_ref<std::uint64_t> positionAt(std::uint8_t* base, std::size_t at) {
+    return std::atomic_ref<std::uint64_t>(*reinterpret_cast<std::uint64_t*>(base + at));
+}
+
+} // namespace
+
+FrameRing::FrameRing(FrameRing&& other) noexcept
+    : m_base(std::exchange(other.m_base, nullptr)), m_position(other.m_position),
+      m_published(other.m_published), m_broken(other.m_broken) {}
+
+FrameRing& FrameRing::operator=(FrameRing&& other) noexcept {
+    if (this != &other) {
+        if (m_base)
+            ::munmap(m_base, kMapBytes);
+        m_base = std::exchange(other.m_base, nullptr);
+        m_position = other.m_position;
+        m_published = other.m_published;
+        m_broken = other.m_broken;
+    }
+    return *this;
+}
+
+FrameRing::~FrameRing() {
+    if (m_base)
+        ::munmap(m_base, kMapBytes);
+}
+
+bool FrameRing::create(int& fd, std::string& error) {
+    fd = ::memfd_create("tallynet-frames", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd < 0) {
+        error = std::string("memfd_create: ") + std::strerror(errno);
         return false;
-    std::size_t offset = 4;
-    while (offset < m.size()) {
-        if (m.size() - offset < kRecordHead)
-            return false;
-        const std::uint32_t captured = get<std::uint32_t>(m, offset);
-        const std::uint32_t wire = get<std::uint32_t>(m, offset + 4);
-        if (captured > kMaxSnapLength || captured > wire ||
-            m.size() - offset - kRecordHead < captured)
-            return false;
-        offset += kRecordHead + captured;
-        ++frames;
+    }
+    // Sealed before the helper sees it: neither side can shrink it under the other's reads.
+    if (::ftruncate(fd, static_cast<off_t>(kMapBytes)) != 0 ||
+        ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
+        error = std::string("frame ring: ") + std::strerror(errno);
+        ::close(fd);
+        fd = -1;
+        return false;
+    }
+    if (!attach(fd, error)) {
+        ::close(fd);
+        fd = -1;
+        return false;
     }
     return true;
 }
 
-FrameView frameAt(std::span<const std::uint8_t> m, std::size_t& offset) {
-    FrameView f;
-    const std::uint32_t captured = get<std::uint32_t>(m, offset);
-    f.wireLength = get<std::uint32_t>(m, offset + 4);
-    f.captured = m.subspan(offset + kRecordHead, captured);
-    offset += kRecordHead + captured;
-    return f;
+bool FrameRing::attach(int fd, std::string& error) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_size != static_cast<off_t>(kMapBytes)) {
+        error = "the frame ring is not a memory file of its size";
+        return false;
+    }
+    const int seals = ::fcntl(fd, F_GET_SEALS);
+    if (seals < 0 || (seals & (F_SEAL_SHRINK | F_SEAL_GROW)) != (F_SEAL_SHRINK | F_SEAL_GROW)) {
+        error = "the frame ring is not sealed against a change of size";
+        return false;
+    }
+    void* p = ::mmap(nullptr, kMapBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (p == MAP_FAILED) {
+        error = std::string("mmap: ") + std::strerror(errno);
+        return false;
+    }
+    *this = FrameRing();
+    m_base = static_cast<std::uint8_t*>(p);
+    // A new ring starts empty; one handed over with positions in it goes on from them.
+    m_position = m_published =
+        positionAt(m_base, FrameRing::kWrittenAt).load(std::memory_order_acquire);
+    return true;
+}
+
+bool FrameRing::add(std::uint32_t wireLength, std::span<const std::uint8_t> captured) {
+    if (!m_base || captured.size() > kMaxSnapLength || captured.size() > wireLength)
+        return false;
+    const std::uint64_t read =
+        positionAt(m_base, FrameRing::kReadAt).load(std::memory_order_acquire);
+    if (read > m_published || m_published - read > kDataBytes) {
+        m_broken = true;
+        return false;
+    }
+    const std::size_t need = kRecordHead + captured.size();
+    const std::size_t offset = m_position % kDataBytes;
+    const std::size_t skip = kDataBytes - offset < need ? kDataBytes - offset : 0;
+    if (m_position + skip + need - read > kDataBytes)
+        return false; // full until the reader catches up
+    std::uint8_t* data = m_base + kHeaderBytes;
+    if (skip != 0) {
+        if (skip >= sizeof kWrapMark)
+            std::memcpy(data + offset, &kWrapMark, sizeof kWrapMark);
+        m_position += skip;
+    }
+    std::uint8_t* at = data + m_position % kDataBytes;
+    const std::uint32_t head[2] = {static_cast<std::uint32_t>(captured.size()), wireLength};
+    std::memcpy(at, head, kRecordHead);
+    std::memcpy(at + kRecordHead, captured.data(), captured.size());
+    m_position += need;
+    return true;
+}
+
+// The wake request and the positions use sequential consistency: the reader stores its request
+// and then looks at the position, the writer stores the position and then looks at the
+// request, so one of them always sees the other and no note is lost.
+bool FrameRing::publish() {
+    if (!m_base || m_position == m_published)
+        return false;
+    positionAt(m_base, FrameRing::kWrittenAt).store(m_position, std::memory_order_seq_cst);
+    m_published = m_position;
+    return true;
+}
+
+bool FrameRing::takeWakeRequest() {
+    return m_base &&
+           positionAt(m_base, FrameRing::kWakeAt).exchange(0, std::memory_order_seq_cst) != 0;
+}
+
+bool FrameRing::requestWake() {
+    if (!m_base)
+        return false;
+    positionAt(m_base, FrameRing::kWakeAt).store(1, std::memory_order_seq_cst);
+    if (positionAt(m_base, FrameRing::kWrittenAt).load(std::memory_order_seq_cst) == m_position)
+        return true;
+    positionAt(m_base, FrameRing::kWakeAt).store(0, std::memory_order_relaxed);
+    return false;
+}
+
+std::uint64_t FrameRing::loadWritten() const {
+    return positionAt(m_base, FrameRing::kWrittenAt).load(std::memory_order_acquire);
+}
+
+void FrameRing::storeRead(std::uint64_t position) {
+    positionAt(m_base, FrameRing::kReadAt).store(position, std::memory_order_release);
+}
+
+bool FrameRing::pending() const {
+    return m_base && loadWritten() != m_position;
+}
+
+bool FrameRing::beginRead(std::uint64_t& published) {
+    if (!m_base)
+        return false;
+    published = loadWritten();
+    return published >= m_position && published - m_position <= kDataBytes;
+}
+
+FrameRing::Next FrameRing::nextRecord(std::uint64_t published) {
+    Next n;
+    const std::uint8_t* data = m_base + kHeaderBytes;
+    for (;;) {
+        if (m_position == published) {
+            n.ok = n.done = true;
+            return n;
+        }
+        const std::size_t offset = m_position % kDataBytes;
+        const std::size_t left = kDataBytes - offset;
+        std::uint32_t head[2];
+        if (left >= sizeof head[0])
+            std::memcpy(&head[0], data + offset, sizeof head[0]); // read once: it is shared
+        if (left < kRecordHead || head[0] == kWrapMark) {
+            if (published - m_position < left)
+                return n; // a lap that ends past what was published
+            m_position += left;
+            continue;
+        }
+        std::memcpy(&head[1], data + offset + 4, sizeof head[1]);
+        const std::uint32_t captured = head[0];
+        if (captured > kMaxSnapLength || captured > head[1] || kRecordHead + captured > left ||
+            kRecordHead + captured > published - m_position)
+            return n;
+        n.frame.wireLength = head[1];
+        n.frame.captured = {data + offset + kRecordHead, captured};
+        m_position += kRecordHead + captured;
+        n.ok = true;
+        return n;
+    }
 }
 
 } // namespace tn::channel

@@ -3,8 +3,9 @@
 // capture capabilities. They travel over an inherited SOCK_SEQPACKET socket pair, so every
 // message arrives whole and on its own; every reader checks every length before it uses it.
 //
-//   window -> helper   one request (capture or ICMP socket), later an optional stop message
-//   helper -> window   one reply, then frame batches and statistics (capture only)
+//   window -> helper   one request (capture or ICMP socket; a capture request carries the
+//                      frame ring's descriptor), later an optional stop message
+//   helper -> window   one reply, then "frames ready" and statistics (capture only)
 //
 // Integers are in the machine's own order: both ends are the same build on the same machine.
 #include <cstddef>
@@ -17,8 +18,8 @@
 
 namespace tn::channel {
 
-// Largest message either side sends; frame batches are cut to fit.
-constexpr std::size_t kMaxMessage = 64 * 1024;
+// Largest message either side sends (a reply with its reason is the longest).
+constexpr std::size_t kMaxMessage = 4096;
 // The helper copies at most this much of each frame: enough for any header the accounting reads,
 // too little to make the helper a general-purpose recorder of other users' traffic.
 constexpr std::uint32_t kMaxSnapLength = 256;
@@ -37,6 +38,9 @@ struct Request {
     std::uint32_t kernelBufferBytes = 0;
     std::uint32_t readTimeoutMs = 500;
     bool promiscuous = false;
+    // Bytes of an IPv4 packet to copy (0: the snap length for every frame); 20 up to the snap
+    // length, and at most 255.
+    std::uint32_t ipv4Bytes = 0;
 };
 
 // An interface name the kernel could have given: 1 to 15 bytes, printable, no '/', no blank.
@@ -78,47 +82,104 @@ struct Statistics {
 std::vector<std::uint8_t> encodeStatistics(const Statistics& stats);
 std::optional<Statistics> decodeStatistics(std::span<const std::uint8_t> message);
 
-// Frame batches: a 4-byte tag, then records of [captured length u32, wire length u32, bytes].
-class BatchWriter {
-public:
-    BatchWriter();
-    // False when the record does not fit (send the batch and start another) or is invalid
-    // (captured length above kMaxSnapLength).
-    bool add(std::uint32_t wireLength, std::span<const std::uint8_t> captured);
-    bool empty() const { return m_frames == 0; }
-    std::span<const std::uint8_t> message() const { return m_buffer; }
-    void clear();
-
-private:
-    std::vector<std::uint8_t> m_buffer;
-    std::size_t m_frames = 0;
-};
-
 struct FrameView {
     std::uint32_t wireLength = 0;
     std::span<const std::uint8_t> captured;
 };
 
-enum class MessageKind { Reply, Batch, Statistics, Stop, Request, Unknown };
+// The frames themselves travel through a ring in memory that the window creates and shares with
+// the helper, not through the socket: a socket message costs the kernel an allocation and two
+// copies, which at a few hundred thousand frames a second cost more than the capture itself.
+// The helper is the only writer, the window the only reader; the socket carries a short
+// "frames ready" message after each published batch. Records are [captured length u32, wire
+// length u32, bytes] and never wrap; positions are byte counts that only grow. Neither side
+// trusts what the other wrote there: every position and length is checked before it is used.
+class FrameRing {
+public:
+    static constexpr std::size_t kDataBytes = std::size_t{4} << 20;
+    static constexpr std::size_t kHeaderBytes = 128; // the two positions, a cache line each
+    static constexpr std::size_t kMapBytes = kHeaderBytes + kDataBytes;
+    // Where the header keeps the writer's published position, the reader's position and the
+    // reader's wake request (64-bit each); the records follow the header.
+    static constexpr std::size_t kWrittenAt = 0;
+    static constexpr std::size_t kReadAt = 64;
+    static constexpr std::size_t kWakeAt = 72;
+
+    FrameRing() = default;
+    FrameRing(FrameRing&& other) noexcept;
+    FrameRing& operator=(FrameRing&& other) noexcept;
+    FrameRing(const FrameRing&) = delete;
+    FrameRing& operator=(const FrameRing&) = delete;
+    ~FrameRing();
+
+    // The window's side: new shared memory of the ring's size, sealed against any change of
+    // size, mapped. `fd` receives its descriptor (to pass to the helper); false with `error`.
+    bool create(int& fd, std::string& error);
+    // The helper's side: maps a descriptor from the window after checking that it is such a
+    // sealed memory file of exactly the ring's size. The descriptor stays the caller's.
+    bool attach(int fd, std::string& error);
+    bool valid() const { return m_base != nullptr; }
+
+    // Writer. False when the record is invalid (captured length above kMaxSnapLength or above
+    // the wire length) or the ring has no room for it now (publish, let the reader catch up).
+    bool add(std::uint32_t wireLength, std::span<const std::uint8_t> captured);
+    // Makes every record added so far visible to the reader; true when there were any.
+    bool publish();
+    // The reader asked to be told of the next records (and the ask is taken back).
+    bool takeWakeRequest();
+    // The reader's position makes no sense (behind what it read before, or past the writer).
+    bool readerBroken() const { return m_broken; }
+
+    // Reader. Calls onFrame(const FrameView&) for every record published and not yet read, then
+    // frees their room. False when the ring breaks a rule (a position or a record out of
+    // bounds): the records before the bad one were handed out, nothing after it will be.
+    template <typename F> bool consume(F&& onFrame);
+    // Something is published that the reader has not read.
+    bool pending() const;
+    // Before the reader sleeps: asks the writer for a note with its next records. False (and
+    // no ask) when records came in the meantime, which are to be read first.
+    bool requestWake();
+
+private:
+    struct Next {
+        bool ok = false;
+        bool done = false;
+        FrameView frame;
+    };
+    // The record at the reader's position, within `published`; moves the position past it.
+    Next nextRecord(std::uint64_t published);
+    std::uint64_t loadWritten() const;
+    void storeRead(std::uint64_t position);
+    bool beginRead(std::uint64_t& published);
+
+    std::uint8_t* m_base = nullptr;
+    std::uint64_t m_position = 0; // the writer's next byte, or the reader's
+    std::uint64_t m_published = 0;
+    bool m_broken = false;
+};
+
+template <typename F> bool FrameRing::consume(F&& onFrame) {
+    std::uint64_t published = 0;
+    if (!beginRead(published))
+        return false;
+    for (;;) {
+        const Next n = nextRecord(published);
+        if (!n.ok)
+            return false;
+        if (n.done)
+            break;
+        onFrame(n.frame);
+    }
+    storeRead(m_position);
+    return true;
+}
+
+enum class MessageKind { Reply, Ready, Statistics, Stop, Request, Unknown };
 // What a message claims to be, from its tag; its decoder still checks the rest.
 MessageKind kindOf(std::span<const std::uint8_t> message);
 
-// Calls `onFrame(const FrameView&)` for each record of a batch message; false (and no call at
-// all) when the message is not a well-formed batch: bad tag, truncated record, captured length
-// above kMaxSnapLength or above the wire length.
-template <typename F> bool forEachFrame(std::span<const std::uint8_t> message, F&& onFrame);
-
-bool validBatch(std::span<const std::uint8_t> message, std::size_t& frames);
-FrameView frameAt(std::span<const std::uint8_t> message, std::size_t& offset);
-
-template <typename F> bool forEachFrame(std::span<const std::uint8_t> message, F&& onFrame) {
-    std::size_t frames = 0;
-    if (!validBatch(message, frames))
-        return false;
-    std::size_t offset = 4;
-    for (std::size_t i = 0; i < frames; ++i)
-        onFrame(frameAt(message, offset));
-    return true;
-}
+// "Frames ready": the helper published records in the ring.
+std::vector<std::uint8_t> encodeReady();
+bool isReady(std::span<const std::uint8_t> message);
 
 } // namespace tn::channel

@@ -32,6 +32,10 @@ constexpr int kReplyTimeoutMs = 5000;
 constexpr int kStopTimeoutMs = 2000;
 // Messages handled per dispatch before the wake-up is looked at again.
 constexpr int kMessagesPerDispatch = 64;
+// While frames flow, the window reads the ring this often instead of being woken for every
+// batch the helper publishes (a few hundred a second under load). The ring holds far more than
+// this much of the fastest stream; a full ring sends a note at once.
+constexpr int kGatherMs = 40;
 
 bool isExecutableFile(const std::filesystem::path& p) {
     std::error_code ec;
@@ -109,9 +113,24 @@ int spawnHelper(const std::filesystem::path& path, Helper& helper) {
     return 0;
 }
 
-bool sendMessage(int fd, std::span<const std::uint8_t> m) {
+// Sends one message; with `passed` set, that descriptor goes along with it.
+bool sendMessage(int fd, std::span<const std::uint8_t> m, int passed = -1) {
+    iovec iov{const_cast<std::uint8_t*>(m.data()), m.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    if (passed >= 0) {
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&msg);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(c), &passed, sizeof passed);
+    }
     for (;;) {
-        const ssize_t n = ::send(fd, m.data(), m.size(), MSG_NOSIGNAL);
+        const ssize_t n = ::sendmsg(fd, &msg, MSG_NOSIGNAL);
         if (n >= 0)
             return static_cast<std::size_t>(n) == m.size();
         if (errno != EINTR)
@@ -171,14 +190,15 @@ LinkKind toLinkKind(std::uint8_t v) {
 // The window's end of a running helper.
 class HelperDevice final : public ICaptureDevice {
 public:
-    HelperDevice(Helper helper, LinkKind link, int timeoutMs, UniqueFd wake)
-        : m_pid(helper.pid), m_channel(std::move(helper.channel)), m_link(link),
-          m_timeoutMs(timeoutMs), m_wake(std::move(wake)) {
+    HelperDevice(Helper helper, channel::FrameRing ring, LinkKind link, int timeoutMs,
+                 UniqueFd wake)
+        : m_pid(helper.pid), m_channel(std::move(helper.channel)), m_ring(std::move(ring)),
+          m_link(link), m_timeoutMs(timeoutMs), m_wake(std::move(wake)) {
         m_buffer.resize(channel::kMaxMessage);
     }
     ~HelperDevice() override {
-        // The helper hands out the batch in hand and ends; its stream is read to the end so
-        // that it never waits on a full channel.
+        // The helper hands out the frames in hand and ends; its messages are read to the end
+        // so that it never waits on a full channel.
         sendMessage(m_channel.get(), channel::encodeStop());
         ::shutdown(m_channel.get(), SHUT_WR);
         const auto deadline =
@@ -200,67 +220,42 @@ public:
     LinkKind linkKind() const override { return m_link; }
 
     int dispatch(FrameCallback callback, void* user) override {
-        if (m_ended)
-            return kReadError; // the helper is gone (the interface went away)
-        pollfd fds[2] = {{m_channel.get(), POLLIN, 0}, {m_wake.get(), POLLIN, 0}};
-        const int ready = ::poll(fds, 2, m_timeoutMs);
-        if (ready < 0)
-            return errno == EINTR ? 0 : kReadError;
-        if (fds[1].revents != 0) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const ssize_t r = ::read(m_wake.get(), &count, sizeof count);
-            m_woken.store(false, std::memory_order_relaxed);
-            return kBroken;
+        if (m_ended && !m_ringOk)
+            return kReadError;
+        if (!m_ended && !m_ring.pending()) {
+            // While frames flow the ring is looked at every kGatherMs without a note from the
+            // helper; once it ran dry the helper is asked for one.
+            const bool asked = !m_busy && m_ring.requestWake();
+            pollfd fds[2] = {{m_channel.get(), POLLIN, 0}, {m_wake.get(), POLLIN, 0}};
+            const int ready =
+                (m_busy || asked) ? ::poll(fds, 2, m_busy ? kGatherMs : m_timeoutMs) : 0;
+            m_busy = false;
+            if (ready < 0)
+                return errno == EINTR ? 0 : kReadError;
+            if (fds[1].revents != 0) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] const ssize_t r = ::read(m_wake.get(), &count, sizeof count);
+                m_woken.store(false, std::memory_order_relaxed);
+                return kBroken;
+            }
+            if (ready == 0 && asked)
+                return 0;
         }
-        if (ready == 0)
-            return 0;
+        readMessages();
+        // Everything published is handed out, also after the helper ended: its last frames
+        // are in the ring.
         int frames = 0;
-        for (int i = 0; i < kMessagesPerDispatch; ++i) {
-            const ssize_t n =
-                ::recv(m_channel.get(), m_buffer.data(), m_buffer.size(), MSG_DONTWAIT | MSG_TRUNC);
-            if (n < 0) {
-                if (errno == EAGAIN || errno == EINTR)
-                    break;
-                m_ended = true;
-                break;
-            }
-            if (n == 0) {
-                m_ended = true;
-                break;
-            }
-            if (static_cast<std::size_t>(n) > m_buffer.size()) {
-                m_ended = true; // a message this side cannot have been sent: trust it no more
-                break;
-            }
-            const std::span<const std::uint8_t> m(m_buffer.data(), static_cast<std::size_t>(n));
-            switch (channel::kindOf(m)) {
-            case channel::MessageKind::Batch: {
-                CaptureHeader header;
-                const bool ok = channel::forEachFrame(m, [&](const channel::FrameView& f) {
-                    header.capturedLength = static_cast<std::uint32_t>(f.captured.size());
-                    header.wireLength = f.wireLength;
-                    callback(user, header, f.captured.data());
-                    ++frames;
-                });
-                if (!ok)
-                    m_ended = true;
-                break;
-            }
-            case channel::MessageKind::Statistics:
-                if (const auto s = channel::decodeStatistics(m)) {
-                    m_received.store(s->received, std::memory_order_relaxed);
-                    m_dropped.store(s->dropped, std::memory_order_relaxed);
-                    m_haveStatistics.store(true, std::memory_order_release);
-                }
-                break;
-            default:
-                m_ended = true;
-                break;
-            }
-            // A wake-up lets the batch in hand finish, then ends the dispatch.
-            if (m_ended || m_woken.load(std::memory_order_relaxed))
-                break;
-        }
+        CaptureHeader header;
+        if (m_ringOk)
+            m_ringOk = m_ring.consume([&](const channel::FrameView& f) {
+                header.capturedLength = static_cast<std::uint32_t>(f.captured.size());
+                header.wireLength = f.wireLength;
+                callback(user, header, f.captured.data());
+                ++frames;
+            });
+        if (!m_ringOk)
+            m_ended = true; // a ring that breaks its rules is trusted no more
+        m_busy = frames > 0;
         if (m_ended && frames == 0)
             return kReadError;
         return frames;
@@ -281,8 +276,44 @@ public:
     }
 
 private:
+    // The messages waiting: notes that frames are ready (the ring tells how many), the
+    // kernel's counters, the end of the helper.
+    void readMessages() {
+        for (int i = 0; i < kMessagesPerDispatch && !m_ended; ++i) {
+            const ssize_t n =
+                ::recv(m_channel.get(), m_buffer.data(), m_buffer.size(), MSG_DONTWAIT | MSG_TRUNC);
+            if (n < 0) {
+                if (errno != EAGAIN && errno != EINTR)
+                    m_ended = true;
+                return;
+            }
+            if (n == 0 || static_cast<std::size_t>(n) > m_buffer.size()) {
+                m_ended = true; // the end, or a message this side cannot have been sent
+                return;
+            }
+            const std::span<const std::uint8_t> m(m_buffer.data(), static_cast<std::size_t>(n));
+            switch (channel::kindOf(m)) {
+            case channel::MessageKind::Ready:
+                break;
+            case channel::MessageKind::Statistics:
+                if (const auto s = channel::decodeStatistics(m)) {
+                    m_received.store(s->received, std::memory_order_relaxed);
+                    m_dropped.store(s->dropped, std::memory_order_relaxed);
+                    m_haveStatistics.store(true, std::memory_order_release);
+                }
+                break;
+            default:
+                m_ended = true;
+                return;
+            }
+        }
+    }
+
     pid_t m_pid;
     UniqueFd m_channel;
+    channel::FrameRing m_ring;
+    bool m_ringOk = true;
+    bool m_busy = false; // the last look found frames
     LinkKind m_link;
     int m_timeoutMs;
     UniqueFd m_wake;
@@ -355,6 +386,9 @@ std::unique_ptr<ICaptureDevice> HelperCaptureFactory::openLive(const std::string
         std::clamp<long long>(options.kernelBufferBytes, 0, channel::kMaxKernelBufferBytes));
     request.readTimeoutMs = static_cast<std::uint32_t>(
         std::clamp<int>(options.readTimeoutMs, 1, channel::kMaxReadTimeoutMs));
+    if (options.ipv4Bytes >= 20 &&
+        static_cast<std::uint32_t>(options.ipv4Bytes) <= request.snapLength)
+        request.ipv4Bytes = static_cast<std::uint32_t>(std::min(options.ipv4Bytes, 255));
     const std::vector<std::uint8_t> message = channel::encodeRequest(request);
     if (message.empty()) {
         reason = "The interface name \"" + name + "\" cannot be asked for.";
@@ -365,6 +399,11 @@ std::unique_ptr<ICaptureDevice> HelperCaptureFactory::openLive(const std::string
         reason = std::strerror(errno);
         return nullptr;
     }
+    channel::FrameRing ring;
+    int ringFd = -1;
+    if (!ring.create(ringFd, reason))
+        return nullptr;
+    const UniqueFd ringOwner(ringFd);
     Helper helper;
     if (const int rc = spawnHelper(path, helper); rc != 0) {
         reason = "Could not start " + path.string() + ": " + std::strerror(rc);
@@ -372,7 +411,7 @@ std::unique_ptr<ICaptureDevice> HelperCaptureFactory::openLive(const std::string
     }
     std::vector<std::uint8_t> buffer;
     std::optional<channel::Reply> reply;
-    if (sendMessage(helper.channel.get(), message) &&
+    if (sendMessage(helper.channel.get(), message, ringFd) &&
         receiveMessage(helper.channel.get(), buffer, kReplyTimeoutMs) > 0)
         reply = channel::decodeReply(buffer);
     if (!reply || reply->status != channel::ReplyStatus::Ok) {
@@ -391,7 +430,8 @@ std::unique_ptr<ICaptureDevice> HelperCaptureFactory::openLive(const std::string
         return nullptr;
     }
     status = CaptureOpenStatus::Ok;
-    return std::make_unique<HelperDevice>(std::move(helper), toLinkKind(reply->linkKind),
+    return std::make_unique<HelperDevice>(std::move(helper), std::move(ring),
+                                          toLinkKind(reply->linkKind),
                                           static_cast<int>(request.readTimeoutMs), std::move(wake));
 }
 

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <vector>
 
 namespace tn {
 
@@ -127,6 +128,28 @@ private:
     UniqueFd m_wake;
 };
 
+// The capture's filter: it accepts every frame, and its result is the number of bytes the
+// kernel copies. IPv4 frames (most of what a line carries, and all of a small-packet flood) are
+// cut to the link header and `ipv4Bytes`; every other frame keeps `snap`. Where the link
+// header is not known here (cooked captures, whose header libpcap builds afterwards), every
+// frame keeps `snap`.
+std::vector<bpf_insn> filterProgram(int dlt, int snap, int ipv4Bytes) {
+    const auto k = [](int v) { return static_cast<bpf_u_int32>(v); };
+    if (ipv4Bytes > 0 && ipv4Bytes < snap) {
+        if (dlt == DLT_EN10MB && 14 + ipv4Bytes < snap)
+            return {BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 12),
+                    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0x0800, 0, 1),
+                    BPF_STMT(BPF_RET | BPF_K, k(14 + ipv4Bytes)),
+                    BPF_STMT(BPF_RET | BPF_K, k(snap))};
+        if (dlt == DLT_RAW || dlt == DLT_IPV4)
+            return {BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 0),
+                    BPF_STMT(BPF_ALU | BPF_AND | BPF_K, 0xF0),
+                    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0x40, 0, 1),
+                    BPF_STMT(BPF_RET | BPF_K, k(ipv4Bytes)), BPF_STMT(BPF_RET | BPF_K, k(snap))};
+    }
+    return {BPF_STMT(BPF_RET | BPF_K, k(snap))};
+}
+
 } // namespace
 
 std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openLive(const std::string& name,
@@ -159,19 +182,17 @@ std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openLive(const std::string& 
         return nullptr;
     }
     // Without a filter the kernel copies every whole frame (64 KiB with segmentation offload)
-    // into the ring and libpcap cuts it only afterwards; a program that accepts every frame
-    // with the snap length as its result lets the kernel copy just those bytes.
-    bpf_program accept{};
-    const bool filtered = pcap_compile(p, &accept, "", 1, PCAP_NETMASK_UNKNOWN) == 0;
-    if (!filtered || pcap_setfilter(p, &accept) != 0) {
+    // into the ring and libpcap cuts it only afterwards; with one, the kernel copies only the
+    // bytes the filter's result asks for.
+    std::vector<bpf_insn> code =
+        filterProgram(pcap_datalink(p), options.snapLength, options.ipv4Bytes);
+    bpf_program program{static_cast<u_int>(code.size()), code.data()};
+    if (pcap_setfilter(p, &program) != 0) {
         reason = pcap_geterr(p);
-        if (filtered)
-            pcap_freecode(&accept);
         pcap_close(p);
         status = CaptureOpenStatus::DeviceFailed;
         return nullptr;
     }
-    pcap_freecode(&accept);
     UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (wake.get() < 0 || pcap_setnonblock(p, 1, err) != 0) {
         reason = wake.get() < 0 ? std::strerror(errno) : err;

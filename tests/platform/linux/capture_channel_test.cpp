@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "platform/linux/unique_fd.h"
 
 namespace tn::channel {
 namespace {
@@ -15,6 +21,7 @@ Request captureRequest(const std::string& name = "eth0") {
     r.kernelBufferBytes = 4 << 20;
     r.readTimeoutMs = 500;
     r.promiscuous = true;
+    r.ipv4Bytes = 24;
     return r;
 }
 
@@ -32,6 +39,7 @@ TEST(CaptureChannelRequest, RoundTripKeepsEveryField) {
     EXPECT_EQ(r->kernelBufferBytes, 4u << 20);
     EXPECT_EQ(r->readTimeoutMs, 500u);
     EXPECT_TRUE(r->promiscuous);
+    EXPECT_EQ(r->ipv4Bytes, 24u);
 
     Request icmp;
     icmp.kind = RequestKind::IcmpSocket;
@@ -62,9 +70,15 @@ TEST(CaptureChannelRequest, TruncatedPaddedOrAlteredMessagesAreRejected) {
     auto unknownFlag = good;
     unknownFlag[5] |= 0x80;
     EXPECT_FALSE(decodeRequest(view(unknownFlag)));
-    auto reserved = good;
-    reserved[7] = 1;
-    EXPECT_FALSE(decodeRequest(view(reserved)));
+    // The IPv4 length byte: 0 (no cut) or 20 up to the snap length.
+    for (std::uint8_t v : {1, 19, 65, 255}) {
+        auto ipv4 = good;
+        ipv4[7] = v;
+        EXPECT_FALSE(decodeRequest(view(ipv4))) << int(v);
+    }
+    auto uncut = good;
+    uncut[7] = 0;
+    EXPECT_TRUE(decodeRequest(view(uncut)));
 }
 
 TEST(CaptureChannelRequest, OutOfBoundsValuesAreRefusedOnBothSides) {
@@ -89,6 +103,9 @@ TEST(CaptureChannelRequest, OutOfBoundsValuesAreRefusedOnBothSides) {
     r = captureRequest();
     r.readTimeoutMs = 0;
     check(r, "no read timeout");
+    r = captureRequest();
+    r.ipv4Bytes = r.snapLength + 1;
+    EXPECT_TRUE(encodeRequest(r).empty()) << "IPv4 bytes past the snap length";
 
     EXPECT_TRUE(encodeRequest(captureRequest("")).empty());
     EXPECT_TRUE(encodeRequest(captureRequest("sixteen-chars-xx")).empty());
@@ -145,71 +162,190 @@ TEST(CaptureChannelStatistics, RoundTripAndExactSize) {
     EXPECT_FALSE(isStop(view(m)));
 }
 
-TEST(CaptureChannelBatch, FramesComeBackInOrderAndBatchesStayBounded) {
-    BatchWriter w;
-    EXPECT_TRUE(w.empty());
-    const std::vector<std::uint8_t> a(60, 0xaa), b(20, 0xbb);
-    ASSERT_TRUE(w.add(1514, a));
-    ASSERT_TRUE(w.add(20, b));
-    EXPECT_FALSE(w.add(10, b)) << "more bytes captured than were on the wire";
-    EXPECT_FALSE(w.add(9000, std::vector<std::uint8_t>(kMaxSnapLength + 1)));
-    std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> seen;
-    ASSERT_TRUE(forEachFrame(w.message(), [&](const FrameView& f) {
-        seen.emplace_back(f.wireLength,
-                          std::vector<std::uint8_t>(f.captured.begin(), f.captured.end()));
-    }));
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0].first, 1514u);
-    EXPECT_EQ(seen[0].second, a);
-    EXPECT_EQ(seen[1].first, 20u);
-    EXPECT_EQ(seen[1].second, b);
+// The window's ring and the helper's view of it: one memory file, two mappings.
+struct RingPair {
+    FrameRing reader;
+    FrameRing writer;
+    UniqueFd fd;
+    std::uint8_t* raw = nullptr; // a third mapping, for what a broken peer could write
 
-    // A full batch refuses the next record instead of growing past the largest message.
-    w.clear();
-    const std::vector<std::uint8_t> big(kMaxSnapLength, 1);
-    std::size_t added = 0;
-    while (w.add(1500, big))
-        ++added;
-    EXPECT_LE(w.message().size(), kMaxMessage);
-    EXPECT_GT(w.message().size() + 8 + big.size(), kMaxMessage);
-    std::size_t frames = 0;
-    ASSERT_TRUE(validBatch(w.message(), frames));
-    EXPECT_EQ(frames, added);
+    RingPair() {
+        int f = -1;
+        std::string error;
+        if (!reader.create(f, error))
+            return;
+        fd = UniqueFd(f);
+        if (!writer.attach(f, error))
+            return;
+        void* p = ::mmap(nullptr, FrameRing::kMapBytes, PROT_READ | PROT_WRITE, MAP_SHARED, f, 0);
+        raw = p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p);
+    }
+    ~RingPair() {
+        if (raw)
+            ::munmap(raw, FrameRing::kMapBytes);
+    }
+    void poke(std::size_t at, std::uint64_t v) { std::memcpy(raw + at, &v, sizeof v); }
+    std::uint64_t peek(std::size_t at) const {
+        std::uint64_t v;
+        std::memcpy(&v, raw + at, sizeof v);
+        return v;
+    }
+};
+
+std::vector<std::uint8_t> frameBytes(std::uint32_t n, std::uint32_t seed) {
+    std::vector<std::uint8_t> v(n % (kMaxSnapLength + 1));
+    for (std::size_t i = 0; i < v.size(); ++i)
+        v[i] = static_cast<std::uint8_t>(seed * 31 + i);
+    return v;
 }
 
-TEST(CaptureChannelBatch, MalformedBatchesHandOutNoFrameAtAll) {
-    BatchWriter w;
-    const std::vector<std::uint8_t> frame(40, 7);
-    ASSERT_TRUE(w.add(100, frame));
-    ASSERT_TRUE(w.add(100, frame));
-    const std::vector<std::uint8_t> good(w.message().begin(), w.message().end());
-    int calls = 0;
-    auto count = [&](const FrameView&) { ++calls; };
-    // Every cut inside a record leaves a truncated one.
-    for (std::size_t n = 5; n < good.size(); ++n) {
-        if (n == 4 + 8 + 40)
-            continue; // the cut between the two records is a valid one-frame batch
-        EXPECT_FALSE(forEachFrame(std::span(good.data(), n), count)) << "cut to " << n;
+TEST(FrameRing, FramesComeBackInOrderOverManyLapsAndAFullRingWaitsForTheReader) {
+    RingPair ring;
+    ASSERT_TRUE(ring.raw && ring.writer.valid());
+    EXPECT_FALSE(ring.writer.add(10, std::vector<std::uint8_t>(20)))
+        << "more bytes captured than were on the wire";
+    EXPECT_FALSE(ring.writer.add(9000, std::vector<std::uint8_t>(kMaxSnapLength + 1)));
+
+    // Sizes from 0 to the largest, so that records end at every offset and the wrap is met
+    // with every amount of room left; three laps and more.
+    std::uint32_t written = 0, read = 0;
+    bool inOrder = true;
+    const auto check = [&](const FrameView& f) {
+        const auto expected = frameBytes(read * 7, read);
+        inOrder =
+            inOrder && f.wireLength == 1000 + read &&
+            std::equal(f.captured.begin(), f.captured.end(), expected.begin(), expected.end());
+        ++read;
+    };
+    while (written < 120000) {
+        for (int i = 0; i < 5000; ++i, ++written)
+            ASSERT_TRUE(ring.writer.add(1000 + written, frameBytes(written * 7, written)));
+        EXPECT_FALSE(ring.reader.pending()) << "nothing is seen before it is published";
+        EXPECT_TRUE(ring.writer.publish());
+        EXPECT_TRUE(ring.reader.pending());
+        ASSERT_TRUE(ring.reader.consume(check));
+        ASSERT_EQ(read, written);
     }
-    auto lying = good;
-    const std::uint32_t huge = 0xfffffff0u;
-    std::memcpy(lying.data() + 4, &huge, 4); // captured length far past the message
-    EXPECT_FALSE(forEachFrame(std::span<const std::uint8_t>(lying), count));
-    auto overSnap = good;
-    const std::uint32_t overSnapLength = kMaxSnapLength + 1;
-    std::memcpy(overSnap.data() + 4, &overSnapLength, 4);
-    std::memcpy(overSnap.data() + 8, &overSnapLength, 4);
-    EXPECT_FALSE(forEachFrame(std::span<const std::uint8_t>(overSnap), count));
-    auto wireShorter = good;
-    const std::uint32_t ten = 10;
-    std::memcpy(wireShorter.data() + 8, &ten, 4);
-    EXPECT_FALSE(forEachFrame(std::span<const std::uint8_t>(wireShorter), count));
-    std::vector<std::uint8_t> oversized(kMaxMessage + 1, 0);
-    std::memcpy(oversized.data(), good.data(), 4);
-    EXPECT_FALSE(forEachFrame(std::span<const std::uint8_t>(oversized), count));
-    EXPECT_EQ(calls, 0);
-    EXPECT_EQ(kindOf(std::span<const std::uint8_t>(good)), MessageKind::Batch);
-    EXPECT_EQ(kindOf(std::span<const std::uint8_t>(good.data(), 3)), MessageKind::Unknown);
+    EXPECT_TRUE(inOrder);
+    EXPECT_GT(ring.peek(FrameRing::kWrittenAt), 3 * FrameRing::kDataBytes);
+
+    // Full: the writer refuses rather than overwrite what the reader has not read.
+    std::size_t added = 0;
+    while (ring.writer.add(5000, frameBytes(200, 1)))
+        ++added;
+    EXPECT_GT(added, FrameRing::kDataBytes / 220);
+    EXPECT_LE(added, FrameRing::kDataBytes / 208);
+    EXPECT_FALSE(ring.writer.readerBroken());
+    ring.writer.publish();
+    std::size_t got = 0;
+    ASSERT_TRUE(ring.reader.consume([&](const FrameView&) { ++got; }));
+    EXPECT_EQ(got, added);
+    EXPECT_TRUE(ring.writer.add(5000, frameBytes(200, 1))) << "room again once read";
+}
+
+TEST(FrameRing, AWakeRequestIsTakenOnceAndNeverMadeOverUnreadFrames) {
+    RingPair ring;
+    ASSERT_TRUE(ring.raw);
+    EXPECT_FALSE(ring.writer.takeWakeRequest());
+    EXPECT_TRUE(ring.reader.requestWake());
+    EXPECT_FALSE(ring.writer.publish()) << "nothing added, nothing published";
+    ASSERT_TRUE(ring.writer.add(60, frameBytes(60, 3)));
+    EXPECT_TRUE(ring.writer.publish());
+    EXPECT_TRUE(ring.writer.takeWakeRequest());
+    EXPECT_FALSE(ring.writer.takeWakeRequest());
+    // Frames wait: the reader reads them instead of sleeping.
+    EXPECT_FALSE(ring.reader.requestWake());
+    EXPECT_FALSE(ring.writer.takeWakeRequest());
+}
+
+// A peer that breaks the rules, by fault or on purpose: the positions and lengths it wrote are
+// checked, nothing is read out of bounds, and nothing past the first bad record is handed out.
+TEST(FrameRing, PositionsAndRecordsOutOfBoundsStopTheReadingAtTheFirstBadOne) {
+    const auto countAfter = [](const std::function<void(RingPair&)>& damage, bool& ok) {
+        RingPair ring;
+        if (!ring.raw)
+            return -1;
+        ring.writer.add(100, frameBytes(40, 1));
+        ring.writer.add(100, frameBytes(40, 2));
+        ring.writer.publish();
+        damage(ring);
+        int frames = 0;
+        ok = ring.reader.consume([&](const FrameView&) { ++frames; });
+        return frames;
+    };
+    constexpr std::size_t second = FrameRing::kHeaderBytes + 8 + 40; // the second record's head
+    bool ok = true;
+    EXPECT_EQ(countAfter([](RingPair&) {}, ok), 2);
+    EXPECT_TRUE(ok);
+    const std::uint32_t huge = 0xfffffff0u, tooLong = kMaxSnapLength + 1, ten = 10;
+    EXPECT_EQ(countAfter([&](RingPair& r) { std::memcpy(r.raw + second, &huge, 4); }, ok), 1);
+    EXPECT_FALSE(ok) << "captured length past the published bytes";
+    EXPECT_EQ(countAfter(
+                  [&](RingPair& r) {
+                      std::memcpy(r.raw + second, &tooLong, 4);
+                      std::memcpy(r.raw + second + 4, &tooLong, 4);
+                  },
+                  ok),
+              1);
+    EXPECT_FALSE(ok) << "captured length past the snap length";
+    EXPECT_EQ(countAfter([&](RingPair& r) { std::memcpy(r.raw + second + 4, &ten, 4); }, ok), 1);
+    EXPECT_FALSE(ok) << "wire length below the captured length";
+    EXPECT_EQ(countAfter([](RingPair& r) { r.poke(FrameRing::kWrittenAt, 8 + 40 + 3); }, ok), 1);
+    EXPECT_FALSE(ok) << "a published position inside a record";
+    EXPECT_EQ(
+        countAfter([](RingPair& r) { r.poke(FrameRing::kWrittenAt, 2 * FrameRing::kDataBytes); },
+                   ok),
+        0);
+    EXPECT_FALSE(ok) << "more published than the ring holds";
+
+    // The writer's side: a reader position past what was written, or more than a ring behind.
+    for (const bool ahead : {true, false}) {
+        RingPair ring;
+        ASSERT_TRUE(ring.raw);
+        while (ring.peek(FrameRing::kWrittenAt) <= FrameRing::kDataBytes + 4096) {
+            ASSERT_TRUE(ring.writer.add(300, frameBytes(200, 1)));
+            ring.writer.publish();
+            ASSERT_TRUE(ring.reader.consume([](const FrameView&) {}));
+        }
+        ring.poke(FrameRing::kReadAt, ahead ? std::uint64_t{1} << 40 : 0);
+        EXPECT_FALSE(ring.writer.add(300, frameBytes(200, 1))) << ahead;
+        EXPECT_TRUE(ring.writer.readerBroken()) << ahead;
+    }
+}
+
+TEST(FrameRing, TheHelperMapsOnlyASealedMemoryFileOfTheRingsSize) {
+    std::string error;
+    FrameRing ring;
+    // A plain file of the right size: no seals to keep it from shrinking under the reader.
+    char path[] = "/tmp/tn-ring-XXXXXX";
+    UniqueFd file(::mkstemp(path));
+    ASSERT_GE(file.get(), 0);
+    ::unlink(path);
+    ASSERT_EQ(::ftruncate(file.get(), FrameRing::kMapBytes), 0);
+    EXPECT_FALSE(ring.attach(file.get(), error));
+    // A memory file without seals, and one sealed at another size.
+    UniqueFd unsealed(::memfd_create("t", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    ASSERT_EQ(::ftruncate(unsealed.get(), FrameRing::kMapBytes), 0);
+    EXPECT_FALSE(ring.attach(unsealed.get(), error));
+    UniqueFd small(::memfd_create("t", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    ASSERT_EQ(::ftruncate(small.get(), 4096), 0);
+    ASSERT_EQ(::fcntl(small.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW), 0);
+    EXPECT_FALSE(ring.attach(small.get(), error));
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    UniqueFd in(pipeFds[0]), out(pipeFds[1]);
+    EXPECT_FALSE(ring.attach(in.get(), error));
+    EXPECT_FALSE(ring.valid());
+    // What the window makes is accepted.
+    int fd = -1;
+    FrameRing made;
+    ASSERT_TRUE(made.create(fd, error)) << error;
+    UniqueFd owner(fd);
+    EXPECT_TRUE(ring.attach(fd, error)) << error;
+
+    EXPECT_EQ(kindOf(view(encodeReady())), MessageKind::Ready);
+    EXPECT_TRUE(isReady(view(encodeReady())));
+    EXPECT_FALSE(isReady(view(encodeStop())));
 }
 
 } // namespace
