@@ -96,7 +96,7 @@ struct FrameView {
 // trusts what the other wrote there: every position and length is checked before it is used.
 class FrameRing {
 public:
-    static constexpr std::size_t kDataBytes = std::size_t{4} << 20;
+    static constexpr std::size_t kDataBytes = std::size_t{8} << 20;
     static constexpr std::size_t kHeaderBytes = 128; // the two positions, a cache line each
     static constexpr std::size_t kMapBytes = kHeaderBytes + kDataBytes;
     // Where the header keeps the writer's published position, the reader's position and the

@@ -35,7 +35,7 @@ constexpr int kMessagesPerDispatch = 64;
 // While frames flow, the window reads the ring this often instead of being woken for every
 // batch the helper publishes (a few hundred a second under load). The ring holds far more than
 // this much of the fastest stream; a full ring sends a note at once.
-constexpr int kGatherMs = 40;
+constexpr int kGatherMs = 100;
 
 bool isExecutableFile(const std::filesystem::path& p) {
     std::error_code ec;
