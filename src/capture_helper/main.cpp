@@ -78,18 +78,8 @@ constexpr std::uint64_t bit(int cap) {
     return std::uint64_t{1} << cap;
 }
 
-bool sendAll(std::span<const std::uint8_t> m) {
-    for (;;) {
-        const ssize_t n = ::send(kChannel, m.data(), m.size(), MSG_NOSIGNAL);
-        if (n >= 0)
-            return static_cast<std::size_t>(n) == m.size();
-        if (errno != EINTR)
-            return false;
-    }
-}
-
 int reply(channel::ReplyStatus status, const std::string& reason, std::uint8_t link = 0) {
-    sendAll(channel::encodeReply({status, link, reason}));
+    channel::sendMessage(kChannel, channel::encodeReply({status, link, reason}));
     if (status != channel::ReplyStatus::Ok)
         std::fprintf(stderr, "tallynet-capture: %s\n", reason.c_str());
     return status == channel::ReplyStatus::Ok ? 0 : 1;
@@ -104,20 +94,10 @@ int sendIcmpSocket() {
         return reply(openError == EPERM || openError == EACCES ? channel::ReplyStatus::NoPermission
                                                                : channel::ReplyStatus::OpenFailed,
                      std::string("raw ICMP socket: ") + std::strerror(openError));
-    const std::vector<std::uint8_t> m = channel::encodeReply({channel::ReplyStatus::Ok, 0, ""});
-    iovec iov{const_cast<std::uint8_t*>(m.data()), m.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    cmsghdr* c = CMSG_FIRSTHDR(&msg);
-    c->cmsg_level = SOL_SOCKET;
-    c->cmsg_type = SCM_RIGHTS;
-    c->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(c), &fd, sizeof fd);
-    return ::sendmsg(kChannel, &msg, MSG_NOSIGNAL) == static_cast<ssize_t>(m.size()) ? 0 : 1;
+    return channel::sendMessage(kChannel, channel::encodeReply({channel::ReplyStatus::Ok, 0, ""}),
+                                fd)
+               ? 0
+               : 1;
 }
 
 struct Stream {
@@ -134,7 +114,7 @@ struct Stream {
             ::send(kChannel, readyNote.data(), readyNote.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     }
     void sendStatistics(std::span<const std::uint8_t> statistics) {
-        if (!statistics.empty() && !sendAll(statistics))
+        if (!statistics.empty() && !channel::sendMessage(kChannel, statistics))
             failed = true;
     }
 
@@ -262,32 +242,17 @@ int main() {
 
     // The request, and with a capture request the window's frame ring.
     std::uint8_t message[256];
-    iovec iov{message, sizeof message};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    ssize_t n;
-    while ((n = ::recvmsg(kChannel, &msg, MSG_CMSG_CLOEXEC)) < 0 && errno == EINTR) {
-    }
-    UniqueFd ringFd;
-    for (cmsghdr* c = n > 0 ? CMSG_FIRSTHDR(&msg) : nullptr; c; c = CMSG_NXTHDR(&msg, c))
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS &&
-            c->cmsg_len == CMSG_LEN(sizeof(int))) {
-            int fd = -1;
-            std::memcpy(&fd, CMSG_DATA(c), sizeof fd);
-            ringFd = UniqueFd(fd);
-        }
-    if (n <= 0) {
+    int passed = -1;
+    const channel::Received received = channel::receiveMessage(kChannel, message, &passed);
+    UniqueFd ringFd(passed);
+    if (received.length <= 0) {
         keepOnly(0);
         die("no request");
     }
     const std::optional<channel::Request> request =
-        (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) == 0
-            ? channel::decodeRequest({message, static_cast<std::size_t>(n)})
-            : std::nullopt;
+        received.truncated
+            ? std::nullopt
+            : channel::decodeRequest({message, static_cast<std::size_t>(received.length)});
     if (!request) {
         keepOnly(0);
         return reply(channel::ReplyStatus::BadRequest, "malformed request");

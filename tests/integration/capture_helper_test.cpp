@@ -269,21 +269,7 @@ RawRun runHelper(const std::vector<std::uint8_t>& request, std::vector<std::stri
     if (!ring.create(ringFd, error))
         return run;
     const UniqueFd ringOwner(ringFd);
-    iovec iov{const_cast<std::uint8_t*>(request.data()), request.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    if (withRing) {
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        cmsghdr* c = CMSG_FIRSTHDR(&msg);
-        c->cmsg_level = SOL_SOCKET;
-        c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(c), &ringFd, sizeof ringFd);
-    }
-    ::sendmsg(ours.get(), &msg, 0);
+    channel::sendMessage(ours.get(), request, withRing ? ringFd : -1);
     std::vector<std::uint8_t> buf(channel::kMaxMessage);
     pollfd p{ours.get(), POLLIN, 0};
     if (::poll(&p, 1, 5000) == 1) {

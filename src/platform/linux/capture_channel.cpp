@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -156,6 +157,66 @@ std::optional<Statistics> decodeStatistics(std::span<const std::uint8_t> m) {
     if (m.size() != kStatsSize || !hasTag(m, kStatsTag))
         return std::nullopt;
     return Statistics{get<std::uint64_t>(m, 4), get<std::uint64_t>(m, 12)};
+}
+
+bool sendMessage(int socket, std::span<const std::uint8_t> m, int passed) {
+    iovec iov{const_cast<std::uint8_t*>(m.data()), m.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    if (passed >= 0) {
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&msg);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(c), &passed, sizeof passed);
+    }
+    for (;;) {
+        const ssize_t n = ::sendmsg(socket, &msg, MSG_NOSIGNAL);
+        if (n >= 0)
+            return static_cast<std::size_t>(n) == m.size();
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+Received receiveMessage(int socket, std::span<std::uint8_t> buffer, int* passed) {
+    iovec iov{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    ssize_t n;
+    while ((n = ::recvmsg(socket, &msg, MSG_CMSG_CLOEXEC)) < 0 && errno == EINTR) {
+    }
+    Received r;
+    r.length = n;
+    if (n < 0)
+        return r;
+    r.truncated = (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0;
+    // Every descriptor that came is ours to close, even when the message is refused.
+    int kept = -1;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS)
+            continue;
+        const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (std::size_t i = 0; i < count; ++i) {
+            int fd = -1;
+            std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+            if (passed && count == 1 && kept < 0 && !r.truncated)
+                kept = fd;
+            else
+                ::close(fd);
+        }
+    }
+    if (passed)
+        *passed = kept;
+    return r;
 }
 
 MessageKind kindOf(std::span<const std::uint8_t> m) {

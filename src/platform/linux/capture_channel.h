@@ -174,6 +174,18 @@ template <typename F> bool FrameRing::consume(F&& onFrame) {
     return true;
 }
 
+// Sends one message on a channel socket, with descriptor `passed` along unless it is -1; true
+// when the whole message went.
+bool sendMessage(int socket, std::span<const std::uint8_t> message, int passed = -1);
+
+struct Received {
+    long length = -1;       // bytes; 0 at the end of the stream, -1 on failure
+    bool truncated = false; // the message or its descriptors did not fit: none is kept
+};
+// Receives one message into `buffer`. A single descriptor that came with it is kept in `passed`
+// (when given); any other is closed.
+Received receiveMessage(int socket, std::span<std::uint8_t> buffer, int* passed);
+
 enum class MessageKind { Reply, Ready, Statistics, Stop, Request, Unknown };
 // What a message claims to be, from its tag; its decoder still checks the rest.
 MessageKind kindOf(std::span<const std::uint8_t> message);

@@ -113,30 +113,7 @@ int spawnHelper(const std::filesystem::path& path, Helper& helper) {
     return 0;
 }
 
-// Sends one message; with `passed` set, that descriptor goes along with it.
-bool sendMessage(int fd, std::span<const std::uint8_t> m, int passed = -1) {
-    iovec iov{const_cast<std::uint8_t*>(m.data()), m.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    if (passed >= 0) {
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        cmsghdr* c = CMSG_FIRSTHDR(&msg);
-        c->cmsg_level = SOL_SOCKET;
-        c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(c), &passed, sizeof passed);
-    }
-    for (;;) {
-        const ssize_t n = ::sendmsg(fd, &msg, MSG_NOSIGNAL);
-        if (n >= 0)
-            return static_cast<std::size_t>(n) == m.size();
-        if (errno != EINTR)
-            return false;
-    }
-}
+using channel::sendMessage;
 
 // Waits for one message; its length, 0 at end of stream, -1 on failure or time-out. With
 // `fd` set, a descriptor that came with the message is stored there.
@@ -149,37 +126,15 @@ ssize_t receiveMessage(int channel, std::vector<std::uint8_t>& buffer, int timeo
     if (n <= 0)
         return -1;
     buffer.resize(channel::kMaxMessage);
-    iovec iov{buffer.data(), buffer.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    const ssize_t r = ::recvmsg(channel, &msg, MSG_CMSG_CLOEXEC);
-    if (r < 0)
+    int passed = -1;
+    const channel::Received r = channel::receiveMessage(channel, buffer, fd ? &passed : nullptr);
+    UniqueFd owned(passed);
+    if (r.length < 0 || r.truncated)
         return -1;
-    // Every descriptor that came is owned (and closed unless it is the one asked for), even
-    // when the message is refused below.
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS)
-            continue;
-        const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-        for (std::size_t i = 0; i < count; ++i) {
-            int received = -1;
-            std::memcpy(&received, CMSG_DATA(c) + i * sizeof(int), sizeof received);
-            UniqueFd owned(received);
-            if (fd && count == 1 && fd->get() < 0)
-                *fd = std::move(owned);
-        }
-    }
-    if ((msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0) {
-        if (fd)
-            *fd = UniqueFd();
-        return -1;
-    }
-    buffer.resize(static_cast<std::size_t>(r));
-    return r;
+    if (fd)
+        *fd = std::move(owned);
+    buffer.resize(static_cast<std::size_t>(r.length));
+    return r.length;
 }
 
 LinkKind toLinkKind(std::uint8_t v) {
