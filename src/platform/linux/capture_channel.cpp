@@ -344,7 +344,8 @@ bool FrameRing::add(std::uint32_t wireLength, std::span<const std::uint8_t> capt
     std::uint8_t* at = data + m_position % kDataBytes;
     const std::uint32_t head[2] = {static_cast<std::uint32_t>(captured.size()), wireLength};
     std::memcpy(at, head, kRecordHead);
-    std::memcpy(at + kRecordHead, captured.data(), captured.size());
+    if (!captured.empty()) // an empty span may point nowhere
+        std::memcpy(at + kRecordHead, captured.data(), captured.size());
     m_position += need;
     return true;
 }
