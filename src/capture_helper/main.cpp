@@ -33,7 +33,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kChannel = 3;
 constexpr auto kStatisticsEvery = std::chrono::milliseconds(500);
 // The kernel's ring (about a second of the fastest small-frame stream) holds far more.
-constexpr auto kGather = std::chrono::milliseconds(50);
+constexpr auto kGather = std::chrono::milliseconds(100);
 
 [[noreturn]] void die(const char* what) {
     std::fprintf(stderr, "tallynet-capture: %s\n", what);
