@@ -33,8 +33,9 @@ constexpr int kStopTimeoutMs = 2000;
 // Messages handled per dispatch before the wake-up is looked at again.
 constexpr int kMessagesPerDispatch = 64;
 // While frames flow, the window reads the ring this often instead of being woken for every
-// batch the helper publishes (a few hundred a second under load). The ring holds far more than
-// this much of the fastest stream; a full ring sends a note at once.
+// batch the helper publishes (a few hundred a second under load). The ring holds this much of
+// a flood of small IPv4 frames at over a million a second; should it fill first, the helper
+// sends a note at once.
 constexpr int kGatherMs = 100;
 
 bool isExecutableFile(const std::filesystem::path& p) {
