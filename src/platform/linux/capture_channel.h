@@ -119,6 +119,11 @@ public:
     // sealed memory file of exactly the ring's size. The descriptor stays the caller's.
     bool attach(int fd, std::string& error);
     bool valid() const { return m_base != nullptr; }
+    // The record area as this side maps it: every frame handed out lies within it.
+    std::span<const std::uint8_t> records() const {
+        return m_base ? std::span<const std::uint8_t>(m_base + kHeaderBytes, kDataBytes)
+                      : std::span<const std::uint8_t>();
+    }
 
     // Writer. False when the record is invalid (captured length above kMaxSnapLength or above
     // the wire length) or the ring has no room for it now (publish, let the reader catch up).
