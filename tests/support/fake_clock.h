@@ -6,6 +6,11 @@
 #include <ctime>
 #include <string>
 
+#ifdef QT_CORE_LIB
+#include <QByteArray>
+#include <QtGlobal>
+#endif
+
 namespace tn::test {
 
 // A clock whose "now" and tick count the test sets. Its calendar is the C library's own, apart
@@ -60,20 +65,30 @@ public:
             m_had = true;
             m_old = old;
         }
-        ::setenv("TZ", tz, 1);
-        ::tzset();
+        set(tz);
     }
-    ~TzScope() {
-        if (m_had)
-            ::setenv("TZ", m_old.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
+    ~TzScope() { set(m_had ? m_old.c_str() : nullptr); }
     TzScope(const TzScope&) = delete;
     TzScope& operator=(const TzScope&) = delete;
 
 private:
+    static void set(const char* tz) {
+#ifdef QT_CORE_LIB
+        // Qt's test watchdog thread reads the environment under Qt's lock while a test runs;
+        // a write beside that lock can move the environment under its read.
+        if (tz)
+            qputenv("TZ", QByteArray(tz));
+        else
+            qunsetenv("TZ");
+#else
+        if (tz)
+            ::setenv("TZ", tz, 1);
+        else
+            ::unsetenv("TZ");
+#endif
+        ::tzset();
+    }
+
     bool m_had = false;
     std::string m_old;
 };
