@@ -4,7 +4,7 @@
 set -eu
 
 common="build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libpcap-dev \
-libnl-3-dev libnl-route-3-dev libudev-dev libsystemd-dev librsvg2-bin"
+libnl-3-dev libnl-route-3-dev libseccomp-dev libudev-dev libsystemd-dev librsvg2-bin"
 case "${1:-build}" in
     build) wanted="$common" ;;
     run)   wanted="$common udev libcap2-bin" ;;

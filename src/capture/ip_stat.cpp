@@ -1,6 +1,7 @@
 #include "capture/ip_stat.h"
 
 #include "app/global.h"
+#include "capture/frame_layout.h"
 #include "platform/clock.h"
 #include "platform/file_store.h"
 
@@ -14,11 +15,9 @@ namespace {
 
 constexpr std::uint8_t kNoCategory = 0xFF;
 
-constexpr std::uint16_t kTypeIpv4 = 0x0800;
-constexpr std::uint16_t kTypeIpv6 = 0x86DD;
-constexpr std::uint16_t kTypeVlan = 0x8100; // 802.1Q
-constexpr std::uint16_t kTypeQinQ = 0x88A8; // 802.1ad
-constexpr int kMaxExtensionHeaders = 8;
+using frame::be16;
+using frame::kTypeIpv4;
+using frame::kTypeIpv6;
 constexpr int kSentDir = 1;
 constexpr int kReceivedDir = 2;
 
@@ -41,10 +40,6 @@ constexpr std::array<std::uint8_t, 65536> makePortTable() {
 }
 
 constinit const std::array<std::uint8_t, 65536> kPortTable = makePortTable();
-
-inline std::uint16_t be16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
-}
 
 // Addresses stay in network byte order, as the adapter record keeps them.
 inline std::uint32_t raw32(const std::uint8_t* p) {
@@ -275,48 +270,11 @@ void CIPStat::packetHandler(const CaptureHeader& header, const std::uint8_t* fra
     // counted at all, and a TCP segment cut before its ports counts in the totals but in no
     // category.
     const std::uint32_t cap = header.capturedLength;
-    std::uint32_t ip;
-    std::uint16_t type;
-    switch (m_link) {
-    case LinkKind::Ethernet:
-        if (cap < 14)
-            return;
-        type = be16(frame + 12);
-        ip = 14;
-        break;
-    case LinkKind::LinuxSll:
-        if (cap < 16)
-            return;
-        type = be16(frame + 14);
-        ip = 16;
-        break;
-    case LinkKind::LinuxSll2:
-        if (cap < 20)
-            return;
-        type = be16(frame);
-        ip = 20;
-        break;
-    case LinkKind::RawIp:
-        if (cap < 1)
-            return;
-        type = (frame[0] >> 4) == 4 ? kTypeIpv4 : (frame[0] >> 4) == 6 ? kTypeIpv6 : 0;
-        ip = 0;
-        break;
-    default:
+    const frame::Link link = frame::linkOf(m_link, frame, cap);
+    if (!link.ok)
         return;
-    }
-    // One or two VLAN tags (libpcap puts them back where the type field was, on Ethernet and
-    // in cooked v1 frames): the frame inside them counts.
-    if (type == kTypeVlan || type == kTypeQinQ) [[unlikely]] {
-        if (m_link != LinkKind::Ethernet && m_link != LinkKind::LinuxSll)
-            return;
-        for (int tags = 0; tags < 2 && (type == kTypeVlan || type == kTypeQinQ); ++tags) {
-            if (cap < ip + 4)
-                return;
-            type = be16(frame + ip + 2);
-            ip += 4;
-        }
-    }
+    const std::uint32_t ip = link.ip;
+    const std::uint16_t type = link.type;
     // What the wire carried past the link header: no length field can claim more.
     const std::uint32_t wire = header.wireLength > cap ? header.wireLength : cap;
     const std::uint32_t carried = wire > ip ? wire - ip : 0;
@@ -363,47 +321,25 @@ void CIPStat::handleIpv6(const std::uint8_t* frame, std::uint32_t cap, std::uint
     if ((iph[0] >> 4) != 6)
         return;
     const std::uint32_t payload = be16(iph + 4);
-    std::uint8_t next = iph[6];
     // A zero payload length after a hop-by-hop header is a jumbogram, whose length only the
     // wire tells.
     const std::uint32_t length =
-        (payload == 0 && next == 0) ? carried : std::min(40 + payload, carried);
+        (payload == 0 && iph[6] == 0) ? carried : std::min(40 + payload, carried);
 
-    // The extension headers, a bounded number of them, up to TCP or UDP. A chain cut by the
-    // capture counts in the totals only; a later fragment, or an unknown header, as Others.
-    bool known = true;
+    // The extension headers up to TCP or UDP. A chain cut by the capture counts in the
+    // totals only; a later fragment, or an unknown header, as Others.
+    const frame::Ipv6Chain chain = frame::ipv6ChainOf(frame, cap, ip + 40, iph[6]);
+    const bool known = chain.known;
+    const std::uint8_t next = chain.next;
     bool portsPresent = false;
     std::uint16_t srcPort = 0;
     std::uint16_t dstPort = 0;
-    std::uint32_t off = ip + 40;
-    for (int step = 0;; ++step) {
-        if (next == 6 || next == 17) {
-            portsPresent = cap >= off + 4;
-            if (portsPresent) {
-                srcPort = be16(frame + off);
-                dstPort = be16(frame + off + 2);
-            }
-            break;
+    if (known && (next == 6 || next == 17)) {
+        portsPresent = cap >= chain.transport + 4;
+        if (portsPresent) {
+            srcPort = be16(frame + chain.transport);
+            dstPort = be16(frame + chain.transport + 2);
         }
-        if ((next != 0 && next != 43 && next != 60 && next != 44) || step == kMaxExtensionHeaders)
-            break;
-        if (next == 44) {
-            if (cap < off + 4) {
-                known = false;
-                break;
-            }
-            if ((be16(frame + off + 2) & 0xFFF8u) != 0)
-                break; // a later fragment: no transport header in it
-            next = frame[off];
-            off += 8;
-            continue;
-        }
-        if (cap < off + 2) {
-            known = false;
-            break;
-        }
-        next = frame[off];
-        off += (static_cast<std::uint32_t>(frame[off + 1]) + 1) * 8;
     }
 
     const Ipv6Set& set = workerIpv6();

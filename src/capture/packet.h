@@ -1,4 +1,5 @@
 #pragma once
+#include "capture/frame_layout.h"
 #include "capture/net_adapter.h"
 #include "capture/thread.h"
 #include "platform/capture_device.h"
@@ -60,9 +61,8 @@ public:
     // for extension headers (a hop-by-hop and a fragment header take 16) and costs the kernel
     // little more than 64.
     static constexpr int kSnapLength = 128;
-    // Of an IPv4 packet the accounting reads the 20-byte header and the 4 bytes of ports after
-    // it, whatever the header's length field says: the capture needs to copy no more.
-    static constexpr int kIpv4ReadBytes = 24;
+    // Of an IPv4 packet the accounting reads no more than this: the capture copies no more.
+    static constexpr int kIpv4ReadBytes = static_cast<int>(frame::kIpv4ReadBytes);
     static constexpr int kReadTimeoutMs = 500;
     static constexpr int kStatisticsPeriodMs = 1000;
 

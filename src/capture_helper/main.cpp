@@ -1,14 +1,21 @@
-// tallynet-capture: the one program of Tallynet that holds capabilities. Its parent, the window
-// process, starts it with a socket pair as descriptor 3 and sends one request:
-//   capture      open an interface with libpcap, drop every capability, then write the heads
-//                of its frames into the window's frame ring and send the kernel's counters
-//                until told to stop;
-//   ICMP socket  open a raw ICMP socket, drop every capability, pass the socket back, end.
-// It reads nothing else: no arguments, no environment, no files of the user's.
+// tallynet-capture: the one program of Tallynet that holds capabilities, and only those that an
+// administrator allowed may run it (its file's group). Its parent, the window process, starts it
+// with a socket pair as descriptor 3 and sends one request:
+//   capture  open an interface with libpcap, drop every capability, confine itself to the
+//            capture loop, then write the frames, cut to the headers the accounting reads, into
+//            the window's frame ring and send the kernel's counters until told to stop;
+//   echo     send one ICMP echo request of fixed fields from a raw socket, answer with the
+//            fields of its reply, end. The socket never leaves this process.
+// It reads nothing else: no arguments, no environment, no files of the user's. Its capabilities
+// are permitted, not effective, until the request has been read and checked.
+#include "capture/frame_layout.h"
+#include "capture_helper/confine.h"
 #include "platform/linux/capture_channel.h"
 #include "platform/linux/pcap_capture.h"
 #include "platform/linux/unique_fd.h"
+#include "stats/icmp_echo.h"
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -16,14 +23,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <fstream>
 #include <linux/capability.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -32,12 +44,22 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kChannel = 3;
 constexpr auto kStatisticsEvery = std::chrono::milliseconds(500);
-// The kernel's ring (about a second of the fastest small-frame stream) holds far more.
+// The kernel's ring holds far more than what gathers meanwhile.
 constexpr auto kGather = std::chrono::milliseconds(100);
+// The window sends its request as soon as the helper runs: a caller that makes it wait does not
+// keep a capable process around.
+constexpr int kRequestWaitMs = 2000;
+// Captures that one user may run at once: one window needs one, two while it changes adapter.
+constexpr int kMaxCapturesPerUser = 4;
+constexpr const char* kProcessName = "tallynet-captur"; // as the kernel keeps it (15 bytes)
 
 [[noreturn]] void die(const char* what) {
     std::fprintf(stderr, "tallynet-capture: %s\n", what);
     std::_Exit(2);
+}
+
+constexpr std::uint64_t bit(int cap) {
+    return std::uint64_t{1} << cap;
 }
 
 // Capability sets as the kernel holds them: 64 bits in two words.
@@ -56,26 +78,45 @@ bool readCapabilities(Capabilities& caps) {
     return true;
 }
 
-// Keeps only `keep` (effective and permitted alike, nothing inheritable or ambient) and checks
-// that the kernel holds exactly that now.
-bool keepOnly(std::uint64_t keep) {
-    Capabilities now;
-    if (!readCapabilities(now))
-        return false;
-    keep &= now.permitted;
+// Sets both sets (nothing inheritable or ambient) and checks that the kernel holds them now.
+bool setCapabilities(std::uint64_t effective, std::uint64_t permitted) {
     ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[2] = {};
-    data[0].effective = data[0].permitted = static_cast<std::uint32_t>(keep);
-    data[1].effective = data[1].permitted = static_cast<std::uint32_t>(keep >> 32);
+    data[0].effective = static_cast<std::uint32_t>(effective);
+    data[1].effective = static_cast<std::uint32_t>(effective >> 32);
+    data[0].permitted = static_cast<std::uint32_t>(permitted);
+    data[1].permitted = static_cast<std::uint32_t>(permitted >> 32);
     if (::syscall(SYS_capset, &header, data) != 0)
         return false;
     Capabilities after;
-    return readCapabilities(after) && after.effective == keep && after.permitted == keep;
+    return readCapabilities(after) && after.effective == effective && after.permitted == permitted;
 }
 
-constexpr std::uint64_t bit(int cap) {
-    return std::uint64_t{1} << cap;
+// Nothing is effective; what is permitted stays for the moment a request needs it.
+bool lowerAll() {
+    Capabilities now;
+    return readCapabilities(now) && setCapabilities(0, now.permitted);
+}
+
+// Raises `wanted` as far as it is permitted; true when all of it is effective now.
+bool raise(std::uint64_t wanted) {
+    Capabilities now;
+    if (!readCapabilities(now) || !setCapabilities(wanted & now.permitted, now.permitted))
+        return false;
+    return (wanted & ~now.permitted) == 0;
+}
+
+bool dropAll() {
+    return setCapabilities(0, 0);
+}
+
+// Empties the bounding set (with CAP_SETPCAP, where it was granted), so that nothing this
+// process could ever run regains a capability.
+void emptyBoundingSet() {
+    for (int cap = 0; cap < 64; ++cap)
+        if (::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0 && errno == EINVAL)
+            break;
 }
 
 int reply(channel::ReplyStatus status, const std::string& reason, std::uint8_t link = 0) {
@@ -85,23 +126,140 @@ int reply(channel::ReplyStatus status, const std::string& reason, std::uint8_t l
     return status == channel::ReplyStatus::Ok ? 0 : 1;
 }
 
-int sendIcmpSocket() {
-    const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-    const int openError = errno;
-    if (!keepOnly(0))
-        return reply(channel::ReplyStatus::Internal, "could not drop the capabilities");
-    if (fd < 0)
-        return reply(openError == EPERM || openError == EACCES ? channel::ReplyStatus::NoPermission
-                                                               : channel::ReplyStatus::OpenFailed,
-                     std::string("raw ICMP socket: ") + std::strerror(openError));
-    return channel::sendMessage(kChannel, channel::encodeReply({channel::ReplyStatus::Ok, 0, ""}),
-                                fd)
-               ? 0
-               : 1;
+// Those an administrator allowed: root, the file's owner and the members of the file's group.
+// The file's mode keeps everyone else from running it at all; this holds also where a mode
+// was loosened by hand.
+bool callerAllowed(std::string& group) {
+    struct stat self {};
+    if (::stat("/proc/self/exe", &self) != 0)
+        return false;
+    group = std::to_string(self.st_gid);
+    const uid_t uid = ::getuid();
+    if (uid == 0 || uid == self.st_uid || ::getgid() == self.st_gid)
+        return true;
+    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(0, ::getgroups(0, nullptr))));
+    const int n = ::getgroups(static_cast<int>(groups.size()), groups.data());
+    for (int i = 0; i < n; ++i)
+        if (groups[static_cast<std::size_t>(i)] == self.st_gid)
+            return true;
+    return false;
 }
+
+// Other helpers of this user (by real uid, which nobody else can take), so that one user cannot
+// hold any number of kernel rings.
+int otherCapturesOfThisUser() {
+    int count = 0;
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return 0;
+    const std::string uid = std::to_string(::getuid());
+    const std::string self = std::to_string(::getpid());
+    while (const dirent* e = ::readdir(proc)) {
+        if (e->d_name[0] < '1' || e->d_name[0] > '9' || self == e->d_name)
+            continue;
+        std::ifstream status(std::string("/proc/") + e->d_name + "/status");
+        std::string line;
+        bool ours = false;
+        bool sameUser = false;
+        while (std::getline(status, line)) {
+            if (line.rfind("Name:", 0) == 0)
+                ours = line.find(kProcessName) != std::string::npos;
+            else if (line.rfind("Uid:", 0) == 0)
+                sameUser = line.substr(line.find_first_not_of(" \t", 4)).rfind(uid + "\t", 0) == 0;
+        }
+        count += ours && sameUser;
+    }
+    ::closedir(proc);
+    return count;
+}
+
+// ---- echo ----
+
+int sendEcho(const channel::EchoRequest& e) {
+    channel::EchoAnswer answer;
+    const auto answerWith = [&answer](int error) {
+        answer.error = error;
+        return channel::sendMessage(kChannel, channel::encodeEchoAnswer(answer)) && error == 0 ? 0
+                                                                                               : 1;
+    };
+    if (!raise(bit(CAP_NET_RAW))) {
+        dropAll();
+        return answerWith(EPERM);
+    }
+    UniqueFd sock(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+    const int openError = errno;
+    if (!dropAll())
+        die("could not drop the capabilities");
+    if (sock.get() < 0)
+        return answerWith(openError);
+    // Of all the ICMP the machine receives, only echo replies reach this socket.
+    // (ICMP_FILTER of <linux/icmp.h>, whose other declarations clash with <net/if.h>.)
+    constexpr int kIcmpFilter = 1;
+    constexpr std::uint32_t kEchoReplyType = 0;
+    const std::uint32_t only = ~(1u << kEchoReplyType);
+    const int ttl = e.timeToLive;
+    const int tos = e.typeOfService;
+    const int pmtu = e.dontFragment ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
+    if (::setsockopt(sock.get(), SOL_RAW, kIcmpFilter, &only, sizeof only) != 0 ||
+        ::setsockopt(sock.get(), IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0 ||
+        ::setsockopt(sock.get(), IPPROTO_IP, IP_TOS, &tos, sizeof tos) != 0 ||
+        ::setsockopt(sock.get(), IPPROTO_IP, IP_MTU_DISCOVER, &pmtu, sizeof pmtu) != 0)
+        return answerWith(errno);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    if (std::memcmp(e.source, "\0\0\0\0", 4) != 0) {
+        std::memcpy(&sa.sin_addr, e.source, 4);
+        if (::bind(sock.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
+            return answerWith(errno);
+    }
+    const std::vector<std::uint8_t> message =
+        buildEchoRequest(e.identifier, e.sequence, e.tick, e.dataSize);
+    std::memcpy(&sa.sin_addr, e.destination, 4);
+    if (::sendto(sock.get(), message.data(), message.size(), 0,
+                 reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0)
+        return answerWith(errno);
+
+    const auto deadline = Clock::now() + std::chrono::milliseconds(e.waitMs);
+    std::array<std::uint8_t, kEchoReceiveBytes> buffer{};
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return answerWith(ETIMEDOUT);
+        // The window hanging up ends the wait too.
+        pollfd fds[2] = {{sock.get(), POLLIN, 0}, {kChannel, POLLIN, 0}};
+        const int n = ::poll(fds, 2, static_cast<int>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || fds[1].revents != 0)
+            return 1;
+        if (n == 0)
+            continue;
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t got =
+            ::recvfrom(sock.get(), buffer.data(), buffer.size(), MSG_TRUNC | MSG_DONTWAIT,
+                       reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (got < 0 || static_cast<std::size_t>(got) > buffer.size())
+            continue;
+        const std::span<const std::uint8_t> datagram(buffer.data(), static_cast<std::size_t>(got));
+        if (checkEchoReply(datagram, true, e.identifier, e.sequence) != ReplyCheck::Reply)
+            continue;
+        std::memcpy(answer.from, &from.sin_addr, 4);
+        answer.identifier = e.identifier;
+        answer.sequence = e.sequence;
+        const std::size_t header = 4u * (datagram[0] & 0x0fu) + kEchoHeaderBytes;
+        answer.dataSize = static_cast<std::uint16_t>(
+            std::min<std::size_t>(datagram.size() - header, channel::kMaxEchoData));
+        return answerWith(0);
+    }
+}
+
+// ---- capture ----
 
 struct Stream {
     channel::FrameRing ring;
+    LinkKind link = LinkKind::Unsupported;
     const std::atomic<bool>* stop = nullptr;
     bool failed = false;
 
@@ -125,7 +283,9 @@ void onFrame(void* user, const CaptureHeader& header, const std::uint8_t* frame)
     auto* s = static_cast<Stream*>(user);
     const std::uint32_t captured = std::min(header.capturedLength, channel::kMaxSnapLength);
     const std::uint32_t wire = std::max(header.wireLength, captured);
-    const std::span<const std::uint8_t> bytes(frame, captured);
+    // Whatever the kernel copied, only the headers the accounting reads leave this process.
+    const std::span<const std::uint8_t> bytes(frame,
+                                              frame::accountedBytes(s->link, frame, captured));
     // A full ring waits for the window; meanwhile the kernel's ring holds the frames.
     while (!s->ring.add(wire, bytes)) {
         if (s->ring.readerBroken() || s->failed || s->stop->load())
@@ -137,41 +297,45 @@ void onFrame(void* user, const CaptureHeader& header, const std::uint8_t* frame)
 
 int capture(const channel::Request& request, channel::FrameRing ring) {
     if (::if_nametoindex(request.interfaceName.c_str()) == 0) {
-        keepOnly(0);
+        dropAll();
         return reply(channel::ReplyStatus::NoSuchInterface,
                      "no interface is named \"" + request.interfaceName + "\"");
     }
-    // Promiscuous mode is the only reason to keep CAP_NET_ADMIN up to the open.
+    if (otherCapturesOfThisUser() >= kMaxCapturesPerUser) {
+        dropAll();
+        return reply(channel::ReplyStatus::BadRequest,
+                     "this user runs " + std::to_string(kMaxCapturesPerUser) + " captures already");
+    }
+    // Promiscuous mode is the only reason to raise CAP_NET_ADMIN for the open.
     const std::uint64_t needed = bit(CAP_NET_RAW) | (request.promiscuous ? bit(CAP_NET_ADMIN) : 0);
-    if (!keepOnly(needed))
-        return reply(channel::ReplyStatus::Internal, "could not drop the capabilities");
-    Capabilities caps;
-    if (!readCapabilities(caps) || (caps.effective & bit(CAP_NET_RAW)) == 0) {
-        keepOnly(0);
-        return reply(channel::ReplyStatus::NoPermission, "CAP_NET_RAW is missing");
+    if (raise(bit(CAP_SETPCAP)))
+        emptyBoundingSet();
+    if (!raise(needed)) {
+        dropAll();
+        return reply(channel::ReplyStatus::NoPermission,
+                     request.promiscuous ? "CAP_NET_RAW or CAP_NET_ADMIN is missing"
+                                         : "CAP_NET_RAW is missing");
     }
 
     PcapCaptureFactory pcap;
     CaptureOptions options;
-    options.kernelBufferBytes = static_cast<int>(request.kernelBufferBytes);
+    options.kernelBufferBytes = static_cast<int>(channel::kMaxKernelBufferBytes);
     options.promiscuous = request.promiscuous;
     options.readTimeoutMs = static_cast<int>(request.readTimeoutMs);
     options.snapLength = static_cast<int>(request.snapLength);
-    options.ipv4Bytes = static_cast<int>(request.ipv4Bytes);
+    options.ipv4Bytes = static_cast<int>(frame::kIpv4ReadBytes);
     CaptureOpenStatus status = CaptureOpenStatus::DeviceFailed;
     std::string reason;
     std::unique_ptr<ICaptureDevice> device =
         pcap.openLive(request.interfaceName, options, status, reason);
     // Nothing below needs a privilege: the handle is open (or will not be).
-    if (!keepOnly(0))
+    if (!dropAll())
         return reply(channel::ReplyStatus::Internal, "could not drop the capabilities");
     if (!device)
         return reply(status == CaptureOpenStatus::KernelBufferFailed
                          ? channel::ReplyStatus::KernelBufferFailed
                          : channel::ReplyStatus::OpenFailed,
                      reason);
-    if (reply(channel::ReplyStatus::Ok, "", static_cast<std::uint8_t>(device->linkKind())) != 0)
-        return 1;
 
     // The parent's stop message, its end of the channel or anything else it sends ends the
     // capture: the batch in hand is handed out, flushed, and the program ends.
@@ -183,9 +347,21 @@ int capture(const channel::Request& request, channel::FrameRing ring) {
         stop.store(true);
         device->breakLoop();
     });
+    // From here on the loop's few system calls are all this process may make, on every thread.
+    if (!helper::confineToCaptureLoop()) {
+        ::shutdown(kChannel, SHUT_RDWR);
+        listener.join();
+        return reply(channel::ReplyStatus::Internal, "could not confine the capture");
+    }
+    if (reply(channel::ReplyStatus::Ok, "", static_cast<std::uint8_t>(device->linkKind())) != 0) {
+        ::shutdown(kChannel, SHUT_RDWR);
+        listener.join();
+        return 1;
+    }
 
     Stream stream;
     stream.ring = std::move(ring);
+    stream.link = device->linkKind();
     stream.stop = &stop;
     auto lastStatistics = Clock::now() - kStatisticsEvery;
     int rc = 0;
@@ -215,7 +391,8 @@ int capture(const channel::Request& request, channel::FrameRing ring) {
     if (!stop.load())
         ::shutdown(kChannel, SHUT_RD); // ends the listener's wait
     listener.join();
-    return rc;
+    // The ring and the capture are unmapped by the kernel at exit: no destructor runs past here.
+    std::_Exit(rc);
 }
 
 } // namespace
@@ -226,6 +403,8 @@ int main() {
     for (char** e = environ; e && *e; ++e)
         std::memset(*e, 0, std::strlen(*e));
     ::clearenv();
+    if (!lowerAll())
+        die("could not lower the capabilities");
     const pid_t parent = ::getppid();
     if (::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0)
         die("PR_SET_PDEATHSIG failed");
@@ -239,6 +418,11 @@ int main() {
     socklen_t length = sizeof type;
     if (::getsockopt(kChannel, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_SEQPACKET)
         die("start me from tallynet: descriptor 3 is not its channel");
+    pollfd wait{kChannel, POLLIN, 0};
+    if (::poll(&wait, 1, kRequestWaitMs) != 1) {
+        dropAll();
+        die("no request in time");
+    }
 
     // The request, and with a capture request the window's frame ring.
     std::uint8_t message[256];
@@ -246,23 +430,37 @@ int main() {
     const channel::Received received = channel::receiveMessage(kChannel, message, &passed);
     UniqueFd ringFd(passed);
     if (received.length <= 0) {
-        keepOnly(0);
+        dropAll();
         die("no request");
     }
     const std::optional<channel::Request> request =
         received.truncated
             ? std::nullopt
             : channel::decodeRequest({message, static_cast<std::size_t>(received.length)});
+    std::string group;
+    if (!callerAllowed(group)) {
+        dropAll();
+        if (request && request->kind == channel::RequestKind::Echo) {
+            channel::EchoAnswer refused;
+            refused.error = EACCES;
+            channel::sendMessage(kChannel, channel::encodeEchoAnswer(refused));
+            return 1;
+        }
+        return reply(channel::ReplyStatus::NotAllowed,
+                     "only the members of group " + group + " may capture");
+    }
     if (!request) {
-        keepOnly(0);
+        dropAll();
         return reply(channel::ReplyStatus::BadRequest, "malformed request");
     }
-    if (request->kind == channel::RequestKind::IcmpSocket)
-        return sendIcmpSocket();
+    if (request->kind == channel::RequestKind::Echo) {
+        ringFd = UniqueFd();
+        return sendEcho(request->echo);
+    }
     channel::FrameRing ring;
     std::string why;
     if (ringFd.get() < 0 || !ring.attach(ringFd.get(), why)) {
-        keepOnly(0);
+        dropAll();
         return reply(channel::ReplyStatus::BadRequest,
                      ringFd.get() < 0 ? "no frame ring came with the request" : why);
     }

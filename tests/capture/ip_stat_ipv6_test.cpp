@@ -1,4 +1,5 @@
 // IPv6, VLAN tags and byte counts that never exceed what the wire carried.
+#include "capture/frame_layout.h"
 #include "support/ip_stat_fixture.h"
 
 namespace tn {
@@ -259,6 +260,82 @@ TEST_F(HonestCountTest, ContradictoryIpv4LengthsCountTheWireInTheTotalsOnly) {
     feed(test::ethernetWith(kIpv4, below));
     EXPECT_EQ(stat->totalSent(), 400u);
     EXPECT_EQ(stat->dayTotal(17), 0u);
+}
+
+} // namespace
+} // namespace tn
+
+namespace tn {
+namespace {
+
+// The capture helper hands the window only the first frame::accountedBytes of every frame. A
+// cut that is too short would lose counts; one that is too long would let payload out. Every
+// kind of frame counts the same cut as whole, and the cut ends where the headers end.
+TEST_F(Ipv6Test, TheHelpersCutCountsAsTheWholeFrame_AndEndsWithTheHeaders) {
+    const auto v4 = [](std::uint8_t protocol, std::uint8_t words = 5) {
+        TestPacket p = tcp(kSelf, 40000, kRemote, 443, 900);
+        p.protocol = protocol;
+        p.headerWords = words;
+        return test::ipBytes(p);
+    };
+    const auto v6 = [&](std::uint8_t next, std::vector<Ext6> ext = {}) {
+        TestPacket6 p = seg6(kSelf6, 40000, kRemote6, 443, 900, next);
+        p.ext = std::move(ext);
+        return test::ipv6Bytes(p);
+    };
+    struct Case {
+        const char* what;
+        LinkKind link;
+        std::vector<std::uint8_t> frame;
+        std::uint32_t headers; // where the accounting stops reading
+    };
+    const std::vector<Case> cases = {
+        {"IPv4 TCP", LinkKind::Ethernet, test::ethernetWith(kIpv4, v4(6)), 14 + 24},
+        {"IPv4 with options: the ports are read 20 bytes in", LinkKind::Ethernet,
+         test::ethernetWith(kIpv4, v4(17, 7)), 14 + 24},
+        {"IPv4 ICMP", LinkKind::Ethernet, test::ethernetWith(kIpv4, v4(1)), 14 + 24},
+        {"IPv4 in two VLAN tags", LinkKind::Ethernet,
+         test::ethernetWith(kIpv4, v4(6), {0x88A8, 0x8100}), 22 + 24},
+        {"IPv4, Linux cooked", LinkKind::LinuxSll, test::sllWith(kIpv4, v4(17)), 16 + 24},
+        {"IPv4, cooked v2", LinkKind::LinuxSll2, test::sll2With(kIpv4, v4(6)), 20 + 24},
+        {"IPv4 without a link header", LinkKind::RawIp, v4(6), 24},
+        {"IPv6 TCP", LinkKind::Ethernet, test::ethernetWith(kIpv6, v6(6)), 14 + 40 + 4},
+        {"IPv6 UDP after hop-by-hop and routing headers", LinkKind::Ethernet,
+         test::ethernetWith(kIpv6, v6(17, {{0, 8}, {43, 24}})), 14 + 40 + 8 + 24 + 4},
+        {"IPv6 first fragment", LinkKind::Ethernet, test::ethernetWith(kIpv6, v6(6, {{44, 8, 0}})),
+         14 + 40 + 8 + 4},
+        {"IPv6 later fragment: no transport header", LinkKind::Ethernet,
+         test::ethernetWith(kIpv6, v6(6, {{44, 8, 100}})), 14 + 40 + 8},
+        {"ICMPv6: nothing of it is read", LinkKind::Ethernet, test::ethernetWith(kIpv6, v6(58)),
+         14 + 40},
+        {"IPv6 UDP without a link header", LinkKind::RawIp, v6(17), 40 + 4},
+        {"ARP: nothing is counted", LinkKind::Ethernet,
+         test::ethernetWith(0x0806, std::vector<std::uint8_t>(28, 0x41)), 0},
+        {"a frame too short for its IPv4 header", LinkKind::Ethernet,
+         test::ethernetWith(kIpv4, std::vector<std::uint8_t>(12, 0x45)), 0},
+    };
+    LinkKind selected = LinkKind::Unsupported;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.link != selected) {
+            select(c.link);
+            selected = c.link;
+        }
+        const auto cap = static_cast<std::uint32_t>(c.frame.size());
+        const std::uint32_t cut = frame::accountedBytes(c.link, c.frame.data(), cap);
+        EXPECT_EQ(cut, c.headers);
+        stat->restore(StatRecords{});
+        const std::uint64_t sent = stat->totalSent(), received = stat->totalReceived();
+        feed(c.frame);
+        const StatRecords whole = stat->snapshot();
+        const std::uint64_t wholeSent = stat->totalSent() - sent;
+        const std::uint64_t wholeReceived = stat->totalReceived() - received;
+        stat->restore(StatRecords{});
+        feed(c.frame, cut);
+        EXPECT_TRUE(stat->snapshot() == whole);
+        EXPECT_EQ(stat->totalSent() - sent - wholeSent, wholeSent);
+        EXPECT_EQ(stat->totalReceived() - received - wholeReceived, wholeReceived);
+    }
 }
 
 } // namespace

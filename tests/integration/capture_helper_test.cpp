@@ -1,9 +1,11 @@
 // tallynet-capture as the window process runs it: capture through it on a loopback of a network
 // namespace of the test's own, its capabilities and environment while it runs, and its answers
 // to requests it must refuse. Needs root (namespaces); skips otherwise.
+#include "capture_helper/confine.h"
 #include "platform/linux/capture_channel.h"
 #include "platform/linux/helper_capture.h"
 #include "platform/linux/unique_fd.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -139,6 +141,15 @@ pid_t helperChild() {
     return found;
 }
 
+// A field of /proc/<pid>/status, its value without the blanks before it.
+std::string statusField(pid_t pid, const std::string& name) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(name, 0) == 0)
+            return line.substr(line.find_first_not_of(" \t", name.size()));
+    return "";
+}
+
 std::string environOf(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -199,6 +210,8 @@ TEST_F(CaptureHelperTest, CapturesThroughTheHelperWhichKeepsNoCapabilityAndNoEnv
         r["frames"] = std::to_string(c.frames);
         // Read once frames flow: the helper starts its channel listener after its reply.
         r["caps"] = capabilitiesOf(helper);
+        r["confined"] = statusField(helper, "Seccomp:");
+        r["bounding"] = statusField(helper, "CapBnd:");
         CaptureStatistics st;
         while (!device->statistics(st) && std::chrono::steady_clock::now() < deadline)
             device->dispatch(&countFrame, &c);
@@ -227,6 +240,10 @@ TEST_F(CaptureHelperTest, CapturesThroughTheHelperWhichKeepsNoCapabilityAndNoEnv
         EXPECT_EQ(t, "0000000000000000 0000000000000000") << r.at("caps");
     EXPECT_GE(count, 2) << r.at("caps");
     EXPECT_EQ(r.at("environ"), "0");
+    EXPECT_EQ(r.at("bounding"), "0000000000000000");
+    if (!helper::confinementSkipped()) {
+        EXPECT_EQ(r.at("confined"), "2") << "a system-call filter";
+    }
     EXPECT_EQ(r.at("woken"), std::to_string(ICaptureDevice::kBroken));
     EXPECT_EQ(r.at("helper after close"), "gone");
 }
@@ -326,6 +343,11 @@ TEST_F(CaptureHelperTest, RefusesMalformedRequestsAndUnknownInterfacesWithAClear
         r["garbage"] = describe(runHelper(std::vector<std::uint8_t>(300, 0x41), {}));
         r["unknown"] = describe(runHelper(request("tn-nosuch0"), {}));
         r["no ring"] = describe(runHelper(request("lo"), {}, false, false));
+        // A kernel ring larger than the helper takes, forged past the window's encoder.
+        auto greedy = request("lo");
+        const std::uint32_t ring = 256u << 20;
+        std::memcpy(greedy.data() + 12, &ring, sizeof ring);
+        r["greedy"] = describe(runHelper(greedy, {}));
     });
     ASSERT_EQ(r.count("error"), 0u) << r.at("error");
     EXPECT_EQ(r.at("truncated"), "1 malformed request, exit 1");
@@ -333,6 +355,7 @@ TEST_F(CaptureHelperTest, RefusesMalformedRequestsAndUnknownInterfacesWithAClear
     EXPECT_EQ(r.at("garbage"), "1 malformed request, exit 1");
     EXPECT_EQ(r.at("unknown"), "2 no interface is named \"tn-nosuch0\", exit 1");
     EXPECT_EQ(r.at("no ring"), "1 no frame ring came with the request, exit 1");
+    EXPECT_EQ(r.at("greedy"), "1 malformed request, exit 1");
 }
 
 TEST_F(CaptureHelperTest, IgnoresAHostileEnvironmentAndFlushesOnStop) {
@@ -359,44 +382,123 @@ TEST_F(CaptureHelperTest, IgnoresAHostileEnvironmentAndFlushesOnStop) {
     EXPECT_EQ(r.at("exit"), "0");
 }
 
-TEST_F(CaptureHelperTest, WithoutCapabilitiesTheReasonCarriesTheGrantCommand) {
-    const Result r = inOwnNamespace(true, [](Result& r) {
-        HelperCaptureFactory factory(kHelper);
-        CaptureOpenStatus status = CaptureOpenStatus::Ok;
-        std::string reason;
-        r["device"] = factory.openLive("lo", CaptureOptions{}, status, reason) ? "opened" : "none";
-        r["reason"] = reason;
-        int error = 0;
-        r["icmp"] = rawIcmpSocketFromHelper(kHelper, error).get() >= 0 ? "socket" : "none";
-        r["icmp error"] = std::to_string(error);
-    });
-    ASSERT_EQ(r.count("error"), 0u) << r.at("error");
-    EXPECT_EQ(r.at("device"), "none");
-    EXPECT_EQ(r.at("reason"), std::string(kHelper) +
-                                  " may not capture. Grant it the capabilities with:\n"
-                                  "sudo setcap cap_net_raw,cap_net_admin+ep " +
-                                  kHelper);
-    EXPECT_EQ(r.at("icmp"), "none");
-    EXPECT_EQ(r.at("icmp error"), std::to_string(EPERM));
+// Sends UDP datagrams carrying `marker` to loopback over IPv4 and IPv6.
+void sendMarked(const std::string& marker, int count) {
+    UniqueFd v4(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    UniqueFd v6(::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in6 to6{};
+    to6.sin6_family = AF_INET6;
+    to6.sin6_port = htons(9);
+    to6.sin6_addr = in6addr_loopback;
+    for (int i = 0; i < count; ++i) {
+        ::sendto(v4.get(), marker.data(), marker.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                 sizeof to);
+        ::sendto(v6.get(), marker.data(), marker.size(), 0, reinterpret_cast<sockaddr*>(&to6),
+                 sizeof to6);
+    }
 }
 
-TEST_F(CaptureHelperTest, PassesARawIcmpSocket) {
-    const Result r = inOwnNamespace(false, [](Result& r) {
-        int error = 0;
-        UniqueFd fd = rawIcmpSocketFromHelper(kHelper, error);
-        int type = 0, protocol = 0;
-        socklen_t len = sizeof type;
-        ::getsockopt(fd.get(), SOL_SOCKET, SO_TYPE, &type, &len);
-        len = sizeof protocol;
-        ::getsockopt(fd.get(), SOL_SOCKET, SO_PROTOCOL, &protocol, &len);
-        r["type"] = std::to_string(type) + "/" + std::to_string(protocol);
-        r["cloexec"] = (::fcntl(fd.get(), F_GETFD) & FD_CLOEXEC) ? "yes" : "no";
-        r["helper"] = std::to_string(helperChild()); // reaped already
-    });
-    ASSERT_EQ(r.count("error"), 0u) << r.at("error");
-    EXPECT_EQ(r.at("type"), std::to_string(SOCK_RAW) + "/" + std::to_string(IPPROTO_ICMP));
-    EXPECT_EQ(r.at("cloexec"), "yes");
-    EXPECT_EQ(r.at("helper"), "-1");
+struct Seen {
+    int frames = 0;
+    std::uint32_t longest = 0;
+    std::string bytes; // everything that came out of the ring
+};
+
+void collect(void* user, const CaptureHeader& h, const std::uint8_t* frame) {
+    auto* s = static_cast<Seen*>(user);
+    ++s->frames;
+    s->longest = std::max(s->longest, h.capturedLength);
+    s->bytes.append(reinterpret_cast<const char*>(frame), h.capturedLength);
+}
+
+// The helper as the package installs it (root-owned, group `group`, mode `mode`, capabilities
+// when `capable`), used by nobody: who may capture, and what reaches the window.
+TEST_F(CaptureHelperTest, OnlyThoseTheFileAllowsCapture_AndNoPayloadLeavesTheHelper) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+    struct Case {
+        const char* what;
+        gid_t group;
+        mode_t mode;
+        bool capable;
+        bool opens;
+        std::string reason; // expected when it does not open, with $H for the helper's path
+    };
+    const std::string joinRoot = "Capture is for the members of the group root. Join it with:\n"
+                                 "sudo usermod -aG root $USER\nthen log in again.";
+    const std::vector<Case> cases = {
+        {"not a member: may not run it", 0, 0750, true, false, joinRoot},
+        {"not a member of a file made runnable by all", 0, 0755, true, false, joinRoot},
+        {"a member of a helper without capabilities", kNoGroup, 0750, false, false,
+         "$H may not capture. Grant it the capabilities with:\nsudo setcap "
+         "cap_net_raw,cap_net_admin,cap_setpcap+p $H"},
+        {"a member", kNoGroup, 0750, true, true, ""},
+    };
+    const std::string marker = "TN-SECRET-PAYLOAD-0123456789-0123456789-0123456789";
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path helper = dir.path() / ("helper" + std::to_string(n++)) / "tallynet-capture";
+        fs::create_directories(helper.parent_path());
+        fs::permissions(helper.parent_path(), fs::perms::owner_all | fs::perms::others_read |
+                                                  fs::perms::others_exec | fs::perms::group_read |
+                                                  fs::perms::group_exec);
+        fs::copy_file(kHelper, helper);
+        ASSERT_EQ(::chown(helper.c_str(), 0, c.group), 0);
+        ASSERT_EQ(::chmod(helper.c_str(), c.mode), 0);
+        if (c.capable && std::system(("setcap " + std::string(kHelperCapabilities) + " " +
+                                      helper.string() + " 2>/dev/null")
+                                         .c_str()) != 0)
+            GTEST_SKIP() << "this file system takes no file capabilities";
+        const Result r = inOwnNamespace(true, [&](Result& r) {
+            HelperCaptureFactory factory(helper);
+            CaptureOptions options;
+            options.snapLength = 128;
+            options.readTimeoutMs = 50;
+            options.promiscuous = false;
+            CaptureOpenStatus status = CaptureOpenStatus::DeviceFailed;
+            std::string reason;
+            auto device = factory.openLive("lo", options, status, reason);
+            r["reason"] = reason;
+            HelperEcho echo;
+            r["echo start"] = std::to_string(echo.start(helper));
+            if (!device)
+                return;
+            sendMarked(marker, 20);
+            Seen seen;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            // Loopback shows every datagram twice: going out and coming in.
+            while (seen.frames < 80 && std::chrono::steady_clock::now() < deadline)
+                if (device->dispatch(&collect, &seen) < 0)
+                    break;
+            r["frames"] = std::to_string(seen.frames);
+            r["longest"] = std::to_string(seen.longest);
+            r["payload seen"] = seen.bytes.find("TN-SE") != std::string::npos ? "yes" : "no";
+        });
+        ASSERT_EQ(r.count("error"), 0u) << r.at("error");
+        if (!c.opens) {
+            std::string expected = c.reason;
+            for (std::size_t at; (at = expected.find("$H")) != std::string::npos;)
+                expected.replace(at, 2, helper.string());
+            EXPECT_EQ(r.at("reason"), expected);
+            if (c.mode == 0750 && c.group == 0) {
+                EXPECT_EQ(r.at("echo start"), std::to_string(EACCES));
+            }
+            continue;
+        }
+        EXPECT_EQ(r.at("reason"), "");
+        EXPECT_EQ(r.at("frames"), "80") << "20 datagrams over IPv4 and 20 over IPv6, twice";
+        // Ethernet, the IPv6 header and the ports: the longest head of these frames.
+        EXPECT_EQ(r.at("longest"), std::to_string(14 + 40 + 4));
+        EXPECT_EQ(r.at("payload seen"), "no");
+    }
 }
 
 } // namespace

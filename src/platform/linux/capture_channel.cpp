@@ -20,11 +20,15 @@ constexpr std::uint8_t kStopTag[4] = {'T', 'N', 'S', 'T'};
 constexpr std::uint8_t kReplyTag[4] = {'T', 'N', 'R', 'P'};
 constexpr std::uint8_t kStatsTag[4] = {'T', 'N', 'S', 'S'};
 constexpr std::uint8_t kReadyTag[4] = {'T', 'N', 'F', 'R'};
+constexpr std::uint8_t kEchoAnswerTag[4] = {'T', 'N', 'E', 'A'};
+constexpr std::size_t kEchoRequestSize = 8 + 24;
+constexpr std::size_t kEchoAnswerSize = 4 + 4 + 4 + 2 + 2 + 2;
 constexpr std::size_t kRequestHead = 20;
 constexpr std::size_t kReplyHead = 8;
 constexpr std::size_t kStatsSize = 20;
 constexpr std::size_t kRecordHead = 8;
 constexpr std::uint8_t kPromiscuousFlag = 1;
+constexpr std::uint8_t kDontFragmentFlag = 1;
 
 bool hasTag(std::span<const std::uint8_t> m, const std::uint8_t (&tag)[4]) {
     return m.size() >= 4 && std::memcmp(m.data(), tag, 4) == 0;
@@ -47,15 +51,42 @@ void putTag(std::vector<std::uint8_t>& out, const std::uint8_t (&tag)[4]) {
 }
 
 bool requestInBounds(const Request& r) {
-    if (r.kind == RequestKind::IcmpSocket)
-        return r.interfaceName.empty() && r.ipv4Bytes == 0;
+    if (r.kind == RequestKind::Echo)
+        return r.interfaceName.empty() && r.echo.timeToLive >= 1 &&
+               r.echo.dataSize <= kMaxEchoData && r.echo.waitMs >= 1 &&
+               r.echo.waitMs <= kMaxEchoWaitMs;
     if (r.kind != RequestKind::Capture)
         return false;
     return validInterfaceName(r.interfaceName) && r.snapLength >= kMinSnapLength &&
            r.snapLength <= kMaxSnapLength && r.kernelBufferBytes <= kMaxKernelBufferBytes &&
-           r.readTimeoutMs >= 1 && r.readTimeoutMs <= kMaxReadTimeoutMs &&
-           (r.ipv4Bytes == 0 ||
-            (r.ipv4Bytes >= 20 && r.ipv4Bytes <= r.snapLength && r.ipv4Bytes <= 255));
+           r.readTimeoutMs >= 1 && r.readTimeoutMs <= kMaxReadTimeoutMs;
+}
+
+void encodeEcho(std::vector<std::uint8_t>& out, const EchoRequest& e) {
+    out.insert(out.end(), e.destination, e.destination + 4);
+    out.insert(out.end(), e.source, e.source + 4);
+    put(out, e.identifier);
+    put(out, e.sequence);
+    put(out, e.tick);
+    out.push_back(e.timeToLive);
+    out.push_back(e.typeOfService);
+    put(out, e.dataSize);
+    put(out, e.waitMs);
+}
+
+EchoRequest decodeEcho(std::span<const std::uint8_t> m, bool dontFragment) {
+    EchoRequest e;
+    std::memcpy(e.destination, m.data() + 8, 4);
+    std::memcpy(e.source, m.data() + 12, 4);
+    e.identifier = get<std::uint16_t>(m, 16);
+    e.sequence = get<std::uint16_t>(m, 18);
+    e.tick = get<std::uint32_t>(m, 20);
+    e.timeToLive = m[24];
+    e.typeOfService = m[25];
+    e.dataSize = get<std::uint16_t>(m, 26);
+    e.waitMs = get<std::uint32_t>(m, 28);
+    e.dontFragment = dontFragment;
+    return e;
 }
 
 } // namespace
@@ -75,9 +106,16 @@ std::vector<std::uint8_t> encodeRequest(const Request& request) {
     std::vector<std::uint8_t> out;
     putTag(out, kRequestTag);
     out.push_back(static_cast<std::uint8_t>(request.kind));
+    if (request.kind == RequestKind::Echo) {
+        out.push_back(request.echo.dontFragment ? kDontFragmentFlag : 0);
+        out.push_back(0);
+        out.push_back(0);
+        encodeEcho(out, request.echo);
+        return out;
+    }
     out.push_back(request.promiscuous ? kPromiscuousFlag : 0);
     out.push_back(static_cast<std::uint8_t>(request.interfaceName.size()));
-    out.push_back(static_cast<std::uint8_t>(request.ipv4Bytes));
+    out.push_back(0); // reserved
     put(out, request.snapLength);
     put(out, request.kernelBufferBytes);
     put(out, request.readTimeoutMs);
@@ -86,27 +124,30 @@ std::vector<std::uint8_t> encodeRequest(const Request& request) {
 }
 
 std::optional<Request> decodeRequest(std::span<const std::uint8_t> m) {
-    if (m.size() < kRequestHead || !hasTag(m, kRequestTag))
+    if (m.size() < 8 || !hasTag(m, kRequestTag) || m[7] != 0)
         return std::nullopt;
     const std::uint8_t kind = m[4];
     const std::uint8_t flags = m[5];
     const std::size_t nameLength = m[6];
-    if ((flags & ~kPromiscuousFlag) != 0 || m.size() != kRequestHead + nameLength)
-        return std::nullopt;
-    if (kind != static_cast<std::uint8_t>(RequestKind::Capture) &&
-        kind != static_cast<std::uint8_t>(RequestKind::IcmpSocket))
-        return std::nullopt;
     Request r;
-    r.kind = static_cast<RequestKind>(kind);
+    if (kind == static_cast<std::uint8_t>(RequestKind::Echo)) {
+        if ((flags & ~kDontFragmentFlag) != 0 || nameLength != 0 || m.size() != kEchoRequestSize)
+            return std::nullopt;
+        r.kind = RequestKind::Echo;
+        r.echo = decodeEcho(m, (flags & kDontFragmentFlag) != 0);
+        if (!requestInBounds(r))
+            return std::nullopt;
+        return r;
+    }
+    if (kind != static_cast<std::uint8_t>(RequestKind::Capture) ||
+        (flags & ~kPromiscuousFlag) != 0 || m.size() != kRequestHead + nameLength)
+        return std::nullopt;
+    r.kind = RequestKind::Capture;
     r.promiscuous = (flags & kPromiscuousFlag) != 0;
     r.snapLength = get<std::uint32_t>(m, 8);
     r.kernelBufferBytes = get<std::uint32_t>(m, 12);
     r.readTimeoutMs = get<std::uint32_t>(m, 16);
-    r.ipv4Bytes = m[7];
     r.interfaceName.assign(reinterpret_cast<const char*>(m.data() + kRequestHead), nameLength);
-    if (r.kind == RequestKind::IcmpSocket &&
-        (r.promiscuous || r.snapLength || r.kernelBufferBytes || r.readTimeoutMs))
-        return std::nullopt;
     if (!requestInBounds(r))
         return std::nullopt;
     return r;
@@ -136,7 +177,7 @@ std::optional<Reply> decodeReply(std::span<const std::uint8_t> m) {
         return std::nullopt;
     const std::size_t length = get<std::uint16_t>(m, 6);
     if (length > kMaxReasonText || m.size() != kReplyHead + length ||
-        m[4] > static_cast<std::uint8_t>(ReplyStatus::Internal))
+        m[4] > static_cast<std::uint8_t>(ReplyStatus::NotAllowed))
         return std::nullopt;
     Reply r;
     r.status = static_cast<ReplyStatus>(m[4]);
@@ -157,6 +198,31 @@ std::optional<Statistics> decodeStatistics(std::span<const std::uint8_t> m) {
     if (m.size() != kStatsSize || !hasTag(m, kStatsTag))
         return std::nullopt;
     return Statistics{get<std::uint64_t>(m, 4), get<std::uint64_t>(m, 12)};
+}
+
+std::vector<std::uint8_t> encodeEchoAnswer(const EchoAnswer& a) {
+    std::vector<std::uint8_t> out;
+    putTag(out, kEchoAnswerTag);
+    put(out, a.error);
+    out.insert(out.end(), a.from, a.from + 4);
+    put(out, a.identifier);
+    put(out, a.sequence);
+    put(out, a.dataSize);
+    return out;
+}
+
+std::optional<EchoAnswer> decodeEchoAnswer(std::span<const std::uint8_t> m) {
+    if (m.size() != kEchoAnswerSize || !hasTag(m, kEchoAnswerTag))
+        return std::nullopt;
+    EchoAnswer a;
+    a.error = get<std::int32_t>(m, 4);
+    std::memcpy(a.from, m.data() + 8, 4);
+    a.identifier = get<std::uint16_t>(m, 12);
+    a.sequence = get<std::uint16_t>(m, 14);
+    a.dataSize = get<std::uint16_t>(m, 16);
+    if (a.error < 0 || a.dataSize > kMaxEchoData)
+        return std::nullopt;
+    return a;
 }
 
 bool sendMessage(int socket, std::span<const std::uint8_t> m, int passed) {
@@ -230,6 +296,8 @@ MessageKind kindOf(std::span<const std::uint8_t> m) {
         return MessageKind::Stop;
     if (hasTag(m, kRequestTag))
         return MessageKind::Request;
+    if (hasTag(m, kEchoAnswerTag))
+        return MessageKind::EchoAnswer;
     return MessageKind::Unknown;
 }
 

@@ -3,9 +3,10 @@
 // capture capabilities. They travel over an inherited SOCK_SEQPACKET socket pair, so every
 // message arrives whole and on its own; every reader checks every length before it uses it.
 //
-//   window -> helper   one request (capture or ICMP socket; a capture request carries the
-//                      frame ring's descriptor), later an optional stop message
-//   helper -> window   one reply, then "frames ready" and statistics (capture only)
+//   window -> helper   one request (capture or echo; a capture request carries the frame ring's
+//                      descriptor), later an optional stop message
+//   helper -> window   capture: one reply, then "frames ready" and statistics;
+//                      echo: one echo answer (never a descriptor)
 //
 // Integers are in the machine's own order: both ends are the same build on the same machine.
 #include <cstddef>
@@ -20,16 +21,40 @@ namespace tn::channel {
 
 // Largest message either side sends (a reply with its reason is the longest).
 constexpr std::size_t kMaxMessage = 4096;
-// The helper copies at most this much of each frame: enough for any header the accounting reads,
-// too little to make the helper a general-purpose recorder of other users' traffic.
+// No record in the frame ring is longer than this. What the helper writes there is shorter still:
+// every frame is cut to the headers the accounting reads (capture/frame_layout.h).
 constexpr std::uint32_t kMaxSnapLength = 256;
 constexpr std::uint32_t kMinSnapLength = 20;
-constexpr std::uint32_t kMaxKernelBufferBytes = 256u * 1024 * 1024;
+// The kernel ring the helper takes: about a second of the fastest small-frame stream it is
+// sized for (300,000 frames a second cut to their headers, about 112 bytes a slot). A request
+// for more is refused.
+constexpr std::uint32_t kMaxKernelBufferBytes = 32u * 1024 * 1024;
 constexpr std::uint32_t kMaxReadTimeoutMs = 10000;
 constexpr std::size_t kMaxInterfaceName = 15; // IFNAMSIZ - 1
 constexpr std::size_t kMaxReasonText = 512;
 
-enum class RequestKind : std::uint8_t { Capture = 1, IcmpSocket = 2 };
+// The helper sends an echo request itself when the window may open no ICMP socket of its own;
+// it waits at most this long for the reply (the window may give up sooner and hang up).
+constexpr std::uint32_t kMaxEchoWaitMs = 60000;
+constexpr std::uint16_t kMaxEchoData = 1024;
+
+// 2 was a request for a raw ICMP socket, which no helper passes any more.
+enum class RequestKind : std::uint8_t { Capture = 1, Echo = 3 };
+
+// One echo request, in fixed fields: the helper builds the message itself, so nothing but an
+// echo request of these fields can leave it.
+struct EchoRequest {
+    std::uint8_t destination[4] = {}; // network order
+    std::uint8_t source[4] = {};      // 0.0.0.0: no bind
+    std::uint16_t identifier = 0;     // both in machine order, as the message carries them
+    std::uint16_t sequence = 0;
+    std::uint32_t tick = 0;       // the sender's tick, carried in the message
+    std::uint8_t timeToLive = 64; // 1..255
+    std::uint8_t typeOfService = 0;
+    bool dontFragment = false;
+    std::uint16_t dataSize = 32; // filler bytes, at most kMaxEchoData
+    std::uint32_t waitMs = 5000; // 1..kMaxEchoWaitMs
+};
 
 struct Request {
     RequestKind kind = RequestKind::Capture;
@@ -38,9 +63,7 @@ struct Request {
     std::uint32_t kernelBufferBytes = 0;
     std::uint32_t readTimeoutMs = 500;
     bool promiscuous = false;
-    // Bytes of an IPv4 packet to copy (0: the snap length for every frame); 20 up to the snap
-    // length, and at most 255.
-    std::uint32_t ipv4Bytes = 0;
+    EchoRequest echo; // echo only
 };
 
 // An interface name the kernel could have given: 1 to 15 bytes, printable, no '/', no blank.
@@ -62,7 +85,8 @@ enum class ReplyStatus : std::uint8_t {
     NoPermission = 3,    // the helper lacks CAP_NET_RAW (or CAP_NET_ADMIN for promiscuous)
     OpenFailed = 4,      // the capture library refused for another reason
     KernelBufferFailed = 5,
-    Internal = 6, // capabilities could not be dropped, or the like: the helper stops
+    Internal = 6,   // capabilities could not be dropped, or the like: the helper stops
+    NotAllowed = 7, // the caller is not among those the helper serves (its file's group)
 };
 
 struct Reply {
@@ -81,6 +105,18 @@ struct Statistics {
 
 std::vector<std::uint8_t> encodeStatistics(const Statistics& stats);
 std::optional<Statistics> decodeStatistics(std::span<const std::uint8_t> message);
+
+// The helper's answer to an echo request: the reply's fields, or why there is none.
+struct EchoAnswer {
+    std::int32_t error = 0;    // 0: a reply came; else an errno value (EPERM, ENETUNREACH, ...)
+    std::uint8_t from[4] = {}; // the reply's source, network order
+    std::uint16_t identifier = 0;
+    std::uint16_t sequence = 0;
+    std::uint16_t dataSize = 0; // bytes after the echo header
+};
+
+std::vector<std::uint8_t> encodeEchoAnswer(const EchoAnswer& answer);
+std::optional<EchoAnswer> decodeEchoAnswer(std::span<const std::uint8_t> message);
 
 struct FrameView {
     std::uint32_t wireLength = 0;
@@ -191,7 +227,7 @@ struct Received {
 // (when given); any other is closed.
 Received receiveMessage(int socket, std::span<std::uint8_t> buffer, int* passed);
 
-enum class MessageKind { Reply, Ready, Statistics, Stop, Request, Unknown };
+enum class MessageKind { Reply, Ready, Statistics, Stop, Request, EchoAnswer, Unknown };
 // What a message claims to be, from its tag; its decoder still checks the rest.
 MessageKind kindOf(std::span<const std::uint8_t> message);
 

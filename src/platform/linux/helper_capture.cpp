@@ -9,10 +9,12 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,9 +40,10 @@ constexpr int kMessagesPerDispatch = 64;
 // sends a note at once.
 constexpr int kGatherMs = 100;
 
-bool isExecutableFile(const std::filesystem::path& p) {
+// A helper that this user may not run is still found: the user is then told how to be allowed.
+bool isHelperFile(const std::filesystem::path& p) {
     std::error_code ec;
-    return std::filesystem::is_regular_file(p, ec) && ::access(p.c_str(), X_OK) == 0;
+    return std::filesystem::is_regular_file(p, ec);
 }
 
 // A started helper: its process and our end of the channel.
@@ -116,10 +119,9 @@ int spawnHelper(const std::filesystem::path& path, Helper& helper) {
 
 using channel::sendMessage;
 
-// Waits for one message; its length, 0 at end of stream, -1 on failure or time-out. With
-// `fd` set, a descriptor that came with the message is stored there.
-ssize_t receiveMessage(int channel, std::vector<std::uint8_t>& buffer, int timeoutMs,
-                       UniqueFd* fd = nullptr) {
+// Waits for one message; its length, 0 at end of stream, -1 on failure or time-out. A
+// descriptor that came with it is closed: the helper has none to give.
+ssize_t receiveMessage(int channel, std::vector<std::uint8_t>& buffer, int timeoutMs) {
     pollfd p{channel, POLLIN, 0};
     int n;
     while ((n = ::poll(&p, 1, timeoutMs)) < 0 && errno == EINTR) {
@@ -127,13 +129,9 @@ ssize_t receiveMessage(int channel, std::vector<std::uint8_t>& buffer, int timeo
     if (n <= 0)
         return -1;
     buffer.resize(channel::kMaxMessage);
-    int passed = -1;
-    const channel::Received r = channel::receiveMessage(channel, buffer, fd ? &passed : nullptr);
-    UniqueFd owned(passed);
+    const channel::Received r = channel::receiveMessage(channel, buffer, nullptr);
     if (r.length < 0 || r.truncated)
         return -1;
-    if (fd)
-        *fd = std::move(owned);
     buffer.resize(static_cast<std::size_t>(r.length));
     return r.length;
 }
@@ -306,13 +304,21 @@ std::filesystem::path locateCaptureHelper(const std::filesystem::path& executabl
     candidates.push_back(std::filesystem::path(TALLYNET_INSTALLED_LIBEXEC_DIR) /
                          kCaptureHelperName);
     for (const auto& c : candidates)
-        if (isExecutableFile(c))
+        if (isHelperFile(c))
             return c;
     return {};
 }
 
 std::string grantCommand(const std::filesystem::path& helper) {
-    return "sudo setcap cap_net_raw,cap_net_admin+ep " + helper.string();
+    return "sudo setcap " + std::string(kHelperCapabilities) + " " + helper.string();
+}
+
+std::string accessText(const std::filesystem::path& helper) {
+    struct stat st {};
+    const group* g = ::stat(helper.c_str(), &st) == 0 ? ::getgrgid(st.st_gid) : nullptr;
+    const std::string name = g && g->gr_name ? g->gr_name : kCaptureGroup;
+    return "Capture is for the members of the group " + name + ". Join it with:\n" +
+           "sudo usermod -aG " + name + " $USER\nthen log in again.";
 }
 
 HelperCaptureFactory::HelperCaptureFactory(std::filesystem::path helper)
@@ -342,9 +348,6 @@ std::unique_ptr<ICaptureDevice> HelperCaptureFactory::openLive(const std::string
         std::clamp<long long>(options.kernelBufferBytes, 0, channel::kMaxKernelBufferBytes));
     request.readTimeoutMs = static_cast<std::uint32_t>(
         std::clamp<int>(options.readTimeoutMs, 1, channel::kMaxReadTimeoutMs));
-    if (options.ipv4Bytes >= 20 &&
-        static_cast<std::uint32_t>(options.ipv4Bytes) <= request.snapLength)
-        request.ipv4Bytes = static_cast<std::uint32_t>(std::min(options.ipv4Bytes, 255));
     const std::vector<std::uint8_t> message = channel::encodeRequest(request);
     if (message.empty()) {
         reason = "The interface name \"" + name + "\" cannot be asked for.";
@@ -362,7 +365,8 @@ std::unique_ptr<ICaptureDevice> HelperCaptureFactory::openLive(const std::string
     const UniqueFd ringOwner(ringFd);
     Helper helper;
     if (const int rc = spawnHelper(path, helper); rc != 0) {
-        reason = "Could not start " + path.string() + ": " + std::strerror(rc);
+        reason = rc == EACCES ? accessText(path)
+                              : "Could not start " + path.string() + ": " + std::strerror(rc);
         return nullptr;
     }
     std::vector<std::uint8_t> buffer;
@@ -375,6 +379,8 @@ std::unique_ptr<ICaptureDevice> HelperCaptureFactory::openLive(const std::string
         reap(helper.pid, kStopTimeoutMs);
         if (!reply) {
             reason = path.string() + " gave no answer.";
+        } else if (reply->status == channel::ReplyStatus::NotAllowed) {
+            reason = accessText(path);
         } else if (reply->status == channel::ReplyStatus::NoPermission) {
             reason = path.string() + " may not capture. Grant it the capabilities with:\n" +
                      grantCommand(path);
@@ -400,34 +406,61 @@ std::string HelperCaptureFactory::libraryVersion() const {
     return m_files.libraryVersion();
 }
 
-UniqueFd rawIcmpSocketFromHelper(const std::filesystem::path& helperPath, int& error) {
-    if (helperPath.empty()) {
-        error = ENOENT;
-        return UniqueFd();
-    }
-    channel::Request request;
-    request.kind = channel::RequestKind::IcmpSocket;
-    request.snapLength = 0;
-    request.readTimeoutMs = 0;
+struct HelperEcho::Process {
     Helper helper;
-    if (const int rc = spawnHelper(helperPath, helper); rc != 0) {
-        error = rc;
-        return UniqueFd();
-    }
+};
+
+HelperEcho::HelperEcho() = default;
+HelperEcho::HelperEcho(HelperEcho&&) noexcept = default;
+HelperEcho& HelperEcho::operator=(HelperEcho&&) noexcept = default;
+
+HelperEcho::~HelperEcho() {
+    if (!m_process)
+        return;
+    // Hanging up ends a helper that still waits for a reply.
+    m_process->helper.channel = UniqueFd();
+    reap(m_process->helper.pid, kStopTimeoutMs);
+}
+
+int HelperEcho::start(const std::filesystem::path& path) {
+    if (path.empty())
+        return ENOENT;
+    auto process = std::make_unique<Process>();
+    if (const int rc = spawnHelper(path, process->helper); rc != 0)
+        return rc;
+    m_process = std::move(process);
+    return 0;
+}
+
+int HelperEcho::send(const channel::EchoRequest& echo) {
+    if (!m_process)
+        return EBADF;
+    channel::Request request;
+    request.kind = channel::RequestKind::Echo;
+    request.echo = echo;
+    const std::vector<std::uint8_t> message = channel::encodeRequest(request);
+    if (message.empty())
+        return EINVAL;
+    return sendMessage(m_process->helper.channel.get(), message) ? 0 : EIO;
+}
+
+int HelperEcho::channelFd() const {
+    return m_process ? m_process->helper.channel.get() : -1;
+}
+
+std::optional<channel::EchoAnswer> HelperEcho::answer() {
+    if (!m_process)
+        return std::nullopt;
     std::vector<std::uint8_t> buffer;
-    UniqueFd fd;
-    std::optional<channel::Reply> reply;
-    if (sendMessage(helper.channel.get(), channel::encodeRequest(request)) &&
-        receiveMessage(helper.channel.get(), buffer, kReplyTimeoutMs, &fd) > 0)
-        reply = channel::decodeReply(buffer);
-    helper.channel = UniqueFd();
-    reap(helper.pid, kStopTimeoutMs);
-    if (!reply || reply->status != channel::ReplyStatus::Ok || fd.get() < 0) {
-        error = reply && reply->status != channel::ReplyStatus::NoPermission ? EIO : EPERM;
-        return UniqueFd();
-    }
-    error = 0;
-    return fd;
+    if (receiveMessage(m_process->helper.channel.get(), buffer, 0) <= 0)
+        return std::nullopt;
+    if (const auto answer = channel::decodeEchoAnswer(buffer))
+        return answer;
+    // A refusal before the request was read comes as a reply.
+    if (const auto reply = channel::decodeReply(buffer))
+        if (reply->status == channel::ReplyStatus::NotAllowed)
+            return channel::EchoAnswer{EACCES, {}, 0, 0, 0};
+    return std::nullopt;
 }
 
 } // namespace tn

@@ -1,9 +1,12 @@
 #pragma once
 #include "platform/capture_device.h"
+#include "platform/linux/capture_channel.h"
 #include "platform/linux/pcap_capture.h"
 #include "platform/linux/unique_fd.h"
 
 #include <filesystem>
+#include <memory>
+#include <optional>
 
 namespace tn {
 
@@ -37,11 +40,39 @@ private:
     PcapCaptureFactory m_files;
 };
 
-// Asks the helper at `helper` for a raw ICMP socket; an invalid descriptor with `error` set
-// (an errno value) when there is no helper or it may not open one.
-UniqueFd rawIcmpSocketFromHelper(const std::filesystem::path& helper, int& error);
+// One ICMP echo sent by the helper, for a user who may open no ICMP socket: the helper builds
+// the request from fixed fields and answers with its reply's fields; no socket ever leaves it.
+// It is started before the request is known, so that its start-up is not in the round trip.
+class HelperEcho {
+public:
+    HelperEcho();
+    HelperEcho(HelperEcho&&) noexcept;
+    HelperEcho& operator=(HelperEcho&&) noexcept;
+    ~HelperEcho(); // hangs up: a helper still waiting for a reply ends
+
+    // 0, or an errno value (ENOENT: no helper; EACCES: this user may not run it).
+    int start(const std::filesystem::path& helper);
+    // 0, or an errno value (EINVAL: out of the request's bounds).
+    int send(const channel::EchoRequest& echo);
+    // Readable once the helper answered or ended.
+    int channelFd() const;
+    // The answer; none when the helper ended without one.
+    std::optional<channel::EchoAnswer> answer();
+
+private:
+    struct Process;
+    std::unique_ptr<Process> m_process;
+};
+
+// The capabilities the helper's file is granted: capture, promiscuous mode, and emptying its own
+// bounding set. Permitted only: the helper raises them itself for the open alone.
+inline constexpr const char* kHelperCapabilities = "cap_net_raw,cap_net_admin,cap_setpcap+p";
+// The group whose members may run the installed helper.
+inline constexpr const char* kCaptureGroup = "tallynet";
 
 // The command that grants the helper its capabilities, as the user is told it.
 std::string grantCommand(const std::filesystem::path& helper);
+// What a user whom the helper's file does not let run it is told: the group to join, how.
+std::string accessText(const std::filesystem::path& helper);
 
 } // namespace tn

@@ -2,7 +2,9 @@
 
 #include "platform/linux/helper_capture.h"
 #include "platform/linux/unique_fd.h"
+#include "stats/icmp_echo.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <condition_variable>
@@ -32,6 +34,38 @@ sockaddr_in toSockaddr(const Ipv4Address& a) {
 
 int setIntOption(int fd, int level, int name, int value) {
     return ::setsockopt(fd, level, name, &value, sizeof value) == 0 ? 0 : errno;
+}
+
+// Waits until `fd` can be read. An eventfd lets the owner's stop request end the wait at once
+// instead of after the whole timeout.
+WaitResult waitForReadable(int fd, std::uint32_t timeoutMs, std::stop_token stop, int& error) {
+    UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (wake.get() < 0) {
+        error = errno;
+        return WaitResult::Failed;
+    }
+    std::stop_callback onStop(stop, [&wake] {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(wake.get(), &one, sizeof one);
+    });
+    pollfd fds[2] = {{fd, POLLIN, 0}, {wake.get(), POLLIN, 0}};
+    const int timeout = timeoutMs > 0x7fffffffu ? -1 : static_cast<int>(timeoutMs);
+    for (;;) {
+        const int n = ::poll(fds, 2, timeout);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = errno;
+            return WaitResult::Failed;
+        }
+        if (n == 0)
+            return WaitResult::TimedOut;
+        if (fds[1].revents != 0) {
+            error = ECANCELED;
+            return WaitResult::Failed;
+        }
+        return WaitResult::Readable;
+    }
 }
 
 class LinuxIcmpSocket final : public IIcmpSocket {
@@ -77,35 +111,7 @@ public:
     }
 
     WaitResult waitReadable(std::uint32_t timeoutMs, std::stop_token stop, int& error) override {
-        // An eventfd lets the owner's stop request end the wait at once instead of after the
-        // whole timeout.
-        UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-        if (wake.get() < 0) {
-            error = errno;
-            return WaitResult::Failed;
-        }
-        std::stop_callback onStop(stop, [&wake] {
-            const std::uint64_t one = 1;
-            [[maybe_unused]] const ssize_t n = ::write(wake.get(), &one, sizeof one);
-        });
-        pollfd fds[2] = {{m_fd.get(), POLLIN, 0}, {wake.get(), POLLIN, 0}};
-        const int timeout = timeoutMs > 0x7fffffffu ? -1 : static_cast<int>(timeoutMs);
-        for (;;) {
-            const int n = ::poll(fds, 2, timeout);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                error = errno;
-                return WaitResult::Failed;
-            }
-            if (n == 0)
-                return WaitResult::TimedOut;
-            if (fds[1].revents != 0) {
-                error = ECANCELED;
-                return WaitResult::Failed;
-            }
-            return WaitResult::Readable;
-        }
+        return waitForReadable(m_fd.get(), timeoutMs, stop, error);
     }
 
     bool receive(std::span<std::uint8_t> buffer, std::size_t& length, Ipv4Address& from,
@@ -132,6 +138,93 @@ public:
 private:
     UniqueFd m_fd;
     bool m_raw;
+};
+
+// The echo through the capture helper, for a user who may open no ICMP socket: the message the
+// probe built is taken apart into the request's fixed fields, the helper sends the same message
+// and answers with its reply's fields, from which the reply is put together again as a
+// datagram socket would hand it over.
+class HelperEchoSocket final : public IIcmpSocket {
+public:
+    explicit HelperEchoSocket(HelperEcho echo) : m_echo(std::move(echo)) {}
+
+    bool receivesIpHeader() const override { return false; }
+    bool kernelIdentifier(std::uint16_t&) const override { return false; }
+
+    int bind(const Ipv4Address& local) override {
+        std::memcpy(m_request.source, local.octets, 4);
+        return 0;
+    }
+    int setTimeToLive(int ttl) override {
+        if (ttl < 1 || ttl > 255)
+            return EINVAL;
+        m_request.timeToLive = static_cast<std::uint8_t>(ttl);
+        return 0;
+    }
+    int setTypeOfService(int tos) override {
+        if (tos < 0 || tos > 255)
+            return EINVAL;
+        m_request.typeOfService = static_cast<std::uint8_t>(tos);
+        return 0;
+    }
+    int setDontFragment() override {
+        m_request.dontFragment = true;
+        return 0;
+    }
+
+    int sendTo(std::span<const std::uint8_t> message, const Ipv4Address& to) override {
+        if (message.size() < kEchoHeaderBytes || message[0] != 8 || message[1] != 0)
+            return EINVAL;
+        if (message.size() - kEchoHeaderBytes > channel::kMaxEchoData)
+            return EMSGSIZE;
+        std::memcpy(&m_request.identifier, message.data() + 4, 2);
+        std::memcpy(&m_request.sequence, message.data() + 6, 2);
+        std::memcpy(&m_request.tick, message.data() + 8, 4);
+        m_request.dataSize = static_cast<std::uint16_t>(message.size() - kEchoHeaderBytes);
+        std::memcpy(m_request.destination, to.octets, 4);
+        m_request.waitMs = channel::kMaxEchoWaitMs; // this side gives up when it will
+        return m_echo.send(m_request);
+    }
+
+    WaitResult waitReadable(std::uint32_t timeoutMs, std::stop_token stop, int& error) override {
+        if (m_answer)
+            return WaitResult::Readable;
+        const WaitResult r = waitForReadable(m_echo.channelFd(), timeoutMs, stop, error);
+        if (r != WaitResult::Readable)
+            return r;
+        m_answer = m_echo.answer();
+        if (!m_answer || m_answer->error != 0) {
+            error = m_answer ? m_answer->error : EIO;
+            m_answer.reset();
+            return WaitResult::Failed;
+        }
+        return WaitResult::Readable;
+    }
+
+    bool receive(std::span<std::uint8_t> buffer, std::size_t& length, Ipv4Address& from,
+                 int& error) override {
+        if (!m_answer) {
+            error = EAGAIN;
+            return false;
+        }
+        std::vector<std::uint8_t> reply = buildEchoRequest(m_answer->identifier, m_answer->sequence,
+                                                           m_request.tick, m_answer->dataSize);
+        reply[0] = 0; // an echo reply
+        std::memcpy(from.octets, m_answer->from, 4);
+        m_answer.reset();
+        if (reply.size() > buffer.size()) {
+            error = EMSGSIZE;
+            return false;
+        }
+        std::copy(reply.begin(), reply.end(), buffer.begin());
+        length = reply.size();
+        return true;
+    }
+
+private:
+    HelperEcho m_echo;
+    channel::EchoRequest m_request;
+    std::optional<channel::EchoAnswer> m_answer;
 };
 
 } // namespace
@@ -208,13 +301,10 @@ std::unique_ptr<IIcmpSocket> LinuxIcmpFactory::open(int& error) {
         fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
     }
     if (fd < 0 && m_helper) {
-        // ping_group_range leaves this user out: the helper may open the raw socket.
-        int helperError = 0;
-        UniqueFd passed = rawIcmpSocketFromHelper(m_helper(), helperError);
-        if (passed.get() >= 0) {
-            fd = passed.release();
-            raw = true;
-        }
+        // ping_group_range leaves this user out: the helper sends the echo.
+        HelperEcho echo;
+        if (echo.start(m_helper()) == 0)
+            return std::make_unique<HelperEchoSocket>(std::move(echo));
     }
     if (fd < 0)
         return nullptr;

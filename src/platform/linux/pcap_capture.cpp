@@ -130,24 +130,41 @@ private:
 
 // The capture's filter: it accepts every frame, and its result is the number of bytes the
 // kernel copies. IPv4 frames (most of what a line carries, and all of a small-packet flood) are
-// cut to the link header and `ipv4Bytes`; every other frame keeps `snap`. Where the link
-// header is not known here (cooked captures, whose header libpcap builds afterwards), every
-// frame keeps `snap`.
+// cut to the link header and `ipv4Bytes`, IPv6 frames whose next header is TCP or UDP to the
+// link header, the fixed header and the ports; every other frame (extension headers, tags that
+// the kernel left in the frame) keeps `snap`. Where the link header is not known here (cooked
+// captures, whose header libpcap builds afterwards), every frame keeps `snap`.
 std::vector<bpf_insn> filterProgram(int dlt, int snap, int ipv4Bytes) {
-    const auto k = [](int v) { return static_cast<bpf_u_int32>(v); };
-    if (ipv4Bytes > 0 && ipv4Bytes < snap) {
-        if (dlt == DLT_EN10MB && 14 + ipv4Bytes < snap)
+    const auto k = [snap](int v) { return static_cast<bpf_u_int32>(std::min(v, snap)); };
+    const auto ret = [](bpf_u_int32 n) {
+        const bpf_insn i = BPF_STMT(BPF_RET | BPF_K, n);
+        return i;
+    };
+    if (ipv4Bytes > 0) {
+        constexpr int v6Read = 40 + 4;
+        if (dlt == DLT_EN10MB)
             return {BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 12),
                     BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0x0800, 0, 1),
-                    BPF_STMT(BPF_RET | BPF_K, k(14 + ipv4Bytes)),
-                    BPF_STMT(BPF_RET | BPF_K, k(snap))};
+                    ret(k(14 + ipv4Bytes)),
+                    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0x86DD, 0, 3),
+                    BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 14 + 6),
+                    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 6, 2, 0),
+                    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 17, 1, 0),
+                    ret(k(snap)),
+                    ret(k(14 + v6Read))};
         if (dlt == DLT_RAW || dlt == DLT_IPV4)
             return {BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 0),
                     BPF_STMT(BPF_ALU | BPF_AND | BPF_K, 0xF0),
                     BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0x40, 0, 1),
-                    BPF_STMT(BPF_RET | BPF_K, k(ipv4Bytes)), BPF_STMT(BPF_RET | BPF_K, k(snap))};
+                    ret(k(ipv4Bytes)),
+                    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0x60, 0, 3),
+                    BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 6),
+                    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 6, 2, 0),
+                    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 17, 1, 0),
+                    ret(k(snap)),
+                    ret(k(v6Read))};
     }
-    return {BPF_STMT(BPF_RET | BPF_K, k(snap))};
+    return {ret(k(snap))};
 }
 
 } // namespace

@@ -21,7 +21,24 @@ Request captureRequest(const std::string& name = "eth0") {
     r.kernelBufferBytes = 4 << 20;
     r.readTimeoutMs = 500;
     r.promiscuous = true;
-    r.ipv4Bytes = 24;
+    return r;
+}
+
+Request echoRequest() {
+    Request r;
+    r.kind = RequestKind::Echo;
+    const std::uint8_t to[4] = {198, 18, 0, 1};
+    const std::uint8_t from[4] = {198, 18, 0, 2};
+    std::memcpy(r.echo.destination, to, 4);
+    std::memcpy(r.echo.source, from, 4);
+    r.echo.identifier = 0x1234;
+    r.echo.sequence = 7;
+    r.echo.tick = 0xdeadbeef;
+    r.echo.timeToLive = 3;
+    r.echo.typeOfService = 0x10;
+    r.echo.dontFragment = true;
+    r.echo.dataSize = kMaxEchoData;
+    r.echo.waitMs = 250;
     return r;
 }
 
@@ -39,15 +56,38 @@ TEST(CaptureChannelRequest, RoundTripKeepsEveryField) {
     EXPECT_EQ(r->kernelBufferBytes, 4u << 20);
     EXPECT_EQ(r->readTimeoutMs, 500u);
     EXPECT_TRUE(r->promiscuous);
-    EXPECT_EQ(r->ipv4Bytes, 24u);
 
-    Request icmp;
-    icmp.kind = RequestKind::IcmpSocket;
-    icmp.snapLength = icmp.readTimeoutMs = 0;
-    const auto back = decodeRequest(view(encodeRequest(icmp)));
+    const Request echo = echoRequest();
+    const auto back = decodeRequest(view(encodeRequest(echo)));
     ASSERT_TRUE(back);
-    EXPECT_EQ(back->kind, RequestKind::IcmpSocket);
+    EXPECT_EQ(back->kind, RequestKind::Echo);
     EXPECT_TRUE(back->interfaceName.empty());
+    EXPECT_EQ(std::memcmp(back->echo.destination, echo.echo.destination, 4), 0);
+    EXPECT_EQ(std::memcmp(back->echo.source, echo.echo.source, 4), 0);
+    EXPECT_EQ(back->echo.identifier, 0x1234);
+    EXPECT_EQ(back->echo.sequence, 7);
+    EXPECT_EQ(back->echo.tick, 0xdeadbeefu);
+    EXPECT_EQ(back->echo.timeToLive, 3);
+    EXPECT_EQ(back->echo.typeOfService, 0x10);
+    EXPECT_TRUE(back->echo.dontFragment);
+    EXPECT_EQ(back->echo.dataSize, kMaxEchoData);
+    EXPECT_EQ(back->echo.waitMs, 250u);
+
+    EchoAnswer a;
+    a.error = 0;
+    a.from[0] = 198;
+    a.identifier = 0x1234;
+    a.sequence = 7;
+    a.dataSize = 32;
+    const auto answer = decodeEchoAnswer(view(encodeEchoAnswer(a)));
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->from[0], 198);
+    EXPECT_EQ(answer->dataSize, 32);
+    a.dataSize = kMaxEchoData + 1;
+    EXPECT_FALSE(decodeEchoAnswer(view(encodeEchoAnswer(a)))) << "more data than any request";
+    a.dataSize = 0;
+    a.error = -1;
+    EXPECT_FALSE(decodeEchoAnswer(view(encodeEchoAnswer(a))));
 }
 
 TEST(CaptureChannelRequest, TruncatedPaddedOrAlteredMessagesAreRejected) {
@@ -70,15 +110,27 @@ TEST(CaptureChannelRequest, TruncatedPaddedOrAlteredMessagesAreRejected) {
     auto unknownFlag = good;
     unknownFlag[5] |= 0x80;
     EXPECT_FALSE(decodeRequest(view(unknownFlag)));
-    // The IPv4 length byte: 0 (no cut) or 20 up to the snap length.
-    for (std::uint8_t v : {1, 19, 65, 255}) {
-        auto ipv4 = good;
-        ipv4[7] = v;
-        EXPECT_FALSE(decodeRequest(view(ipv4))) << int(v);
-    }
-    auto uncut = good;
-    uncut[7] = 0;
-    EXPECT_TRUE(decodeRequest(view(uncut)));
+    // The byte that once asked for an IPv4 cut length: the helper cuts as it sees fit.
+    auto reserved = good;
+    reserved[7] = 24;
+    EXPECT_FALSE(decodeRequest(view(reserved)));
+    // The retired request for a raw ICMP socket.
+    auto socketRequest = good;
+    socketRequest[4] = 2;
+    EXPECT_FALSE(decodeRequest(view(socketRequest)));
+
+    const auto echo = encodeRequest(echoRequest());
+    for (std::size_t n = 0; n < echo.size(); ++n)
+        EXPECT_FALSE(decodeRequest({echo.data(), n})) << "echo cut to " << n;
+    auto echoLonger = echo;
+    echoLonger.push_back(0);
+    EXPECT_FALSE(decodeRequest(view(echoLonger))) << "no payload of the caller's travels";
+    auto echoNamed = echo;
+    echoNamed[6] = 1;
+    EXPECT_FALSE(decodeRequest(view(echoNamed)));
+    auto echoFlag = echo;
+    echoFlag[5] |= 0x02;
+    EXPECT_FALSE(decodeRequest(view(echoFlag)));
 }
 
 TEST(CaptureChannelRequest, OutOfBoundsValuesAreRefusedOnBothSides) {
@@ -104,8 +156,8 @@ TEST(CaptureChannelRequest, OutOfBoundsValuesAreRefusedOnBothSides) {
     r.readTimeoutMs = 0;
     check(r, "no read timeout");
     r = captureRequest();
-    r.ipv4Bytes = r.snapLength + 1;
-    EXPECT_TRUE(encodeRequest(r).empty()) << "IPv4 bytes past the snap length";
+    r.kernelBufferBytes = 256u << 20;
+    check(r, "the kernel ring an earlier helper allowed");
 
     EXPECT_TRUE(encodeRequest(captureRequest("")).empty());
     EXPECT_TRUE(encodeRequest(captureRequest("sixteen-chars-xx")).empty());
@@ -117,11 +169,36 @@ TEST(CaptureChannelRequest, OutOfBoundsValuesAreRefusedOnBothSides) {
     m[20 + 1] = 0;
     EXPECT_FALSE(decodeRequest(view(m)));
 
-    Request icmp;
-    icmp.kind = RequestKind::IcmpSocket;
-    icmp.snapLength = icmp.readTimeoutMs = 0;
-    icmp.interfaceName = "eth0";
-    EXPECT_TRUE(encodeRequest(icmp).empty()) << "an ICMP request names no interface";
+    // Echo fields out of bounds, on both sides (offsets of the fixed echo message).
+    struct EchoCase {
+        const char* what;
+        std::function<void(EchoRequest&)> set;
+        std::size_t offset;
+        std::vector<std::uint8_t> forged;
+    };
+    const std::vector<EchoCase> echoCases = {
+        {"time to live 0", [](EchoRequest& e) { e.timeToLive = 0; }, 24, {0}},
+        {"more data than any probe sends",
+         [](EchoRequest& e) { e.dataSize = kMaxEchoData + 1; },
+         26,
+         {0x01, 0x04}},
+        {"no wait", [](EchoRequest& e) { e.waitMs = 0; }, 28, {0, 0, 0, 0}},
+        {"a wait past the longest",
+         [](EchoRequest& e) { e.waitMs = kMaxEchoWaitMs + 1; },
+         28,
+         {0x61, 0xea, 0, 0}},
+    };
+    for (const EchoCase& c : echoCases) {
+        Request e = echoRequest();
+        c.set(e.echo);
+        EXPECT_TRUE(encodeRequest(e).empty()) << c.what;
+        auto forged = encodeRequest(echoRequest());
+        std::memcpy(forged.data() + c.offset, c.forged.data(), c.forged.size());
+        EXPECT_FALSE(decodeRequest(view(forged))) << c.what;
+    }
+    Request named = echoRequest();
+    named.interfaceName = "eth0";
+    EXPECT_TRUE(encodeRequest(named).empty()) << "an echo request names no interface";
 }
 
 TEST(CaptureChannelReply, RoundTripCutsLongReasonsAndRejectsBadLengths) {
