@@ -73,16 +73,22 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# setcap, for the capture capabilities. A dependency rather than a recommendation, so that dpkg
-# sets it up before our post-install step runs; the shared libraries' dependencies are added.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS libcap2-bin)
+# setcap, for the capture capabilities, and addgroup, for the capture group. Dependencies rather
+# than recommendations, so that dpkg sets them up before our post-install step runs; the shared
+# libraries' dependencies are added.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libcap2-bin")
 set(CPACK_STRIP_FILES TRUE)
 set(TALLYNET_CAPTURE_PATH
     ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBEXECDIR}/tallynet/tallynet-capture)
-configure_file(${PROJECT_SOURCE_DIR}/res/package/postinst.in
-    ${CMAKE_CURRENT_BINARY_DIR}/package/postinst @ONLY
-    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-        WORLD_READ WORLD_EXECUTE)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/package/postinst)
+# As the helper's own code names them (kHelperCapabilities in helper_capture.h).
+set(TALLYNET_HELPER_CAPABILITIES "cap_net_raw,cap_net_admin,cap_setpcap+p")
+foreach(script postinst postrm)
+    configure_file(${PROJECT_SOURCE_DIR}/res/package/${script}.in
+        ${CMAKE_CURRENT_BINARY_DIR}/package/${script} @ONLY
+        FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+            WORLD_READ WORLD_EXECUTE)
+endforeach()
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/package/postinst
+    ${CMAKE_CURRENT_BINARY_DIR}/package/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 include(CPack)

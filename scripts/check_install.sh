@@ -75,18 +75,23 @@ for f in ./usr/bin/tallynet \
     ok
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libcap2-bin libc6 libpcap0.8 libqt6widgets6 libnl-route-3-200; do
+for lib in adduser libcap2-bin libc6 libpcap0.8 libqt6widgets6 libnl-route-3-200; do
     echo "$depends" | grep -q "$lib" || fail "Depends has no $lib (from the linked libraries): $depends"
     ok
 done
 ctl="$stage/control"
 dpkg-deb -e "$deb" "$ctl"
 [ -x "$ctl/postinst" ] || fail "the package has no executable postinst"
-grep -q 'setcap cap_net_raw,cap_net_admin+ep' "$ctl/postinst" &&
+grep -q '^capabilities="cap_net_raw,cap_net_admin,cap_setpcap+p"$' "$ctl/postinst" &&
     grep -q '^program="/usr/libexec/tallynet/tallynet-capture"$' "$ctl/postinst" ||
     fail "postinst grants nothing to the capture helper"
+grep -q 'dpkg-statoverride --update --add root "$group" 0750 "$program"' "$ctl/postinst" &&
+    grep -q 'addgroup --quiet --system "$group"' "$ctl/postinst" ||
+    fail "postinst leaves the helper runnable by everyone"
 ! grep -q '/usr/bin/tallynet' "$ctl/postinst" || fail "postinst grants the window program"
-sh -n "$ctl/postinst" || fail "postinst syntax"
+[ -x "$ctl/postrm" ] && grep -q 'dpkg-statoverride --remove "$program"' "$ctl/postrm" ||
+    fail "postrm keeps the helper's ownership record after a purge"
+sh -n "$ctl/postinst" && sh -n "$ctl/postrm" || fail "maintainer script syntax"
 ok
 
 if [ "${TALLYNET_CHECK_APT:-0}" = 1 ]; then
@@ -94,12 +99,18 @@ if [ "${TALLYNET_CHECK_APT:-0}" = 1 ]; then
         fail "tallynet is installed already; not touching it"
     fi
     apt-get install -y -qq "$(realpath "$deb")" >/dev/null || fail "apt-get install"
-    getcap /usr/libexec/tallynet/tallynet-capture | grep -q 'cap_net_admin,cap_net_raw=ep' ||
+    helper=/usr/libexec/tallynet/tallynet-capture
+    getcap "$helper" | grep -q 'cap_net_admin,cap_net_raw,cap_setpcap=p' ||
         { apt-get remove -y -qq tallynet >/dev/null; fail "no capabilities after install"; }
+    [ "$(stat -c '%U:%G %a' "$helper")" = "root:tallynet 750" ] ||
+        { apt-get remove -y -qq tallynet >/dev/null; fail "the helper is not root:tallynet 0750"; }
     [ -z "$(getcap /usr/bin/tallynet)" ] ||
         { apt-get remove -y -qq tallynet >/dev/null; fail "the window program has capabilities"; }
     apt-get remove -y -qq tallynet >/dev/null || fail "apt-get remove"
-    [ ! -e /usr/bin/tallynet ] && [ ! -e /usr/share/tallynet ] || fail "files left after removal"
+    [ ! -e /usr/bin/tallynet ] && [ ! -e /usr/share/tallynet ] && [ ! -e "$helper" ] ||
+        fail "files left after removal"
+    apt-get purge -y -qq tallynet >/dev/null || fail "apt-get purge"
+    ! dpkg-statoverride --list "$helper" >/dev/null || fail "an ownership record after purge"
     ok
 fi
 

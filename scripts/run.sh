@@ -6,11 +6,16 @@ scripts/deps.sh run
 scripts/build.sh
 
 # Packet capture needs CAP_NET_RAW (and CAP_NET_ADMIN for promiscuous mode). Only the small
-# capture helper gets them, as file capabilities; the window program never holds any.
+# capture helper gets them, as file capabilities; the window program never holds any. A helper
+# built by hand serves the user who built it alone: it is theirs, and nobody else may run it.
 if [ "$(id -u)" -ne 0 ]; then
-    if ! getcap build/tallynet-capture 2>/dev/null | grep -q cap_net_raw; then
-        echo "Granting capture privileges to build/tallynet-capture (sudo setcap)..."
-        sudo setcap cap_net_raw,cap_net_admin+ep build/tallynet-capture ||
+    helper=build/tallynet-capture
+    if ! getcap "$helper" 2>/dev/null | grep -q cap_net_raw ||
+        [ "$(stat -c '%u %a' "$helper")" != "$(id -u) 700" ]; then
+        echo "Granting capture privileges to $helper, for $(id -un) alone (sudo setcap)..."
+        # The owner first: changing it takes the capabilities away.
+        sudo chown "$(id -u):$(id -g)" "$helper" && sudo chmod 0700 "$helper" &&
+            sudo setcap cap_net_raw,cap_net_admin,cap_setpcap+p "$helper" ||
             echo "Could not grant capture privileges: Tallynet will run on interface counters only."
     fi
 fi

@@ -311,10 +311,11 @@ int capture(const channel::Request& request, channel::FrameRing ring) {
     if (raise(bit(CAP_SETPCAP)))
         emptyBoundingSet();
     if (!raise(needed)) {
+        Capabilities caps;
+        const bool raw = readCapabilities(caps) && (caps.effective & bit(CAP_NET_RAW)) != 0;
         dropAll();
         return reply(channel::ReplyStatus::NoPermission,
-                     request.promiscuous ? "CAP_NET_RAW or CAP_NET_ADMIN is missing"
-                                         : "CAP_NET_RAW is missing");
+                     raw ? "CAP_NET_ADMIN is missing" : "CAP_NET_RAW is missing");
     }
 
     PcapCaptureFactory pcap;

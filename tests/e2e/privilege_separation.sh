@@ -36,7 +36,10 @@ BIN="$E2E_TMP/bin"
 mkdir -p "$BIN" "$E2E_TMP/plugins"
 cp "$TALLYNET" "$BIN/tallynet"
 cp "$HELPER" "$BIN/tallynet-capture"
-if ! setcap cap_net_raw,cap_net_admin+ep "$BIN/tallynet-capture" 2>"$E2E_TMP/setcap.log"; then
+# As the package installs it: the user (nobody) is a member of the helper's group.
+chown root:nogroup "$BIN/tallynet-capture"
+chmod 0750 "$BIN/tallynet-capture"
+if ! setcap cap_net_raw,cap_net_admin,cap_setpcap+p "$BIN/tallynet-capture" 2>"$E2E_TMP/setcap.log"; then
     echo "SKIP: this file system takes no file capabilities: $(cat "$E2E_TMP/setcap.log")"
     exit $E2E_SKIP
 fi

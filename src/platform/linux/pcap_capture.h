@@ -15,13 +15,15 @@ public:
     static constexpr int kSlotOverheadBytes = 48 + 20;
     // The ring holds about one second of the fastest small-frame stream a veth delivers on a
     // two-core machine (about 300,000 frames a second, bench/load_vs_peers.sh), so that a burst
-    // is absorbed while the reading thread waits for the processor: 320,000 slots of 208 bytes,
-    // 64 MiB with the 128-byte snap length. The handler itself keeps up with millions of frames
-    // a second (bench_ip_stat), more than a ring of reasonable size could hold for a second.
-    static constexpr int kBurstFrames = 320000;
+    // is absorbed while the reading thread waits for the processor. The filter cuts those frames
+    // to their headers (112-byte slots), so 32 MiB hold that second; no capture takes more, since
+    // the kernel charges the ring to nobody's memory limit.
+    static constexpr int kBurstFrames = 300000;
+    static constexpr int kMaxRingBytes = 32 * 1024 * 1024;
     static constexpr int ringBytesFor(int snapLength) {
         const int slot = (kSlotOverheadBytes + snapLength + 15) / 16 * 16;
-        return slot * kBurstFrames > kMinRingBytes ? slot * kBurstFrames : kMinRingBytes;
+        const int burst = slot * kBurstFrames > kMinRingBytes ? slot * kBurstFrames : kMinRingBytes;
+        return burst < kMaxRingBytes ? burst : kMaxRingBytes;
     }
 
     std::unique_ptr<ICaptureDevice> openLive(const std::string& name, const CaptureOptions& options,
