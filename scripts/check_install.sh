@@ -100,7 +100,9 @@ if [ "${TALLYNET_CHECK_APT:-0}" = 1 ]; then
     fi
     apt-get install -y -qq "$(realpath "$deb")" >/dev/null || fail "apt-get install"
     helper=/usr/libexec/tallynet/tallynet-capture
-    getcap "$helper" | grep -q 'cap_net_admin,cap_net_raw,cap_setpcap=p' ||
+    caps=$(getcap "$helper")
+    for c in cap_net_raw cap_net_admin cap_setpcap; do echo "$caps" | grep -q "$c" || caps=""; done
+    echo "$caps" | grep -q '=p$' ||
         { apt-get remove -y -qq tallynet >/dev/null; fail "no capabilities after install"; }
     [ "$(stat -c '%U:%G %a' "$helper")" = "root:tallynet 750" ] ||
         { apt-get remove -y -qq tallynet >/dev/null; fail "the helper is not root:tallynet 0750"; }
