@@ -47,6 +47,8 @@ std::filesystem::path LinuxPaths::dataDirectory() const {
             (st.st_mode & 077) != 0)
             ::chmod(dir.c_str(), 0700);
     }
+    // Not a real folder of the user's (a link, perhaps into someone else's world-writable
+    // folder): the file store writes nothing there (PosixFileStore::guardFolder).
     return dir;
 }
 
@@ -54,8 +56,18 @@ std::filesystem::path LinuxPaths::configDirectory() const {
     return xdgConfigHome() / "Tallynet";
 }
 
+bool isOwnFolder(const std::filesystem::path& dir) {
+    struct stat st {};
+    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+}
+
 std::filesystem::path LinuxPaths::runtimeDirectory() const {
-    if (const char* v = std::getenv("XDG_RUNTIME_DIR"); v && *v == '/')
+    // One copy per user, whatever the environment says: the user's own runtime folder first
+    // (sudo -u and some session managers leave XDG_RUNTIME_DIR unset or pointing elsewhere).
+    const std::filesystem::path own = "/run/user/" + std::to_string(::geteuid());
+    if (isOwnFolder(own))
+        return own;
+    if (const char* v = std::getenv("XDG_RUNTIME_DIR"); v && *v == '/' && isOwnFolder(v))
         return v;
     return dataDirectory();
 }

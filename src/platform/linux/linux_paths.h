@@ -3,6 +3,9 @@
 
 namespace tn {
 
+// A folder that is the user's own: a real folder (not a link), owned by this process's user.
+bool isOwnFolder(const std::filesystem::path& dir);
+
 // XDG locations: $XDG_CONFIG_HOME/Tallynet, $XDG_DATA_HOME/Tallynet, $XDG_RUNTIME_DIR.
 class LinuxPaths final : public IPaths {
 public:

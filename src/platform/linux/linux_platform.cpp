@@ -24,7 +24,9 @@ public:
                       m_paths.executablePath()),
           m_interfaces(m_clock, m_names), m_adapters(m_names),
           m_instanceLock(m_paths.runtimeDirectory() / "Tallynet_Instance_Checker.lock"),
-          m_icmp([this] { return m_capture.helperPath(); }) {}
+          m_icmp([this] { return m_capture.helperPath(); }) {
+        m_files.guardFolder(m_paths.dataDirectoryPath());
+    }
 
     PlatformServices services() override {
         PlatformServices s;
@@ -64,6 +66,8 @@ private:
 
 class ReadOnlyLinuxPlatform final : public Platform {
 public:
+    ReadOnlyLinuxPlatform() { m_files.guardFolder(m_paths.dataDirectoryPath()); }
+
     PlatformServices services() override {
         PlatformServices s;
         s.clock = &m_clock;

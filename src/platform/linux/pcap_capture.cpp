@@ -180,9 +180,9 @@ std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openLive(const std::string& 
         reason = err;
         return nullptr;
     }
-    if (pcap_set_buffer_size(p, std::min(std::max(options.kernelBufferBytes,
-                                                  ringBytesFor(options.snapLength)),
-                                         kMaxRingBytes)) != 0) {
+    if (pcap_set_buffer_size(
+            p, std::min(std::max(options.kernelBufferBytes, ringBytesFor(options.snapLength)),
+                        kMaxRingBytes)) != 0) {
         pcap_close(p);
         status = CaptureOpenStatus::KernelBufferFailed;
         return nullptr;

@@ -73,9 +73,23 @@ UniqueFd openOurs(const std::filesystem::path& file, int flags, bool& notRegular
 
 } // namespace
 
+bool PosixFileStore::refused(const std::filesystem::path& file) const {
+    if (m_guarded.empty() || file.parent_path() != m_guarded)
+        return false;
+    struct stat st {};
+    if (::lstat(m_guarded.c_str(), &st) != 0)
+        return false; // missing: made by the writer, as a real folder
+    if (S_ISDIR(st.st_mode) && st.st_uid == ::geteuid())
+        return false;
+    errno = ENOTDIR;
+    return true;
+}
+
 ReadStatus PosixFileStore::read(const std::filesystem::path& file, std::size_t maxBytes,
                                 std::vector<std::uint8_t>& out) {
     out.clear();
+    if (refused(file))
+        return ReadStatus::Failed;
     bool notRegular = false;
     UniqueFd fd = openOurs(file, O_RDONLY, notRegular);
     if (fd.get() < 0)
@@ -103,6 +117,8 @@ ReadStatus PosixFileStore::read(const std::filesystem::path& file, std::size_t m
 ReplaceResult PosixFileStore::replace(const std::filesystem::path& target,
                                       const std::filesystem::path& backup,
                                       std::span<const std::uint8_t> bytes) {
+    if (refused(target))
+        return {ReplaceStatus::Failed, ENOTDIR};
     const Kind was = kindAt(target);
     if (was == Kind::Other)
         return {ReplaceStatus::NotRegular, EINVAL};
@@ -152,6 +168,8 @@ ReplaceResult PosixFileStore::replace(const std::filesystem::path& target,
 
 AppendResult PosixFileStore::append(const std::filesystem::path& file,
                                     std::span<const std::uint8_t> record) {
+    if (refused(file))
+        return {AppendStatus::NotOpened, ENOTDIR};
     bool notRegular = false;
     UniqueFd fd = openOurs(file, O_WRONLY | O_APPEND | O_CREAT, notRegular);
     if (fd.get() < 0)
@@ -204,6 +222,8 @@ void pruneSetAside(int dir, const std::string& base, std::size_t keep) {
 
 SetAsideResult PosixFileStore::setAside(const std::filesystem::path& file, const std::string& stamp,
                                         std::size_t keep) {
+    if (refused(file))
+        return {SetAsideStatus::Failed, {}, ENOTDIR};
     const std::filesystem::path folder =
         file.parent_path().empty() ? std::filesystem::path(".") : file.parent_path();
     const std::string base = file.filename().string();
@@ -231,6 +251,8 @@ SetAsideResult PosixFileStore::setAside(const std::filesystem::path& file, const
 }
 
 std::optional<std::uintmax_t> PosixFileStore::size(const std::filesystem::path& file) {
+    if (refused(file))
+        return std::nullopt;
     struct stat st {};
     if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;

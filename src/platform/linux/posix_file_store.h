@@ -15,6 +15,10 @@ using WriteCall = std::function<ssize_t(int fd, const void* data, std::size_t si
 class PosixFileStore final : public IFileStore {
 public:
     explicit PosixFileStore(WriteCall write = {}) : m_write(std::move(write)) {}
+    // Files directly in `folder` are read and written only while it is a real folder of this
+    // user's (not a link, not someone else's): otherwise every operation on them fails with
+    // ENOTDIR, and the program counts in memory and says why.
+    void guardFolder(std::filesystem::path folder) { m_guarded = std::move(folder); }
     ReadStatus read(const std::filesystem::path& file, std::size_t maxBytes,
                     std::vector<std::uint8_t>& out) override;
     ReplaceResult replace(const std::filesystem::path& target, const std::filesystem::path& backup,
@@ -26,7 +30,10 @@ public:
     std::optional<std::uintmax_t> size(const std::filesystem::path& file) override;
 
 private:
+    bool refused(const std::filesystem::path& file) const;
+
     WriteCall m_write;
+    std::filesystem::path m_guarded;
 };
 
 // The same routine for the platform's own text files (settings, start-up entry).

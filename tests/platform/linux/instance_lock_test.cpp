@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <vector>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,6 +71,45 @@ TEST(FlockInstanceLock, LockThatCannotBeCreated_CountsAsAnotherCopy) {
     test::writeText(dir / "file", "not a folder");
     FlockInstanceLock lock(dir / "file/Tallynet_Instance_Checker.lock");
     EXPECT_FALSE(lock.tryAcquire());
+}
+
+// What someone may have planted at the lock's name: it neither passes for another copy nor is
+// opened (a device), and one real lock file takes its place.
+TEST(FlockInstanceLock, WhateverStandsAtItsName_IsReplacedByARegularLockFile) {
+    struct Case {
+        const char* what;
+        std::function<int(const std::filesystem::path&)> plant;
+    };
+    const std::vector<Case> cases = {
+        {"a link to a file elsewhere",
+         [](const std::filesystem::path& p) {
+             test::writeText(p.parent_path() / "elsewhere", "keep me");
+             return ::symlink((p.parent_path() / "elsewhere").c_str(), p.c_str());
+         }},
+        {"a dangling link",
+         [](const std::filesystem::path& p) { return ::symlink("/nonexistent/tn", p.c_str()); }},
+        {"a folder", [](const std::filesystem::path& p) { return ::mkdir(p.c_str(), 0700); }},
+        {"a FIFO", [](const std::filesystem::path& p) { return ::mkfifo(p.c_str(), 0600); }},
+        {"a device node",
+         [](const std::filesystem::path& p) {
+             return ::geteuid() == 0 ? ::mknod(p.c_str(), S_IFCHR | 0600, makedev(1, 3))
+                                     : ::mkfifo(p.c_str(), 0600);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        const auto path = dir / "Tallynet_Instance_Checker.lock";
+        ASSERT_EQ(c.plant(path), 0);
+        FlockInstanceLock lock(path);
+        EXPECT_TRUE(lock.tryAcquire());
+        struct stat st {};
+        ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        if (std::filesystem::exists(dir / "elsewhere")) {
+            EXPECT_EQ(test::readText(dir / "elsewhere"), "keep me");
+        }
+    }
 }
 
 } // namespace

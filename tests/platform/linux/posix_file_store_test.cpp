@@ -174,3 +174,42 @@ TEST_F(HostileFileTest, NewFilesArePrivate_AndAnOldReadableLogBecomesPrivate) {
 
 } // namespace
 } // namespace tn
+
+namespace tn {
+namespace {
+
+// A data folder that is a link (perhaps into another user's world-writable folder) is not
+// written through, nor read from: every operation on its files fails with ENOTDIR, and a real
+// folder in its place works again.
+TEST(GuardedFolder, ALinkedDataFolderIsNeitherWrittenNorRead_ARealOneIs) {
+    test::TempDir root;
+    const auto elsewhere = root / "elsewhere";
+    const auto data = root / "Tallynet";
+    std::filesystem::create_directories(elsewhere);
+    test::writeText(elsewhere / "stat.dat", "planted");
+    ASSERT_EQ(::symlink(elsewhere.c_str(), data.c_str()), 0);
+    PosixFileStore store;
+    store.guardFolder(data);
+    const std::vector<std::uint8_t> bytes = {1, 2, 3};
+    std::vector<std::uint8_t> out;
+    EXPECT_EQ(store.replace(data / "stat.dat", data / "stat.bak", bytes).error, ENOTDIR);
+    EXPECT_EQ(store.append(data / "NetFalls.dat", bytes).error, ENOTDIR);
+    EXPECT_EQ(store.read(data / "stat.dat", 100, out), ReadStatus::Failed);
+    EXPECT_EQ(store.setAside(data / "stat.dat", "20261209-000000", 3).status,
+              SetAsideStatus::Failed);
+    EXPECT_FALSE(store.size(data / "stat.dat"));
+    EXPECT_EQ(test::readText(elsewhere / "stat.dat"), "planted");
+    EXPECT_FALSE(std::filesystem::exists(elsewhere / "NetFalls.dat"));
+    EXPECT_FALSE(std::filesystem::exists(elsewhere / "stat.bak"));
+    // Files elsewhere (an export the user chose) are not the guard's business.
+    EXPECT_TRUE(store.replace(elsewhere / "export.txt", {}, bytes));
+
+    ASSERT_EQ(::unlink(data.c_str()), 0);
+    ASSERT_EQ(::mkdir(data.c_str(), 0700), 0);
+    EXPECT_TRUE(store.replace(data / "stat.dat", data / "stat.bak", bytes));
+    EXPECT_EQ(store.read(data / "stat.dat", 100, out), ReadStatus::Ok);
+    EXPECT_EQ(out, bytes);
+}
+
+} // namespace
+} // namespace tn
