@@ -58,6 +58,7 @@ private:
     CProbe* m_probe;
     COptionsModel m_model;
     QHash<int, QWidget*> m_controls;
+    bool m_initialising = false;
 };
 
 } // namespace tn::ui
