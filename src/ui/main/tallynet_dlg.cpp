@@ -12,6 +12,7 @@
 #include "ui/dialogs/help_dlg.h"
 #include "ui/dialogs/log_viewer.h"
 #include "ui/dialogs/options_dlg.h"
+#include "ui/widgets/accessibility.h"
 #include "ui/widgets/adapter_combo.h"
 #include "ui/widgets/artwork.h"
 #include "ui/widgets/control_table.h"
@@ -338,7 +339,7 @@ void CTallynetDlg::onTick() {
 void CTallynetDlg::setText(int id, const QString& text) {
     QWidget* w = control(id);
     if (auto* l = qobject_cast<QLabel*>(w))
-        l->setText(text);
+        setShownText(l, text);
     else if (auto* g = qobject_cast<CGroupFrame*>(w))
         g->setTitle(text);
 }
