@@ -13,6 +13,7 @@
 #include "ui/widgets/speed_bar.h"
 
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -83,6 +84,11 @@ void answerNextBox(QObject* context, const char* name, QMessageBox::StandardButt
             if (auto* box = qobject_cast<QMessageBox*>(w); box && box->objectName() == name)
                 box->button(answer)->click();
     });
+}
+
+// What the menu's aboutToShow does before a right click shows it.
+void rig_updateMenu(QMenu* menu) {
+    emit menu->aboutToShow();
 }
 
 } // namespace
@@ -325,6 +331,60 @@ private slots:
         answerNextBox(rig.dlg.get(), "confirmExit", QMessageBox::Yes);
         rig.button(1)->click();
         QCOMPARE(finished.count(), 1);
+    }
+
+    // A right click on the tray icon offers the window's main commands; Exit asks as the Exit
+    // button does, and Show/Hide says what it will do.
+    void trayMenu_showHideViewLogOptionsExit() {
+        Rig rig([](CGlobal& g) { g.ConfirmExit = 1; });
+        rig.dlg->initDialog();
+        QMenu* menu = rig.dlg->trayMenu();
+        QCOMPARE(rig.shell->menu, menu);
+        QStringList texts;
+        for (QAction* a : menu->actions())
+            if (!a->isSeparator())
+                texts << a->text();
+        QCOMPARE(texts, (QStringList{"Hide", "View Log", "Options", "Exit"}));
+        auto action = [menu](const QString& text) -> QAction* {
+            rig_updateMenu(menu);
+            for (QAction* a : menu->actions())
+                if (a->text() == text)
+                    return a;
+            return nullptr;
+        };
+        QVERIFY(rig.dlg->isVisible());
+        action("Hide")->trigger();
+        QVERIFY(!rig.dlg->isVisible());
+        QVERIFY(action("Show"));
+        action("Show")->trigger();
+        QVERIFY(rig.dlg->isVisible());
+
+        for (const char* command : {"View Log", "Options"}) {
+            QString seen;
+            bool freeWhileOpen = true;
+            QTimer::singleShot(0, rig.dlg.get(), [&] {
+                QWidget* modal = QApplication::activeModalWidget();
+                seen = modal ? modal->windowTitle() + "|" + modal->metaObject()->className()
+                             : QString();
+                rig.dlg->updateTrayMenu();
+                for (QAction* a : menu->actions())
+                    if (a->text() == "Options" || a->text() == "View Log" || a->text() == "Exit")
+                        freeWhileOpen = freeWhileOpen && a->isEnabled();
+                if (modal)
+                    static_cast<QDialog*>(modal)->reject();
+            });
+            action(command)->trigger();
+            QVERIFY2(seen.contains(command == QString("View Log") ? "CLogViewer" : "COptions"),
+                     qPrintable(seen));
+            QVERIFY2(!freeWhileOpen, command); // no second window over the first
+        }
+
+        answerNextBox(rig.dlg.get(), "confirmExit", QMessageBox::No);
+        action("Exit")->trigger();
+        QVERIFY(!rig.dlg->isEnding());
+        answerNextBox(rig.dlg.get(), "confirmExit", QMessageBox::Yes);
+        action("Exit")->trigger();
+        QVERIFY(rig.dlg->isEnding());
     }
 
     void exitWithoutQuestion_endsAtOnce_andShutdownSavesOnce() {

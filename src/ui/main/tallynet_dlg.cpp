@@ -49,6 +49,7 @@ CTallynetDlg::CTallynetDlg(MainWindowServices services, QWidget* parent)
         services.trayShell = std::move(shell);
     }
     m_tray = std::make_unique<CSystemTray>(std::move(services.trayShell));
+    buildTrayMenu();
     m_sampler = std::make_unique<CTickSampler>(m_global, m_clock, m_counters, m_stats, this);
     m_detector = std::make_unique<COutageDetector>(m_global, m_clock, *this);
     m_probe = std::make_unique<CProbe>(services.icmp, m_clock);
@@ -168,6 +169,45 @@ void CTallynetDlg::buildControls() {
     connect(button(kOptions), &QPushButton::clicked, this, &CTallynetDlg::onOptions);
     connect(button(kHelp), &QPushButton::clicked, this, &CTallynetDlg::onHelp);
     connect(button(kAbout), &QPushButton::clicked, this, &CTallynetDlg::onAbout);
+}
+
+void CTallynetDlg::buildTrayMenu() {
+    m_trayMenu = new QMenu(this);
+    m_trayMenu->setObjectName("trayMenu");
+    m_trayMenu->setAccessibleName("Tallynet");
+    m_trayShowHide = m_trayMenu->addAction("Hide", this, &CTallynetDlg::toggleFromTray);
+    m_trayViewLog = m_trayMenu->addAction("View Log", this, [this] {
+        showWindow(); // the viewer opens over its main window
+        onViewLog();
+    });
+    m_trayOptions = m_trayMenu->addAction("Options", this, [this] {
+        showWindow();
+        onOptions();
+    });
+    m_trayMenu->addSeparator();
+    m_trayExit = m_trayMenu->addAction("Exit", this, &CTallynetDlg::onExit);
+    connect(m_trayMenu, &QMenu::aboutToShow, this, &CTallynetDlg::updateTrayMenu);
+    updateTrayMenu();
+    m_tray->shell().setContextMenu(m_trayMenu);
+}
+
+void CTallynetDlg::updateTrayMenu() {
+    const bool shown = isVisible() && !isMinimized();
+    m_trayShowHide->setText(shown ? "Hide" : "Show");
+    // A second options window or viewer over an open one, or an end under a question still
+    // waiting, is what a modal window rules out.
+    const bool free = QApplication::activeModalWidget() == nullptr && !m_ending;
+    m_trayViewLog->setEnabled(free);
+    m_trayOptions->setEnabled(free);
+    m_trayExit->setEnabled(free);
+}
+
+void CTallynetDlg::toggleFromTray() {
+    m_startHidden = false;
+    if (isVisible() && !isMinimized())
+        hideWindow();
+    else
+        showWindow();
 }
 
 QPushButton* CTallynetDlg::button(int id) const {
@@ -295,6 +335,7 @@ void CTallynetDlg::openOverWindow(QMessageBox* box) {
 
 void CTallynetDlg::showEvent(QShowEvent* event) {
     CBitmapDlg::showEvent(event);
+    updateTrayMenu();
     if (m_pendingBoxes.isEmpty())
         return;
     // After the show has placed the window, so that each box is centred over it.
@@ -495,6 +536,7 @@ void CTallynetDlg::hideWindow() {
         hide();
     else
         showMinimized(); // no notification area: the taskbar is the way back
+    updateTrayMenu();
 }
 
 void CTallynetDlg::showWindow() {
@@ -504,6 +546,7 @@ void CTallynetDlg::showWindow() {
         show();
     raise();
     activateWindow();
+    updateTrayMenu();
 }
 
 void CTallynetDlg::onTrayClicked(const QPoint& cursor) {
