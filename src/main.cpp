@@ -2,6 +2,7 @@
 #include "app/command_line.h"
 #include "app/global.h"
 #include "orchestration/ip_stat_owner.h"
+#include "platform/instance_activation.h"
 #include "platform/instance_lock.h"
 #include "platform/platform_services.h"
 #include "platform/session_events.h"
@@ -85,10 +86,14 @@ int CTallynetApp::run(int argc, char* argv[]) {
     }
     auto platform = createPlatform();
     const PlatformServices os = platform->services();
-    // One copy per session: a second one ends here, silently and successfully, before it reads
-    // or writes anything of the first one's.
-    if (os.instanceLock && !os.instanceLock->tryAcquire())
+    // One copy per session: a second one ends here, successfully, before it reads or writes
+    // anything of the first one's; it only asks the first to show its window, which the user
+    // started the program to see.
+    if (os.instanceLock && !os.instanceLock->tryAcquire()) {
+        if (os.activation)
+            os.activation->requestShow();
         return 0;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tallynet");
@@ -129,6 +134,19 @@ int CTallynetApp::run(int argc, char* argv[]) {
             QMetaObject::invokeMethod(
                 &dlg, [&dlg] { dlg.endDialog(); }, Qt::QueuedConnection);
         });
+    const bool trace = std::getenv("TALLYNET_TRACE_STARTUP") != nullptr;
+    if (os.activation)
+        os.activation->listen([&dlg, trace] {
+            QMetaObject::invokeMethod(
+                &dlg,
+                [&dlg, trace] {
+                    dlg.showFromElsewhere();
+                    if (trace)
+                        std::fprintf(stderr, "tallynet: shown for a later start, visible %d\n",
+                                     dlg.isVisible() && !dlg.isMinimized() ? 1 : 0);
+                },
+                Qt::QueuedConnection);
+        });
     if (os.sleep)
         os.sleep->start([&dlg](bool sleeping) {
             QMetaObject::invokeMethod(
@@ -142,6 +160,8 @@ int CTallynetApp::run(int argc, char* argv[]) {
 
     dlg.initDialog();
     app.exec();
+    if (os.activation)
+        os.activation->stop();
     if (os.sleep)
         os.sleep->stop();
     dlg.shutdown();

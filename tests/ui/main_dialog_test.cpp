@@ -387,6 +387,25 @@ private slots:
         QVERIFY(rig.dlg->isEnding());
     }
 
+    // Starting the program again from the menu must bring up the running copy's window however
+    // it was put away: hidden to the tray, started hidden, or minimised.
+    void secondStart_showsTheWindow_hiddenStartedHiddenOrMinimised() {
+        for (const int way : {0, 1, 2}) {
+            Rig rig([way](CGlobal& g) { g.StartMin = way == 1 ? 1 : 0; });
+            rig.dlg->initDialog();
+            if (way == 0)
+                rig.dlg->hideWindow();
+            else if (way == 2)
+                rig.dlg->showMinimized();
+            QVERIFY2(!rig.dlg->isVisible() || rig.dlg->isMinimized(),
+                     qPrintable(QString::number(way)));
+            rig.dlg->showFromElsewhere();
+            QVERIFY2(rig.dlg->isVisible() && !rig.dlg->isMinimized(),
+                     qPrintable(QString::number(way)));
+            QVERIFY(!rig.dlg->startHidden());
+        }
+    }
+
     void exitWithoutQuestion_endsAtOnce_andShutdownSavesOnce() {
         Rig rig;
         rig.dlg->initDialog();

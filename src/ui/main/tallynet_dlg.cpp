@@ -202,6 +202,13 @@ void CTallynetDlg::updateTrayMenu() {
     m_trayExit->setEnabled(free);
 }
 
+void CTallynetDlg::showFromElsewhere() {
+    if (m_ending)
+        return;
+    m_startHidden = false;
+    showWindow();
+}
+
 void CTallynetDlg::toggleFromTray() {
     m_startHidden = false;
     if (isVisible() && !isMinimized())

@@ -74,6 +74,8 @@ public:
     void onResume();
     // The machine goes to sleep (save now) or wakes up (resume).
     void onSleepChange(bool sleeping);
+    // A later start of the program: the window comes up, also when hidden or minimised.
+    void showFromElsewhere();
     // Left click on the tray icon.
     void onTrayClicked(const QPoint& cursor);
     // Hides the window, or minimises it when the desktop has no notification area.
