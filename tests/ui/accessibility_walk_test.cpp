@@ -11,10 +11,13 @@
 #include "ui/dialogs/netfalls_dlg.h"
 #include "ui/dialogs/options_dlg.h"
 #include "ui/main/tallynet_dlg.h"
+#include "ui/widgets/screen_fit.h"
 
 #include <QAccessible>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QScrollArea>
 #include <QTest>
 
 namespace {
@@ -151,6 +154,41 @@ private slots:
         QCOMPARE(a->text(QAccessible::Name), QString("Download speed"));
         QCOMPARE(a->text(QAccessible::Value), speed->text());
         QCOMPARE(a->textInterface()->text(0, a->textInterface()->characterCount()), speed->text());
+    }
+
+    // On a screen too low for them (768 pixels at a scale of 2 leaves 384) the options and the
+    // viewer scroll, so OK and Done stay reachable, and every control still works and reads.
+    void smallScreen_tallDialogsScroll_buttonsReachable() {
+        Rig rig;
+        const QRect small(0, 0, 800, 384);
+        ui::COptions options({rig.global.get(), &rig.fake.clock, &rig.stats, nullptr});
+        ui::CLogViewer viewer(*rig.global, rig.fake.clock, &rig.stats);
+        const std::pair<QDialog*, QWidget*> dialogs[] = {
+            {&options, options.control(ids::options::kOk)}, {&viewer, viewer.control(1)}};
+        for (const auto& [dialog, button] : dialogs) {
+            const int frame = dialog == &options ? 30 : 0;
+            QVERIFY(ui::fitDialogContent(dialog, frame, small));
+            QVERIFY(!ui::fitDialogContent(dialog, frame, small)); // once
+            QCOMPARE(dialog->height(), small.height() - frame);
+            dialog->show();
+            auto* scroll = dialog->findChild<QScrollArea*>();
+            QVERIFY(scroll);
+            scroll->ensureWidgetVisible(button);
+            const QRect inDialog(button->mapTo(dialog, QPoint(0, 0)), button->size());
+            QVERIFY2(dialog->rect().contains(inDialog), dialog->metaObject()->className());
+            QStringList faults;
+            walk(QAccessible::queryAccessibleInterface(dialog), faults);
+            QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+        }
+        // The boxes still store what they show.
+        auto* winPcap = static_cast<QCheckBox*>(options.control(ids::options::kWinPCap));
+        winPcap->click();
+        QCOMPARE(rig.global->WinPCap != 0, winPcap->isChecked());
+        QVERIFY(options.control(ids::options::kLanOnly)->isEnabled() == winPcap->isChecked());
+        // A screen that holds it leaves the dialog as it is.
+        ui::COptions roomy({rig.global.get(), &rig.fake.clock, &rig.stats, nullptr});
+        QVERIFY(!ui::fitDialogContent(&roomy, 30, QRect(0, 0, 1280, 800)));
+        QVERIFY(!roomy.findChild<QScrollArea*>());
     }
 
     void comboBoxes_areNamedByWhatTheyChoose() {

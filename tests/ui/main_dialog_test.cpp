@@ -58,6 +58,7 @@ struct Rig {
         dlg = std::make_unique<CTallynetDlg>(std::move(services));
         dlg->cursorPos = [this] { return cursor; };
         dlg->screenSize = [] { return QSize(1280, 1024); };
+        dlg->screenAreas = [] { return QList<QRect>{QRect(0, 0, 1280, 1024)}; };
     }
     QPoint cursor{10, 10};
 
@@ -524,12 +525,18 @@ private slots:
         QCOMPARE(CTallynetDlg::encodePosition(QPoint(827, 100)),
                  (std::vector<std::uint8_t>{0x3B, 0x03, 0x64, 0x00}));
 
+        // Stored at x = 1500 (another scale factor, a monitor gone): brought onto the screen,
+        // the least distance, so the frameless window can be reached.
         Rig rig([](CGlobal& g) { g.writeBinary("WndPos", {0xDC, 0x05, 0x28, 0x00}); });
         rig.dlg->initDialog();
-        QCOMPARE(rig.dlg->pos(), QPoint(1500, 40)); // off-screen, as stored
+        QCOMPARE(rig.dlg->pos(), QPoint(827, 40)); // 1280 - 453
         rig.dlg->shutdown();
         QCOMPARE(rig.store.getBinary("WndPos").value(),
-                 (std::vector<std::uint8_t>{0x3B, 0x03, 0x28, 0x00})); // 1280 - 453 = 827
+                 (std::vector<std::uint8_t>{0x3B, 0x03, 0x28, 0x00}));
+        // A position on the screen is kept as it is.
+        Rig kept([](CGlobal& g) { g.writeBinary("WndPos", {0x2C, 0x01, 0xC8, 0x00}); });
+        kept.dlg->initDialog();
+        QCOMPARE(kept.dlg->pos(), QPoint(300, 200));
     }
 
     void adapterSetChange_reloadsTheListAndShowsTheIdleState() {

@@ -8,6 +8,7 @@
 #include "ui/widgets/artwork.h"
 #include "ui/widgets/bitmap_dlg.h"
 #include "ui/widgets/control_table.h"
+#include "ui/widgets/screen_fit.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -288,6 +289,11 @@ void CNetFalls::exportList() {
         return;
     }
     hooks.openExported(path);
+}
+
+void CNetFalls::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    fitOnScreen(this); // centred over the main window, it may reach past the screen's edge
 }
 
 } // namespace tn::ui

@@ -9,6 +9,7 @@
 #include "ui/dialogs/netfalls_dlg.h"
 #include "ui/widgets/bitmap_dlg.h"
 #include "ui/widgets/control_table.h"
+#include "ui/widgets/screen_fit.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -229,6 +230,11 @@ void COptions::done(int result) {
     if (fallSecs->isModified())
         commitFallSecs();
     QDialog::done(result);
+}
+
+void COptions::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    fitOnScreen(this); // centred over the main window, it may reach past the screen's edge
 }
 
 } // namespace tn::ui

@@ -41,6 +41,7 @@ public slots:
     void accept() override;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void done(int result) override;
 
 private:

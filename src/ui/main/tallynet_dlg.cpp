@@ -19,6 +19,7 @@
 #include "ui/widgets/flat_button.h"
 #include "ui/widgets/picture_ctrl.h"
 #include "ui/widgets/plain_label.h"
+#include "ui/widgets/screen_fit.h"
 #include "ui/widgets/speed_bar.h"
 
 #include <QApplication>
@@ -607,7 +608,13 @@ void CTallynetDlg::restorePosition() {
         return;
     const int x = (*bytes)[0] | ((*bytes)[1] << 8);
     const int y = (*bytes)[2] | ((*bytes)[3] << 8);
-    move(x, y); // no check against the screen here: the stored value was clamped on exit
+    // Stored at another scale factor, or on a monitor that is gone, it would open where a
+    // frameless window can never be reached: then it comes onto the nearest screen.
+    move(placedOnScreens(QRect(QPoint(x, y), frameGeometry().size()), screenAreasForPlacement()));
+}
+
+QList<QRect> CTallynetDlg::screenAreasForPlacement() const {
+    return screenAreas ? screenAreas() : availableScreenAreas();
 }
 
 void CTallynetDlg::storePosition() {

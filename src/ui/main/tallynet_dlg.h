@@ -101,6 +101,7 @@ public:
     // Replaceable in tests: cursor position and screen size.
     std::function<QPoint()> cursorPos;
     std::function<QSize()> screenSize;
+    std::function<QList<QRect>()> screenAreas; // the screens' usable areas
 
 signals:
     void firstPaint();
@@ -110,6 +111,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    QList<QRect> screenAreasForPlacement() const override;
     void reject() override;
     void accept() override;
 
