@@ -9,7 +9,7 @@ case "${1:-build}" in
     build) wanted="$common" ;;
     run)   wanted="$common udev libcap2-bin" ;;
     test)  wanted="$common libgtest-dev libbenchmark-dev xvfb xauth iproute2 procps libcap2-bin fonts-dejavu-core \
-desktop-file-utils appstream dpkg-dev groff-base clang-14 libclang-rt-14-dev" ;;
+desktop-file-utils appstream lintian dpkg-dev groff-base clang-14 libclang-rt-14-dev" ;;
     bench) wanted="$common libbenchmark-dev xvfb xauth iproute2 procps fonts-dejavu-core trayer" ;;
     fuzz)  wanted="$common clang-14 libclang-rt-14-dev" ;;
     *) echo "usage: $0 build|run|test|bench|fuzz" >&2; exit 2 ;;
