@@ -77,6 +77,9 @@ void walk(QAccessibleInterface* a, QStringList& faults, int depth = 0) {
             faults << "combo named by its entry: " + describe(a);
         if (a->text(QAccessible::Value) != combo->currentText())
             faults << "combo entry not its value: " + describe(a);
+        if (!a->actionInterface() || !a->actionInterface()->actionNames().contains(
+                                         QAccessibleActionInterface::showMenuAction()))
+            faults << "combo list cannot be opened: " + describe(a);
     }
     for (int i = 0; i < a->childCount(); ++i)
         walk(a->child(i), faults, depth + 1);
@@ -189,21 +192,6 @@ private slots:
         ui::COptions roomy({rig.global.get(), &rig.fake.clock, &rig.stats, nullptr});
         QVERIFY(!ui::fitDialogContent(&roomy, 30, QRect(0, 0, 1280, 800)));
         QVERIFY(!roomy.findChild<QScrollArea*>());
-    }
-
-    void comboBoxes_areNamedByWhatTheyChoose() {
-        Rig rig;
-        rig.global->HostToPing = "198.18.0.7";
-        ui::COptions options({rig.global.get(), &rig.fake.clock, &rig.stats, nullptr});
-        auto* host = static_cast<QComboBox*>(options.control(ids::options::kHost));
-        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(host);
-        QCOMPARE(a->role(), QAccessible::ComboBox);
-        QCOMPARE(a->text(QAccessible::Name), QString("Host to ping"));
-        QCOMPARE(a->text(QAccessible::Value), QString("198.18.0.7"));
-        // Opening the list is what a screen reader's action does.
-        QVERIFY(a->actionInterface());
-        QVERIFY(a->actionInterface()->actionNames().contains(
-            QAccessibleActionInterface::showMenuAction()));
     }
 };
 

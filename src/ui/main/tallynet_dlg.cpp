@@ -195,8 +195,8 @@ void CTallynetDlg::buildTrayMenu() {
 void CTallynetDlg::updateTrayMenu() {
     const bool shown = isVisible() && !isMinimized();
     m_trayShowHide->setText(shown ? "Hide" : "Show");
-    // A second options window or viewer over an open one, or an end under a question still
-    // waiting, is what a modal window rules out.
+    // While a window of ours waits for an answer, no second options window or viewer opens
+    // over it and the program does not end under it.
     const bool free = QApplication::activeModalWidget() == nullptr && !m_ending;
     m_trayViewLog->setEnabled(free);
     m_trayOptions->setEnabled(free);
