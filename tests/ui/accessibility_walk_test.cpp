@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QScrollArea>
 #include <QTest>
+#include <algorithm>
 
 namespace {
 
@@ -27,25 +28,13 @@ using namespace tn;
 // Roles a screen reader announces by name: a control of one of these without a name is read as
 // "button" or "combo box" and nothing else.
 bool needsName(QAccessible::Role role) {
-    switch (role) {
-    case QAccessible::PushButton:
-    case QAccessible::CheckBox:
-    case QAccessible::RadioButton:
-    case QAccessible::ComboBox:
-    case QAccessible::EditableText:
-    case QAccessible::SpinBox:
-    case QAccessible::Slider:
-    case QAccessible::ProgressBar:
-    case QAccessible::StaticText:
-    case QAccessible::Table:
-    case QAccessible::List:
-    case QAccessible::Chart:
-    case QAccessible::Graphic:
-    case QAccessible::ButtonMenu:
-        return true;
-    default:
-        return false;
-    }
+    constexpr QAccessible::Role kNamed[] = {
+        QAccessible::PushButton, QAccessible::CheckBox,     QAccessible::RadioButton,
+        QAccessible::ComboBox,   QAccessible::EditableText, QAccessible::SpinBox,
+        QAccessible::Slider,     QAccessible::ProgressBar,  QAccessible::StaticText,
+        QAccessible::Table,      QAccessible::List,         QAccessible::Chart,
+        QAccessible::Graphic,    QAccessible::ButtonMenu};
+    return std::find(std::begin(kNamed), std::end(kNamed), role) != std::end(kNamed);
 }
 
 QString describe(QAccessibleInterface* a) {
