@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installation layout of a Linux desktop program and the Debian package built from it.
 #   cmake --install build [--prefix DIR]      bin/, libexec/tallynet, share/applications,
 #                                             share/icons/hicolor, share/metainfo, share/tallynet,
@@ -91,4 +92,20 @@ endforeach()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/package/postinst
     ${CMAKE_CURRENT_BINARY_DIR}/package/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+
+# ---- licence and changelog (begin) ----
+# Debian wants the machine-readable copyright file and the changelog, compressed (-n: no time
+# stamp, reproducible), in the package's documentation folder.
+set(TALLYNET_CHANGELOG ${CMAKE_CURRENT_BINARY_DIR}/package/changelog.gz)
+add_custom_command(OUTPUT ${TALLYNET_CHANGELOG}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/package
+    COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/res/package/changelog > ${TALLYNET_CHANGELOG}
+    DEPENDS ${PROJECT_SOURCE_DIR}/res/package/changelog
+    COMMENT "Compressing the changelog")
+add_custom_target(tallynet_install_docs ALL DEPENDS ${TALLYNET_CHANGELOG})
+install(FILES res/package/copyright ${TALLYNET_CHANGELOG}
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tallynet) # the package name, lower case
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://tallynet.example.org/")
+# ---- licence and changelog (end) ----
+
 include(CPack)

@@ -43,8 +43,8 @@ done
 # ---- validators ----
 desktop-file-validate "$root/share/applications/$appid.desktop" || fail "desktop entry"
 ok
-appstreamcli validate --no-net "$root/share/metainfo/$appid.metainfo.xml" >/dev/null ||
-    { appstreamcli validate --no-net "$root/share/metainfo/$appid.metainfo.xml"; fail "metainfo"; }
+appstreamcli validate --pedantic --no-net "$root/share/metainfo/$appid.metainfo.xml" >/dev/null ||
+    { appstreamcli validate --pedantic --no-net "$root/share/metainfo/$appid.metainfo.xml"; fail "metainfo"; }
 ok
 grep -q "<release version=\"$version\"" "$root/share/metainfo/$appid.metainfo.xml" ||
     fail "the metainfo names no release $version"
@@ -70,7 +70,9 @@ for f in ./usr/bin/tallynet \
          ./usr/share/icons/hicolor/16x16/apps/tallynet.png \
          ./usr/share/icons/hicolor/256x256/apps/tallynet.png \
          ./usr/share/tallynet/readme.doc \
-         ./usr/share/man/man1/tallynet.1.gz; do
+         ./usr/share/man/man1/tallynet.1.gz \
+         ./usr/share/doc/tallynet/copyright \
+         ./usr/share/doc/tallynet/changelog.gz; do
     echo "$contents" | grep -qx "$f" || fail "the package lacks $f"
     ok
 done
@@ -93,6 +95,13 @@ grep -q 'dpkg-statoverride --update --add root "$group" 0750 "$program"' "$ctl/p
     fail "postrm keeps the helper's ownership record after a purge"
 sh -n "$ctl/postinst" && sh -n "$ctl/postrm" || fail "maintainer script syntax"
 ok
+
+# Debian's own checks of the package: no error and no warning.
+if command -v lintian >/dev/null 2>&1; then
+    lint=$(lintian --fail-on error,warning "$deb" 2>&1) ||
+        fail "lintian: $(echo "$lint" | grep -v 'running with root privileges')"
+    ok
+fi
 
 if [ "${TALLYNET_CHECK_APT:-0}" = 1 ]; then
     if dpkg-query -W -f='${Status}' tallynet 2>/dev/null | grep -q "ok installed"; then

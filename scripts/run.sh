@@ -2,6 +2,14 @@
 # Builds Tallynet (installing missing Debian packages) and starts it on the current desktop.
 set -eu
 cd "$(dirname "$0")/.."
+
+# Before anything is installed or built: without a display there is nothing to start it on.
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "Tallynet is a desktop program and no display was found (DISPLAY and WAYLAND_DISPLAY" >&2
+    echo "are empty). Run this command from a terminal of your desktop session, or start a" >&2
+    echo "virtual display first: Xvfb :99 & DISPLAY=:99 scripts/run.sh" >&2
+    exit 1
+fi
 scripts/deps.sh run
 scripts/build.sh
 
@@ -20,10 +28,4 @@ if [ "$(id -u)" -ne 0 ]; then
     fi
 fi
 
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    echo "Tallynet is a desktop program and no display was found (DISPLAY and WAYLAND_DISPLAY" >&2
-    echo "are empty). Run this command from a terminal of your desktop session, or start a" >&2
-    echo "virtual display first: Xvfb :99 & DISPLAY=:99 scripts/run.sh" >&2
-    exit 1
-fi
 exec build/tallynet

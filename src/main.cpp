@@ -1,6 +1,8 @@
 // CTallynetApp: the Qt entry point, the start-up order and the single running copy.
+#include "app/command_line.h"
 #include "app/global.h"
 #include "orchestration/ip_stat_owner.h"
+#include "platform/instance_activation.h"
 #include "platform/instance_lock.h"
 #include "platform/platform_services.h"
 #include "platform/session_events.h"
@@ -15,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace tn {
 
@@ -44,55 +47,22 @@ constexpr const char* kUsage =
     "  --help      show this text\n"
     "  --version   show the version\n";
 
-enum class Mode { Window, Report, Help, Version, Bad };
-
-// The terminal options are looked at before anything else: none of them needs a display, the
-// instance lock or the settings. Other arguments stay for the toolkit.
-Mode parseMode(int argc, char* argv[], bool& json, std::string& bad) {
-    bool report = false;
-    Mode mode = Mode::Window;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0)
-            mode = Mode::Help;
-        else if (std::strcmp(a, "--version") == 0)
-            mode = mode == Mode::Help ? mode : Mode::Version;
-        else if (std::strcmp(a, "--report") == 0)
-            report = true;
-        else if (std::strcmp(a, "--json") == 0)
-            json = true;
-        else if (a[0] == '-' && a[1] == '-' && (report || json))
-            bad = a;
-    }
-    if (mode != Mode::Window)
-        return mode;
-    if (!bad.empty())
-        return Mode::Bad;
-    if (json && !report) {
-        bad = "--json";
-        return Mode::Bad;
-    }
-    return report ? Mode::Report : Mode::Window;
-}
-
-int terminalMode(Mode mode, bool json, const std::string& bad) {
+int terminalMode(const CommandLine& line) {
     const std::string version = CGlobal::programVersionText();
-    switch (mode) {
-    case Mode::Help:
+    switch (line.mode) {
+    case CommandLine::Mode::Help:
         std::fputs(kUsage, stdout);
         return 0;
-    case Mode::Version:
+    case CommandLine::Mode::Version:
         std::printf("Tallynet %s\n", version.c_str());
         return 0;
-    case Mode::Bad:
-        std::fprintf(stderr,
-                     "tallynet: %s is not understood here (--json goes with --report)\n\n%s",
-                     bad.c_str(), kUsage);
+    case CommandLine::Mode::Bad:
+        std::fputs(commandLineProblem(line).c_str(), stderr);
         return 2;
     default: {
         const auto platform = createReadOnlyPlatform();
         std::string out, err;
-        const int code = runReport(platform->services(), json, version, out, err);
+        const int code = runReport(platform->services(), line.json, version, out, err);
         std::fputs(out.c_str(), stdout);
         std::fputs(err.c_str(), stderr);
         return code;
@@ -103,10 +73,9 @@ int terminalMode(Mode mode, bool json, const std::string& bad) {
 } // namespace
 
 int CTallynetApp::run(int argc, char* argv[]) {
-    bool json = false;
-    std::string bad;
-    if (const Mode mode = parseMode(argc, argv, json, bad); mode != Mode::Window)
-        return terminalMode(mode, json, bad);
+    if (const CommandLine line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+        line.mode != CommandLine::Mode::Window)
+        return terminalMode(line);
     if (!haveDisplay()) {
         // Without this the toolkit aborts with a core dump and a less helpful text.
         std::fputs("Tallynet is a desktop program and no display was found (DISPLAY and "
@@ -117,10 +86,14 @@ int CTallynetApp::run(int argc, char* argv[]) {
     }
     auto platform = createPlatform();
     const PlatformServices os = platform->services();
-    // One copy per session: a second one ends here, silently and successfully, before it reads
-    // or writes anything of the first one's.
-    if (os.instanceLock && !os.instanceLock->tryAcquire())
+    // One copy per session: a second one ends here, successfully, before it reads or writes
+    // anything of the first one's; it only asks the first to show its window, which the user
+    // started the program to see.
+    if (os.instanceLock && !os.instanceLock->tryAcquire()) {
+        if (os.activation)
+            os.activation->requestShow();
         return 0;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Tallynet");
@@ -161,6 +134,19 @@ int CTallynetApp::run(int argc, char* argv[]) {
             QMetaObject::invokeMethod(
                 &dlg, [&dlg] { dlg.endDialog(); }, Qt::QueuedConnection);
         });
+    const bool trace = std::getenv("TALLYNET_TRACE_STARTUP") != nullptr;
+    if (os.activation)
+        os.activation->listen([&dlg, trace] {
+            QMetaObject::invokeMethod(
+                &dlg,
+                [&dlg, trace] {
+                    dlg.showFromElsewhere();
+                    if (trace)
+                        std::fprintf(stderr, "tallynet: shown for a later start, visible %d\n",
+                                     dlg.isVisible() && !dlg.isMinimized() ? 1 : 0);
+                },
+                Qt::QueuedConnection);
+        });
     if (os.sleep)
         os.sleep->start([&dlg](bool sleeping) {
             QMetaObject::invokeMethod(
@@ -174,6 +160,8 @@ int CTallynetApp::run(int argc, char* argv[]) {
 
     dlg.initDialog();
     app.exec();
+    if (os.activation)
+        os.activation->stop();
     if (os.sleep)
         os.sleep->stop();
     dlg.shutdown();

@@ -12,6 +12,7 @@ class IAdapterSource;
 class ICaptureFactory;
 class IIcmpFactory;
 class IInstanceLock;
+class IInstanceActivation;
 class IFileStore;
 class ITerminationSource;
 class ISleepMonitor;
@@ -30,6 +31,7 @@ struct PlatformServices {
     ICaptureFactory* capture = nullptr;
     IIcmpFactory* icmp = nullptr;
     IInstanceLock* instanceLock = nullptr;
+    IInstanceActivation* activation = nullptr; // a second start shows the running copy
     IFileStore* files = nullptr;
     ITerminationSource* termination = nullptr;
     ISleepMonitor* sleep = nullptr;

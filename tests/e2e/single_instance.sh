@@ -50,4 +50,30 @@ wait_for_paint again
 kill -TERM "$AGAIN"
 wait_exit "$AGAIN"
 [ "$RC" = 0 ] || fail "the new copy ended with $RC"
+
+# Started hidden (minimised: Xvfb has no notification area), the first copy is brought up by a
+# second start (as from the menu), which still ends at once with 0 having changed nothing.
+printf '[SetariGenerale]\nPinPoint=20381711\nStartMin=1\n' >"$CONF"
+start_tallynet hidden
+HIDDEN=$LAST_PID
+i=0
+until [ -S "$XDG_RUNTIME_DIR/Tallynet_Instance_Checker.sock" ]; do
+    i=$((i + 1)); [ $i -gt 200 ] && fail "the hidden copy never listened"; sleep 0.1
+done
+cp -p "$CONF" "$E2E_TMP/conf.before"
+timeout 10 "$TALLYNET" >"$E2E_TMP/raiser.log" 2>&1
+rc=$?
+[ $rc -eq 0 ] || fail "the second start ended with $rc"
+cmp -s "$CONF" "$E2E_TMP/conf.before" || fail "the second start changed the settings file"
+i=0
+until grep -q "shown for a later start, visible 1" "$E2E_TMP/hidden.log"; do
+    i=$((i + 1)); [ $i -gt 200 ] && fail "the second start did not bring up the first"; sleep 0.1
+done
+wait_for_paint hidden
+screenshot raised-by-second-start
+is_running "$HIDDEN" || fail "the hidden copy did not survive the second start"
+kill -TERM "$HIDDEN"
+wait_exit "$HIDDEN"
+[ "$RC" = 0 ] || fail "the raised copy ended with $RC"
+[ -e "$XDG_RUNTIME_DIR/Tallynet_Instance_Checker.sock" ] && fail "the socket outlived its copy"
 echo "1 passed, 0 failed"

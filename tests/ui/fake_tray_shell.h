@@ -37,6 +37,8 @@ public:
         return true;
     }
     QRect iconGeometry() const override { return geometry; }
+    void setContextMenu(QMenu* m) override { menu = m; }
+    QMenu* menu = nullptr;
 };
 
 } // namespace tn::test

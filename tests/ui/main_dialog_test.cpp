@@ -13,6 +13,7 @@
 #include "ui/widgets/speed_bar.h"
 
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -57,6 +58,7 @@ struct Rig {
         dlg = std::make_unique<CTallynetDlg>(std::move(services));
         dlg->cursorPos = [this] { return cursor; };
         dlg->screenSize = [] { return QSize(1280, 1024); };
+        dlg->screenAreas = [] { return QList<QRect>{QRect(0, 0, 1280, 1024)}; };
     }
     QPoint cursor{10, 10};
 
@@ -83,6 +85,11 @@ void answerNextBox(QObject* context, const char* name, QMessageBox::StandardButt
             if (auto* box = qobject_cast<QMessageBox*>(w); box && box->objectName() == name)
                 box->button(answer)->click();
     });
+}
+
+// What the menu's aboutToShow does before a right click shows it.
+void rig_updateMenu(QMenu* menu) {
+    emit menu->aboutToShow();
 }
 
 } // namespace
@@ -327,6 +334,79 @@ private slots:
         QCOMPARE(finished.count(), 1);
     }
 
+    // A right click on the tray icon offers the window's main commands; Exit asks as the Exit
+    // button does, and Show/Hide says what it will do.
+    void trayMenu_showHideViewLogOptionsExit() {
+        Rig rig([](CGlobal& g) { g.ConfirmExit = 1; });
+        rig.dlg->initDialog();
+        QMenu* menu = rig.dlg->trayMenu();
+        QCOMPARE(rig.shell->menu, menu);
+        QStringList texts;
+        for (QAction* a : menu->actions())
+            if (!a->isSeparator())
+                texts << a->text();
+        QCOMPARE(texts, (QStringList{"Hide", "View Log", "Options", "Exit"}));
+        auto action = [menu](const QString& text) -> QAction* {
+            rig_updateMenu(menu);
+            for (QAction* a : menu->actions())
+                if (a->text() == text)
+                    return a;
+            return nullptr;
+        };
+        QVERIFY(rig.dlg->isVisible());
+        action("Hide")->trigger();
+        QVERIFY(!rig.dlg->isVisible());
+        QVERIFY(action("Show"));
+        action("Show")->trigger();
+        QVERIFY(rig.dlg->isVisible());
+
+        for (const char* command : {"View Log", "Options"}) {
+            QString seen;
+            bool freeWhileOpen = true;
+            QTimer::singleShot(0, rig.dlg.get(), [&] {
+                QWidget* modal = QApplication::activeModalWidget();
+                seen = modal ? modal->windowTitle() + "|" + modal->metaObject()->className()
+                             : QString();
+                rig.dlg->updateTrayMenu();
+                for (QAction* a : menu->actions())
+                    if (a->text() == "Options" || a->text() == "View Log" || a->text() == "Exit")
+                        freeWhileOpen = freeWhileOpen && a->isEnabled();
+                if (modal)
+                    static_cast<QDialog*>(modal)->reject();
+            });
+            action(command)->trigger();
+            QVERIFY2(seen.contains(command == QString("View Log") ? "CLogViewer" : "COptions"),
+                     qPrintable(seen));
+            QVERIFY2(!freeWhileOpen, command); // no second window over the first
+        }
+
+        answerNextBox(rig.dlg.get(), "confirmExit", QMessageBox::No);
+        action("Exit")->trigger();
+        QVERIFY(!rig.dlg->isEnding());
+        answerNextBox(rig.dlg.get(), "confirmExit", QMessageBox::Yes);
+        action("Exit")->trigger();
+        QVERIFY(rig.dlg->isEnding());
+    }
+
+    // Starting the program again from the menu must bring up the running copy's window however
+    // it was put away: hidden to the tray, started hidden, or minimised.
+    void secondStart_showsTheWindow_hiddenStartedHiddenOrMinimised() {
+        for (const int way : {0, 1, 2}) {
+            Rig rig([way](CGlobal& g) { g.StartMin = way == 1 ? 1 : 0; });
+            rig.dlg->initDialog();
+            if (way == 0)
+                rig.dlg->hideWindow();
+            else if (way == 2)
+                rig.dlg->showMinimized();
+            QVERIFY2(!rig.dlg->isVisible() || rig.dlg->isMinimized(),
+                     qPrintable(QString::number(way)));
+            rig.dlg->showFromElsewhere();
+            QVERIFY2(rig.dlg->isVisible() && !rig.dlg->isMinimized(),
+                     qPrintable(QString::number(way)));
+            QVERIFY(!rig.dlg->startHidden());
+        }
+    }
+
     void exitWithoutQuestion_endsAtOnce_andShutdownSavesOnce() {
         Rig rig;
         rig.dlg->initDialog();
@@ -445,12 +525,18 @@ private slots:
         QCOMPARE(CTallynetDlg::encodePosition(QPoint(827, 100)),
                  (std::vector<std::uint8_t>{0x3B, 0x03, 0x64, 0x00}));
 
+        // Stored at x = 1500 (another scale factor, a monitor gone): brought onto the screen,
+        // the least distance, so the frameless window can be reached.
         Rig rig([](CGlobal& g) { g.writeBinary("WndPos", {0xDC, 0x05, 0x28, 0x00}); });
         rig.dlg->initDialog();
-        QCOMPARE(rig.dlg->pos(), QPoint(1500, 40)); // off-screen, as stored
+        QCOMPARE(rig.dlg->pos(), QPoint(827, 40)); // 1280 - 453
         rig.dlg->shutdown();
         QCOMPARE(rig.store.getBinary("WndPos").value(),
-                 (std::vector<std::uint8_t>{0x3B, 0x03, 0x28, 0x00})); // 1280 - 453 = 827
+                 (std::vector<std::uint8_t>{0x3B, 0x03, 0x28, 0x00}));
+        // A position on the screen is kept as it is.
+        Rig kept([](CGlobal& g) { g.writeBinary("WndPos", {0x2C, 0x01, 0xC8, 0x00}); });
+        kept.dlg->initDialog();
+        QCOMPARE(kept.dlg->pos(), QPoint(300, 200));
     }
 
     void adapterSetChange_reloadsTheListAndShowsTheIdleState() {

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -141,6 +142,61 @@ private slots:
         QVERIFY(dlg->control(id::kHost)->isEnabled() && dlg->control(id::kTest)->isEnabled());
         ctl<QCheckBox>(*dlg, id::kLogFalls)->click();
         QVERIFY(dlg->control(id::kFallSecs)->isEnabled());
+    }
+
+    // A screen reader or voice control toggles through the accessibility action, which emits
+    // no click; the keyboard's Space does click. Either way the setting is stored at once and
+    // its dependants follow.
+    void everyBox_storesAndEnablesHoweverItIsToggled() {
+        struct Row {
+            int box;
+            const char* key;
+            std::vector<int> dependants;
+        };
+        const Row rows[] = {
+            {id::kWinPCap, "WinPCap", {id::kIncremtotal, id::kLanOnly}},
+            {id::kIncremtotal, "Incremtotal", {}},
+            {id::kLanOnly, "LanOnly", {}},
+            {id::kRunAtStartUp, "RunAtStartUp", {}},
+            {id::kStartMin, "StartMin", {}},
+            {id::kAutohide, "Autohide", {}},
+            {id::kConfirmExit, "ConfirmExit", {}},
+            {id::kLogFalls, "LogFalls", {id::kFallSecs}},
+            {id::kPingHost, "PingHost", {id::kHost, id::kTest}},
+            {id::kCustField, "CustField", {id::kCustName, id::kCustPort}},
+        };
+        for (const bool byAccessibility : {true, false}) {
+            for (const Row& row : rows) {
+                const QString what = QString("%1 %2").arg(row.key).arg(
+                    byAccessibility ? "accessibility action" : "Space");
+                // Opened over set boxes (WinPCap also lets its two dependants be toggled): the
+                // dialog's own ticks store nothing.
+                Rig rig([](test::RecordingSettings& s) {
+                    for (const char* k : {"WinPCap", "Incremtotal", "StartMin", "LogFalls"})
+                        s.ints[k] = 1;
+                });
+                auto dlg = rig.open();
+                QCOMPARE(rig.store.writes, std::vector<std::string>{"PingHost=0"});
+                rig.store.writes.clear();
+                auto* box = ctl<QCheckBox>(*dlg, row.box);
+                const bool before = box->isChecked();
+                if (byAccessibility) {
+                    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(box);
+                    QVERIFY2(a && a->actionInterface(), qPrintable(what));
+                    a->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+                } else {
+                    QTest::keyClick(box, Qt::Key_Space);
+                }
+                QVERIFY2(box->isChecked() != before, qPrintable(what));
+                const std::string expected =
+                    std::string(row.key) + "=" + (box->isChecked() ? "1" : "0");
+                QVERIFY2(std::find(rig.store.writes.begin(), rig.store.writes.end(), expected) !=
+                             rig.store.writes.end(),
+                         qPrintable(what));
+                for (int d : row.dependants)
+                    QVERIFY2(dlg->control(d)->isEnabled() == box->isChecked(), qPrintable(what));
+            }
+        }
     }
 
     void hostCombo_aStoredHostThatIsNoPreset_isAddedAtTheEndAndSelected() {

@@ -8,6 +8,7 @@
 #include "platform/linux/netlink_interfaces.h"
 #include "platform/linux/posix_file_store.h"
 #include "platform/linux/signal_termination.h"
+#include "platform/linux/socket_activation.h"
 #include "platform/linux/system_clock.h"
 #include "platform/linux/xdg_autostart.h"
 #include "platform/platform_services.h"
@@ -24,6 +25,7 @@ public:
                       m_paths.executablePath()),
           m_interfaces(m_clock, m_names), m_adapters(m_names),
           m_instanceLock(m_paths.runtimeDirectory() / "Tallynet_Instance_Checker.lock"),
+          m_activation(m_paths.runtimeDirectory() / "Tallynet_Instance_Checker.sock"),
           m_icmp([this] { return m_capture.helperPath(); }) {
         m_files.guardFolder(m_paths.dataDirectoryPath());
     }
@@ -37,6 +39,7 @@ public:
         s.interfaces = &m_interfaces;
         s.adapters = &m_adapters;
         s.instanceLock = &m_instanceLock;
+        s.activation = &m_activation;
         s.capture = &m_capture;
         s.icmp = &m_icmp;
         s.files = &m_files;
@@ -55,6 +58,7 @@ private:
     NetlinkInterfaceTable m_interfaces;
     NetlinkAdapterSource m_adapters;
     FlockInstanceLock m_instanceLock;
+    SocketActivation m_activation;
     // Live capture runs in tallynet-capture: this process holds no capabilities.
     HelperCaptureFactory m_capture;
     LinuxIcmpFactory m_icmp;

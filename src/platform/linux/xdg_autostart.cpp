@@ -23,12 +23,23 @@ std::string XdgAutostart::desktopEntry(const std::filesystem::path& executable) 
             quoted += c;
     }
     quoted += '"';
+    // TryExec: once the program is removed the session skips the entry instead of failing to
+    // start it at every log-in. A plain string value: only the string escapes apply.
+    std::string path;
+    for (char c : executable.string()) {
+        if (c == '\\')
+            path += "\\\\";
+        else if (c == '\n')
+            path += "\\n";
+        else
+            path += c;
+    }
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Name=Tallynet\n"
            "Comment=Network traffic meter\n"
-           "Exec=" +
-           quoted +
+           "TryExec=" +
+           path + "\nExec=" + quoted +
            "\n"
            "Icon=tallynet\n"
            "Terminal=false\n"

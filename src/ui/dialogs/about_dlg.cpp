@@ -3,6 +3,7 @@
 #include "app/control_ids.h"
 #include "ui/widgets/bitmap_dlg.h"
 #include "ui/widgets/control_table.h"
+#include "ui/widgets/screen_fit.h"
 
 #include <QKeyEvent>
 #include <QLinearGradient>
@@ -177,6 +178,7 @@ void CAboutDlg::showEvent(QShowEvent* event) {
         move(centre - QPoint(width() / 2, height() / 2));
     }
     QDialog::showEvent(event);
+    fitOnScreen(this);
 }
 
 void CAboutDlg::mouseReleaseEvent(QMouseEvent* event) {

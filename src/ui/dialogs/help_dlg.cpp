@@ -4,6 +4,7 @@
 #include "app/help_about.h"
 #include "ui/widgets/bitmap_dlg.h"
 #include "ui/widgets/control_table.h"
+#include "ui/widgets/screen_fit.h"
 
 #include <QFontDatabase>
 #include <QPlainTextEdit>
@@ -63,6 +64,11 @@ CHelp::CHelp(const std::vector<std::filesystem::path>& candidates, IFileStore* f
 
     m_text->setPlainText(QString::fromStdString(loadHelpText(candidates, files)));
     m_text->setFocus();
+}
+
+void CHelp::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    fitOnScreen(this); // centred over the main window, it may reach past the screen's edge
 }
 
 } // namespace tn::ui

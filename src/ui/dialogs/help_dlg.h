@@ -21,6 +21,9 @@ public:
 
     QPlainTextEdit* textControl() const { return m_text; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     QPlainTextEdit* m_text = nullptr;
 };

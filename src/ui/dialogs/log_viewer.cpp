@@ -4,6 +4,7 @@
 #include "app/global.h"
 #include "orchestration/statistics_owner.h"
 #include "ui/dialogs/ns_chart_ctrl.h"
+#include "ui/widgets/accessibility.h"
 #include "ui/widgets/control_table.h"
 #include "ui/widgets/plain_label.h"
 
@@ -173,7 +174,8 @@ void CLogViewer::fillTable(const StatRecords* records) {
 void CLogViewer::showTable() {
     for (std::size_t r = 0; r < kHistoryRows.size(); ++r)
         for (int c = 0; c < 3; ++c)
-            m_cells[r][c]->setText(QString::fromStdString(m_table.cell(static_cast<int>(r), c)));
+            setShownText(m_cells[r][c],
+                         QString::fromStdString(m_table.cell(static_cast<int>(r), c)));
     const QString custom = QString::fromStdString(m_table.customLabel());
     if (m_customName->text() != custom) {
         m_customName->setText(custom);

@@ -4,9 +4,11 @@
 #include "app/global.h"
 #include "platform/clock.h"
 #include "ui/dialogs/dialog_layout.h"
+#include "ui/widgets/accessibility.h"
 #include "ui/widgets/artwork.h"
 #include "ui/widgets/bitmap_dlg.h"
 #include "ui/widgets/control_table.h"
+#include "ui/widgets/screen_fit.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -263,9 +265,9 @@ void CNetFalls::loadList() {
             showMessage("setAsideFailed", "Error", QString::fromStdString(text), true);
         return;
     }
-    static_cast<QLabel*>(control(id::kCount))->setText(QString::number(count));
-    static_cast<QLabel*>(control(id::kDuration))
-        ->setText(QString::fromStdString(outageTotalText(total)));
+    setShownText(static_cast<QLabel*>(control(id::kCount)), QString::number(count));
+    setShownText(static_cast<QLabel*>(control(id::kDuration)),
+                 QString::fromStdString(outageTotalText(total)));
 }
 
 void CNetFalls::exportList() {
@@ -287,6 +289,11 @@ void CNetFalls::exportList() {
         return;
     }
     hooks.openExported(path);
+}
+
+void CNetFalls::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    fitOnScreen(this); // centred over the main window, it may reach past the screen's edge
 }
 
 } // namespace tn::ui

@@ -62,6 +62,9 @@ public:
 
     NetFallsHooks hooks;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void onFilterChanged(int index);
     void setMoreFiltersVisible(bool visible);

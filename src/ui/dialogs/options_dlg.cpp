@@ -9,6 +9,7 @@
 #include "ui/dialogs/netfalls_dlg.h"
 #include "ui/widgets/bitmap_dlg.h"
 #include "ui/widgets/control_table.h"
+#include "ui/widgets/screen_fit.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -100,10 +101,14 @@ COptions::COptions(OptionsServices services, QWidget* parent)
     };
     initialise();
 
+    // toggled, not clicked: an accessibility action or a program toggles without a click, and
+    // the setting must follow the tick however it changed.
     for (const BoxBinding& b : kBoxes) {
         auto* box = static_cast<QCheckBox*>(control(b.id));
-        connect(box, &QCheckBox::clicked, this,
-                [this, which = b.box](bool on) { onBox(which, on); });
+        connect(box, &QCheckBox::toggled, this, [this, which = b.box](bool on) {
+            if (!m_initialising)
+                onBox(which, on);
+        });
     }
     auto* fallSecs = static_cast<QLineEdit*>(control(id::kFallSecs));
     connect(fallSecs, &QLineEdit::editingFinished, this, &COptions::commitFallSecs);
@@ -124,6 +129,8 @@ COptions::COptions(OptionsServices services, QWidget* parent)
 }
 
 void COptions::initialise() {
+    // The dialog's own ticks while it opens store nothing.
+    m_initialising = true;
     const OptionsInitial init = m_model.initialise();
     for (const BoxBinding& b : kBoxes)
         static_cast<QCheckBox*>(control(b.id))->setChecked(m_model.checked(b.box));
@@ -138,6 +145,7 @@ void COptions::initialise() {
     static_cast<QLineEdit*>(control(id::kCustPort))->setText(QString::fromStdString(init.custPort));
     static_cast<QLineEdit*>(control(id::kCustName))->setText(QString::fromStdString(init.custName));
     applyEnabling();
+    m_initialising = false;
 }
 
 void COptions::applyEnabling() {
@@ -222,6 +230,11 @@ void COptions::done(int result) {
     if (fallSecs->isModified())
         commitFallSecs();
     QDialog::done(result);
+}
+
+void COptions::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    fitOnScreen(this); // centred over the main window, it may reach past the screen's edge
 }
 
 } // namespace tn::ui

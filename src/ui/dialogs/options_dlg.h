@@ -41,6 +41,7 @@ public slots:
     void accept() override;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void done(int result) override;
 
 private:
@@ -58,6 +59,7 @@ private:
     CProbe* m_probe;
     COptionsModel m_model;
     QHash<int, QWidget*> m_controls;
+    bool m_initialising = false;
 };
 
 } // namespace tn::ui

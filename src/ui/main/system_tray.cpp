@@ -143,4 +143,8 @@ QRect QtTrayShell::iconGeometry() const {
     return m_icon->geometry();
 }
 
+void QtTrayShell::setContextMenu(QMenu* menu) {
+    m_icon->setContextMenu(menu);
+}
+
 } // namespace tn::ui

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+class QMenu;
 class QSystemTrayIcon;
 
 namespace tn::ui {
@@ -22,6 +23,8 @@ public:
     virtual bool remove() = 0;
     // Screen rectangle of the icon; empty when the desktop does not tell.
     virtual QRect iconGeometry() const = 0;
+    // The menu of a right click; the caller keeps it.
+    virtual void setContextMenu(QMenu* menu) = 0;
 };
 
 // The tray icon's own rules on top of the shell: the shell is called only when the icon really
@@ -79,6 +82,7 @@ public:
     bool modifyTooltip(const QString& tooltip) override;
     bool remove() override;
     QRect iconGeometry() const override;
+    void setContextMenu(QMenu* menu) override;
 
 signals:
     void leftClicked();

@@ -12,12 +12,14 @@
 #include "ui/dialogs/help_dlg.h"
 #include "ui/dialogs/log_viewer.h"
 #include "ui/dialogs/options_dlg.h"
+#include "ui/widgets/accessibility.h"
 #include "ui/widgets/adapter_combo.h"
 #include "ui/widgets/artwork.h"
 #include "ui/widgets/control_table.h"
 #include "ui/widgets/flat_button.h"
 #include "ui/widgets/picture_ctrl.h"
 #include "ui/widgets/plain_label.h"
+#include "ui/widgets/screen_fit.h"
 #include "ui/widgets/speed_bar.h"
 
 #include <QApplication>
@@ -48,6 +50,7 @@ CTallynetDlg::CTallynetDlg(MainWindowServices services, QWidget* parent)
         services.trayShell = std::move(shell);
     }
     m_tray = std::make_unique<CSystemTray>(std::move(services.trayShell));
+    buildTrayMenu();
     m_sampler = std::make_unique<CTickSampler>(m_global, m_clock, m_counters, m_stats, this);
     m_detector = std::make_unique<COutageDetector>(m_global, m_clock, *this);
     m_probe = std::make_unique<CProbe>(services.icmp, m_clock);
@@ -167,6 +170,52 @@ void CTallynetDlg::buildControls() {
     connect(button(kOptions), &QPushButton::clicked, this, &CTallynetDlg::onOptions);
     connect(button(kHelp), &QPushButton::clicked, this, &CTallynetDlg::onHelp);
     connect(button(kAbout), &QPushButton::clicked, this, &CTallynetDlg::onAbout);
+}
+
+void CTallynetDlg::buildTrayMenu() {
+    m_trayMenu = new QMenu(this);
+    m_trayMenu->setObjectName("trayMenu");
+    m_trayMenu->setAccessibleName("Tallynet");
+    m_trayShowHide = m_trayMenu->addAction("Hide", this, &CTallynetDlg::toggleFromTray);
+    m_trayViewLog = m_trayMenu->addAction("View Log", this, [this] {
+        showWindow(); // the viewer opens over its main window
+        onViewLog();
+    });
+    m_trayOptions = m_trayMenu->addAction("Options", this, [this] {
+        showWindow();
+        onOptions();
+    });
+    m_trayMenu->addSeparator();
+    m_trayExit = m_trayMenu->addAction("Exit", this, &CTallynetDlg::onExit);
+    connect(m_trayMenu, &QMenu::aboutToShow, this, &CTallynetDlg::updateTrayMenu);
+    updateTrayMenu();
+    m_tray->shell().setContextMenu(m_trayMenu);
+}
+
+void CTallynetDlg::updateTrayMenu() {
+    const bool shown = isVisible() && !isMinimized();
+    m_trayShowHide->setText(shown ? "Hide" : "Show");
+    // While a window of ours waits for an answer, no second options window or viewer opens
+    // over it and the program does not end under it.
+    const bool free = QApplication::activeModalWidget() == nullptr && !m_ending;
+    m_trayViewLog->setEnabled(free);
+    m_trayOptions->setEnabled(free);
+    m_trayExit->setEnabled(free);
+}
+
+void CTallynetDlg::showFromElsewhere() {
+    if (m_ending)
+        return;
+    m_startHidden = false;
+    showWindow();
+}
+
+void CTallynetDlg::toggleFromTray() {
+    m_startHidden = false;
+    if (isVisible() && !isMinimized())
+        hideWindow();
+    else
+        showWindow();
 }
 
 QPushButton* CTallynetDlg::button(int id) const {
@@ -294,6 +343,7 @@ void CTallynetDlg::openOverWindow(QMessageBox* box) {
 
 void CTallynetDlg::showEvent(QShowEvent* event) {
     CBitmapDlg::showEvent(event);
+    updateTrayMenu();
     if (m_pendingBoxes.isEmpty())
         return;
     // After the show has placed the window, so that each box is centred over it.
@@ -338,7 +388,7 @@ void CTallynetDlg::onTick() {
 void CTallynetDlg::setText(int id, const QString& text) {
     QWidget* w = control(id);
     if (auto* l = qobject_cast<QLabel*>(w))
-        l->setText(text);
+        setShownText(l, text);
     else if (auto* g = qobject_cast<CGroupFrame*>(w))
         g->setTitle(text);
 }
@@ -494,6 +544,7 @@ void CTallynetDlg::hideWindow() {
         hide();
     else
         showMinimized(); // no notification area: the taskbar is the way back
+    updateTrayMenu();
 }
 
 void CTallynetDlg::showWindow() {
@@ -503,6 +554,7 @@ void CTallynetDlg::showWindow() {
         show();
     raise();
     activateWindow();
+    updateTrayMenu();
 }
 
 void CTallynetDlg::onTrayClicked(const QPoint& cursor) {
@@ -556,7 +608,13 @@ void CTallynetDlg::restorePosition() {
         return;
     const int x = (*bytes)[0] | ((*bytes)[1] << 8);
     const int y = (*bytes)[2] | ((*bytes)[3] << 8);
-    move(x, y); // no check against the screen here: the stored value was clamped on exit
+    // Stored at another scale factor, or on a monitor that is gone, it would open where a
+    // frameless window can never be reached: then it comes onto the nearest screen.
+    move(placedOnScreens(QRect(QPoint(x, y), frameGeometry().size()), screenAreasForPlacement()));
+}
+
+QList<QRect> CTallynetDlg::screenAreasForPlacement() const {
+    return screenAreas ? screenAreas() : availableScreenAreas();
 }
 
 void CTallynetDlg::storePosition() {

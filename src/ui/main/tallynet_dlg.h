@@ -9,6 +9,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -73,11 +74,18 @@ public:
     void onResume();
     // The machine goes to sleep (save now) or wakes up (resume).
     void onSleepChange(bool sleeping);
+    // A later start of the program: the window comes up, also when hidden or minimised.
+    void showFromElsewhere();
     // Left click on the tray icon.
     void onTrayClicked(const QPoint& cursor);
     // Hides the window, or minimises it when the desktop has no notification area.
     void hideWindow();
     void showWindow();
+    // The tray icon's menu: Show or Hide, View Log, Options, Exit.
+    QMenu* trayMenu() const { return m_trayMenu; }
+    // Before the menu opens: Show or Hide as the window is, the commands only while no other
+    // window of ours waits for an answer.
+    void updateTrayMenu();
     // Activation change: auto-hide when deactivated and every condition holds.
     void handleActivationChange(bool active, QWidget* activated);
 
@@ -93,6 +101,7 @@ public:
     // Replaceable in tests: cursor position and screen size.
     std::function<QPoint()> cursorPos;
     std::function<QSize()> screenSize;
+    std::function<QList<QRect>()> screenAreas; // the screens' usable areas
 
 signals:
     void firstPaint();
@@ -102,6 +111,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    QList<QRect> screenAreasForPlacement() const override;
     void reject() override;
     void accept() override;
 
@@ -115,6 +125,8 @@ private:
     void showFileError(const std::string& text) override;
 
     void buildControls();
+    void buildTrayMenu();
+    void toggleFromTray();
     QPushButton* button(int id) const;
     void onViewLog();
     void onOptions();
@@ -144,6 +156,11 @@ private:
     QTimer m_timer;
     QHash<int, QWidget*> m_controls;
     QPointer<CLogViewer> m_viewer; // while the history viewer runs
+    QMenu* m_trayMenu = nullptr;
+    QAction* m_trayShowHide = nullptr;
+    QAction* m_trayViewLog = nullptr;
+    QAction* m_trayOptions = nullptr;
+    QAction* m_trayExit = nullptr;
     CAdapterCombo* m_combo = nullptr;
     CPictureCtrl* m_picture = nullptr;
     CSpeedBar* m_rxBar = nullptr;

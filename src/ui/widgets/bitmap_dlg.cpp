@@ -1,6 +1,7 @@
 #include "ui/widgets/bitmap_dlg.h"
 
 #include "ui/widgets/artwork.h"
+#include "ui/widgets/screen_fit.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -59,6 +60,16 @@ void CBitmapDlg::setColours(const QColor& background, const QColor& face, const 
 
 QPixmap CBitmapDlg::makeBackground() const {
     return m_base.isValid() ? art::dialogBackground(size(), m_base) : art::dialogBackground(size());
+}
+
+void CBitmapDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // A frameless window off the screen could never be reached to drag it back.
+    fitOnScreen(this, screenAreasForPlacement());
+}
+
+QList<QRect> CBitmapDlg::screenAreasForPlacement() const {
+    return availableScreenAreas();
 }
 
 void CBitmapDlg::resizeEvent(QResizeEvent* event) {

@@ -1,8 +1,10 @@
 #pragma once
 #include <QColor>
 #include <QDialog>
+#include <QList>
 #include <QPixmap>
 #include <QPoint>
+#include <QRect>
 
 namespace tn::ui {
 
@@ -29,6 +31,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    // The screens' usable areas the window is kept on.
+    virtual QList<QRect> screenAreasForPlacement() const;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;

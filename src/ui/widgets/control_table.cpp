@@ -1,5 +1,6 @@
 #include "ui/widgets/control_table.h"
 
+#include "ui/widgets/accessibility.h"
 #include "ui/widgets/adapter_combo.h"
 #include "ui/widgets/flat_button.h"
 #include "ui/widgets/picture_ctrl.h"
@@ -73,6 +74,7 @@ QWidget* makeControl(const ControlSpec& c, const ControlTableContext& context) {
 
 QHash<int, QWidget*> buildControls(std::span<const ControlSpec> table,
                                    const ControlTableContext& context) {
+    installAccessibility();
     QHash<int, QWidget*> controls;
     for (const ControlSpec& c : table) {
         QWidget* w = makeControl(c, context);
@@ -80,6 +82,8 @@ QHash<int, QWidget*> buildControls(std::span<const ControlSpec> table,
             continue;
         w->setGeometry(context.rect(c));
         w->setAccessibleName(QString::fromUtf8(c.accessibleName ? c.accessibleName : c.text));
+        if (auto* combo = qobject_cast<QComboBox*>(w); combo && combo->lineEdit())
+            combo->lineEdit()->setAccessibleName(w->accessibleName());
         if (c.id != 0) {
             w->setObjectName(QString::number(c.id));
             controls.insert(c.id, w);

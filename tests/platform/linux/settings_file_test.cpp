@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
 namespace tn {
 namespace {
 
@@ -96,6 +101,31 @@ TEST_F(SettingsFileTest, RunAtStartUp_EntryAppearsWithTheExecutablePathAndDisapp
 TEST(XdgAutostartEntry, ExecQuotingEscapesSpecialCharacters) {
     const std::string e = XdgAutostart::desktopEntry("/a$b/c\"d\\e");
     EXPECT_NE(e.find("Exec=\"/a\\\\$b/c\\\\\"d\\\\\\\\e\"\n"), std::string::npos) << e;
+    // TryExec is a plain string: no quotes, only the backslash doubled.
+    EXPECT_NE(e.find("TryExec=/a$b/c\"d\\\\e\n"), std::string::npos) << e;
+}
+
+// The entry must pass the desktop's own check, or a session may ignore it; TryExec is what
+// keeps a removed program from being started at every log-in.
+TEST(XdgAutostartEntry, PassesDesktopFileValidate_AndNamesTheProgramInTryExec) {
+    test::TempDir dir;
+    const auto entry = dir / "TallynetStartUp.desktop";
+    XdgAutostart autostart{entry, "/opt/Tally net/bin/tallynet"};
+    ASSERT_TRUE(autostart.set(true));
+    std::ifstream in(entry);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(text.find("TryExec=/opt/Tally net/bin/tallynet\n"), std::string::npos) << text;
+    if (std::system("command -v desktop-file-validate >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "desktop-file-validate is not installed";
+    const std::string command = "desktop-file-validate '" + entry.string() + "' 2>&1";
+    FILE* out = ::popen(command.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    std::string said;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, out))
+        said += buffer;
+    EXPECT_EQ(::pclose(out), 0) << said;
+    EXPECT_EQ(said, "") << said;
 }
 
 TEST(LinuxPathsTest, DataFolderIsPrivate_EvenWhenAnOlderVersionMadeItReadable) {

@@ -1,0 +1,25 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace tn {
+
+// What the command line asks for. The terminal options are looked at before anything else: none
+// of them needs a display, the instance lock or the settings.
+struct CommandLine {
+    enum class Mode { Window, Report, Help, Version, Bad };
+    Mode mode = Mode::Window;
+    bool json = false;
+    // Mode::Bad: the arguments not understood, in the order given.
+    std::vector<std::string> unknown;
+    bool jsonWithoutReport = false;
+};
+
+// `args` without the program's name. The toolkit's own options (-platform xcb, -session id, as
+// a session manager restarts a program, ...) are let through for the window.
+CommandLine parseCommandLine(const std::vector<std::string>& args);
+
+// The short message for Mode::Bad, one line, ending in a newline.
+std::string commandLineProblem(const CommandLine& line);
+
+} // namespace tn
