@@ -16,6 +16,7 @@ public:
     bool modifyTooltip(const QString&) override { return true; }
     bool remove() override { return true; }
     QRect iconGeometry() const override { return {}; }
+    void setContextMenu(QMenu*) override {}
 };
 
 void runTicks(benchmark::State& state, bool shown) {
