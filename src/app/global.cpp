@@ -125,6 +125,7 @@ void CGlobal::loadSettings() {
     TMaxScale = readInt(s, "TMaxScale", 1);
     PinPoint = readInt(s, "PinPoint", 0);
     CountIPv6 = readInt(s, "CountIPv6", 1);
+    CountApps = readInt(s, "CountApps", 1);
     if (CustField != 0) {
         CustName1 = readString(s, "CustName1");
         std::vector<std::uint16_t> ports = parseCustomPorts(readString(s, "CustPort1"));

@@ -63,6 +63,7 @@ public:
     std::int32_t TMaxScale = 0;
     std::int32_t PinPoint = 0;
     std::int32_t CountIPv6 = 1; // 0: IPv6 frames are left out of the counts, as in old versions
+    std::int32_t CountApps = 1; // 0: no traffic per program, and no apps.dat
 
     explicit CGlobal(const PlatformServices& os, MessageReporter reporter = {});
     virtual ~CGlobal();

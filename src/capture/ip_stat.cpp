@@ -48,33 +48,14 @@ inline std::uint32_t raw32(const std::uint8_t* p) {
     return v;
 }
 
-// A clock set back by less than this keeps the records' newest date: the days up to it were
-// started already and are not cleared again when the clock passes them once more. Set back
-// further, the clock is taken as the new truth and the cycle starts again from the date it
-// shows; otherwise no record would be cleared for as long as the clock stays behind.
-constexpr std::int64_t kBackwardKeepDays = 31;
-
-CivilDate dateOf(const LocalTime& lt) {
-    return CivilDate{lt.year, lt.month, lt.day};
-}
-
-bool validDate(const CivilDate& d) {
-    return d.month >= 1 && d.month <= 12 && d.day >= 1 && d.day <= 31;
-}
-
 } // namespace
 
 CIPStat::CIPStat(CGlobal& global, const IClock& clock)
-    : CPacket(global.os().adapters, global.os().capture), m_global(global), m_clock(clock) {
+    : CPacket(global.os().adapters, global.os().capture), m_global(global), m_clock(clock),
+      m_calendar(clock) {
     // The records start at zero: their counters are value-initialised.
     m_lastFrameTime = m_clock.now();
-    if (const auto lt = m_clock.toLocal(m_lastFrameTime); lt && validDate(dateOf(*lt))) {
-        m_currentDay = lt->day;
-        m_currentMonth = lt->month;
-        setThrough(dateOf(*lt), m_lastFrameTime);
-    }
-    // The first frame asks the calendar.
-    m_dayLow = m_dayHigh = 0;
+    m_calendar.attach(this);
 }
 
 CIPStat::~CIPStat() {
@@ -84,10 +65,8 @@ CIPStat::~CIPStat() {
 void CIPStat::resetAll() {
     for (int i = 0; i < kDays; ++i)
         resetDay(i);
-    for (int m = 0; m < kMonths; ++m) {
-        m_monthsSent[static_cast<std::size_t>(m)].reset();
-        m_monthsReceived[static_cast<std::size_t>(m)].reset();
-    }
+    for (int m = 0; m < kMonths; ++m)
+        clearMonthRecord(m);
 }
 
 void CIPStat::resetDay(int index) {
@@ -95,6 +74,13 @@ void CIPStat::resetDay(int index) {
         return;
     m_daysReceived[static_cast<std::size_t>(index)].reset();
     m_daysSent[static_cast<std::size_t>(index)].reset();
+}
+
+void CIPStat::clearMonthRecord(int index) {
+    if (index < 0 || index >= kMonths)
+        return;
+    m_monthsReceived[static_cast<std::size_t>(index)].reset();
+    m_monthsSent[static_cast<std::size_t>(index)].reset();
 }
 
 void CIPStat::zeroCategory(int category) {
@@ -178,77 +164,10 @@ void CIPStat::restore(const StatRecords& r) {
 
 void CIPStat::batchStarting() {
     m_lastFrameTime = m_clock.now();
-}
-
-void CIPStat::rollOver(std::int64_t now) {
-    const auto lt = m_clock.toLocal(now);
-    if (!lt || !validDate(dateOf(*lt))) {
-        // No calendar: the records stay as they are; ask again with the next second.
-        m_onThrough = false;
-        m_dayLow = now;
-        m_dayHigh = now + 1;
-        return;
-    }
-    advanceTo(dateOf(*lt), now);
-    m_onThrough = daysFromCivil(dateOf(*lt)) == m_throughDays;
-    // A clock set back below `now` asks again; so does any time from the next local midnight.
-    m_dayLow = now;
-    m_dayHigh = nextDayStart(*lt, now);
-}
-
-void CIPStat::advanceTo(const CivilDate& date, std::int64_t now) {
-    const std::int64_t days = daysFromCivil(date);
-    if (days > m_throughDays) {
-        clearDates(m_through, date);
-        setThrough(date, now);
-    } else if (days == m_throughDays) {
-        if (now > m_throughTime.load(std::memory_order_relaxed))
-            m_throughTime.store(now, std::memory_order_relaxed);
-    } else if (m_throughDays - days >= kBackwardKeepDays) {
-        setThrough(date, now);
-    }
-    m_currentDay = date.day;
-    m_currentMonth = date.month;
-}
-
-void CIPStat::setThrough(const CivilDate& date, std::int64_t t) {
-    m_through = date;
-    m_throughDays = daysFromCivil(date);
-    m_throughTime.store(t, std::memory_order_relaxed);
-}
-
-void CIPStat::clearDates(const CivilDate& from, const CivilDate& to) {
-    clearDatesAfter(
-        from, to, [this](int i) { resetDay(i); },
-        [this](int i) {
-            m_monthsReceived[static_cast<std::size_t>(i)].reset();
-            m_monthsSent[static_cast<std::size_t>(i)].reset();
-        });
-}
-
-std::int64_t CIPStat::nextDayStart(const LocalTime& lt, std::int64_t now) const {
-    const auto dayAt = [this](std::int64_t t) {
-        const auto l = m_clock.toLocal(t);
-        return l ? l->day : -1;
-    };
-    LocalTime next{lt.year, lt.month, lt.day + 1, 0, 0, 0, -1};
-    const auto guess = m_clock.fromLocal(next);
-    if (guess && *guess > now && dayAt(*guess) != lt.day && dayAt(*guess - 1) == lt.day)
-        return *guess;
-    // Where midnight does not exist (a daylight-saving jump at 00:00) the calendar may place
-    // it wrongly: find the first second of another day instead.
-    std::int64_t low = now;
-    std::int64_t high = now + 3 * 86400;
-    if (dayAt(high) == lt.day)
-        return now + 1;
-    while (high - low > 1) {
-        const std::int64_t mid = low + (high - low) / 2;
-        if (dayAt(mid) == lt.day)
-            low = mid;
-        else
-            high = mid;
-    }
-    return high;
+    // Bytes held for a flow whose program was not known yet belong to the date they came on:
+    // they are settled before a new date may clear its records.
+    if (m_apps)
+        m_apps->resolveHeld(m_lastFrameTime, m_calendar.day(), m_calendar.month());
 }
 
 void CIPStat::packetHandler(const CaptureHeader& header, const std::uint8_t* frame) {
@@ -260,11 +179,7 @@ void CIPStat::packetHandler(const CaptureHeader& header, const std::uint8_t* fra
             if (mask & (1u << k))
                 zeroCategory(k);
     }
-    const std::int64_t now = m_lastFrameTime;
-    if (now < m_dayLow || now >= m_dayHigh) [[unlikely]]
-        rollOver(now);
-    else if (m_onThrough && now > m_throughTime.load(std::memory_order_relaxed)) [[unlikely]]
-        m_throughTime.store(now, std::memory_order_relaxed);
+    m_calendar.at(m_lastFrameTime);
 
     // Nothing is read past the captured bytes: a frame too short for its IP header is not
     // counted at all, and a TCP segment cut before its ports counts in the totals but in no
@@ -311,6 +226,9 @@ inline void CIPStat::handleIpv4(const std::uint8_t* frame, std::uint32_t cap, st
     if (dir == 0 || !sound)
         return;
     classify(dir, protocol, srcPort, dstPort, portsPresent, length);
+    if (m_apps)
+        countApp(dir == kSentDir ? s == a : d == a, dir, protocol, iph + 12, iph + 16, 4, srcPort,
+                 dstPort, portsPresent, length);
 }
 
 void CIPStat::handleIpv6(const std::uint8_t* frame, std::uint32_t cap, std::uint32_t ip,
@@ -350,6 +268,9 @@ void CIPStat::handleIpv6(const std::uint8_t* frame, std::uint32_t cap, std::uint
     if (dir == 0 || !known)
         return;
     classify(dir, next, srcPort, dstPort, portsPresent, length);
+    if (m_apps)
+        countApp(set.isSelf(dir == kSentDir ? s : d), dir, next, iph + 8, iph + 24, 16, srcPort,
+                 dstPort, portsPresent, length);
 }
 
 template <class IsSelf, class IsLocal>
@@ -381,10 +302,24 @@ inline int CIPStat::tally(IsSelf isSelf, IsLocal isLocal, std::uint32_t length) 
     return 0;
 }
 
+inline void CIPStat::countApp(bool self, int dir, std::uint8_t protocol, const std::uint8_t* src,
+                              const std::uint8_t* dst, std::uint32_t addrBytes,
+                              std::uint16_t srcPort, std::uint16_t dstPort, bool portsPresent,
+                              std::uint32_t length) {
+    const bool sent = dir == kSentDir;
+    // Only a frame of this computer's own address, of TCP or UDP with its ports, can belong to
+    // one of its sockets; a neighbour's frame (LanOnly off) or ICMP never does.
+    if (self && portsPresent && (protocol == 6 || protocol == 17))
+        m_apps->count(makeFlowKey(protocol, src, dst, addrBytes, srcPort, dstPort, sent), sent,
+                      length, m_calendar.day(), m_calendar.month());
+    else
+        m_apps->countUnowned(sent, length, m_calendar.day(), m_calendar.month());
+}
+
 inline void CIPStat::classify(int dir, std::uint8_t protocol, std::uint16_t srcPort,
                               std::uint16_t dstPort, bool portsPresent, std::uint32_t length) {
-    const auto di = static_cast<std::size_t>(m_currentDay - 1);
-    const auto mi = static_cast<std::size_t>(m_currentMonth - 1);
+    const auto di = static_cast<std::size_t>(m_calendar.day() - 1);
+    const auto mi = static_cast<std::size_t>(m_calendar.month() - 1);
     if (dir == kSentDir)
         account(m_daysSent[di], m_monthsSent[mi], protocol, dstPort, srcPort, portsPresent, length);
     else
@@ -435,7 +370,16 @@ int CIPStat::initialise(int adapterIndex) {
         m_clock.fromLocal(LocalTime{2002, 1, 1, 0, 0, 0, -1}).value_or(1009843200);
     resetAll();
     load(saveTime);
-    clearStale(saveTime);
+    if (m_global.CountApps != 0) {
+        if (!m_apps)
+            m_apps = std::make_unique<CAppCounter>(m_global.os().socketOwners);
+        m_calendar.attach(m_apps.get());
+        loadApps(saveTime);
+    } else if (m_apps) {
+        m_calendar.detach(m_apps.get());
+        m_apps.reset();
+    }
+    m_calendar.clearStale(saveTime);
     m_initialised = snapshot();
     if (!buildAdapterList()) {
         m_statError = CNetAdapter::lastErrorText();
@@ -447,26 +391,6 @@ int CIPStat::initialise(int adapterIndex) {
         return 1;
     m_statError = CNetAdapter::lastErrorText();
     return 0;
-}
-
-void CIPStat::clearStale(std::int64_t saveTime) {
-    // The handler asks the calendar again with its first frame.
-    m_dayLow = m_dayHigh = 0;
-    const std::int64_t now = m_clock.now();
-    const auto ln = m_clock.toLocal(now);
-    if (!ln || !validDate(dateOf(*ln)))
-        return;
-    const auto ls = m_clock.toLocal(saveTime);
-    if (ls && validDate(dateOf(*ls))) {
-        setThrough(dateOf(*ls), saveTime);
-    } else {
-        // A save time without a date: nothing of the file can be trusted to be current.
-        resetAll();
-        setThrough(dateOf(*ln), now);
-    }
-    // The same rule as the handler's: the dates since the save are cleared, a clock set back
-    // clears nothing.
-    advanceTo(dateOf(*ln), now);
 }
 
 void CIPStat::load(std::int64_t& saveTime) {
@@ -566,16 +490,8 @@ void CIPStat::save() {
     IFileStore* files = m_global.os().files;
     if (!m_dbReady || !files)
         return;
-    // The stamp is a time of the newest date the records were started for, not simply now:
-    // a save on a day without any frame yet (an idle line after midnight, a save on the way
-    // into sleep and again on resume) must leave that day to be cleared by the next load.
-    const std::int64_t now = m_clock.now();
-    std::int64_t stamp = m_throughTime.load(std::memory_order_relaxed);
-    const auto ls = m_clock.toLocal(stamp);
-    const auto ln = m_clock.toLocal(now);
-    if (ls && ln && now > stamp && ls->year == ln->year && ls->month == ln->month &&
-        ls->day == ln->day)
-        stamp = now;
+    // The stamp is a time of the newest date the records were started for, not simply now.
+    const std::int64_t stamp = m_calendar.saveStamp();
     // Every counter is read whole and the copy does not change while it is written.
     const std::vector<std::uint8_t> bytes = encodeStatFile(snapshot(), stamp);
     const std::filesystem::path target = m_global.dataFile("stat.dat");
@@ -598,6 +514,61 @@ void CIPStat::save() {
         }
     }
     const ReplaceResult result = files->replace(target, backup, bytes);
+    if (result)
+        m_global.fileFailures().succeeded(target);
+    else
+        m_global.fileFailures().failed(target, result.error,
+                                       result.status == ReplaceStatus::NotRegular,
+                                       "Counting goes on in memory; the next save tries again.");
+    // Written in step with stat.dat, under the same stamp; when stat.dat could not be written,
+    // the same folder would refuse this one too, and the user is told once.
+    if (m_apps && result)
+        saveApps(stamp);
+}
+
+void CIPStat::loadApps(std::int64_t statSaveTime) {
+    IFileStore* files = m_global.os().files;
+    if (!files || !m_apps)
+        return;
+    const std::filesystem::path file = m_global.dataFile("apps.dat");
+    std::vector<std::uint8_t> bytes;
+    const ReadStatus status = files->read(file, kAppsFileMaxSize, bytes);
+    if (status == ReadStatus::Missing) {
+        m_apps->restore(AppRecords{});
+        return;
+    }
+    if (status == ReadStatus::NotRegular) {
+        m_global.fileFailures().tell(
+            file, badFileText(file, "not a regular file", {SetAsideStatus::NotRegular, {}, 0}));
+        m_apps->restore(AppRecords{});
+        return;
+    }
+    AppRecords records;
+    std::int64_t appsSaveTime = 0;
+    std::string problem = readProblem(status);
+    if (problem.empty())
+        problem = decodeAppsFile(bytes, records, appsSaveTime);
+    if (!problem.empty()) {
+        // Kept aside as a damaged stat.dat is: never thrown away, never written over.
+        const SetAsideResult aside = files->setAside(file, setAsideStamp(m_clock), kKeptBadFiles);
+        m_global.fileFailures().tell(file, badFileText(file, problem, aside));
+        m_apps->restore(AppRecords{});
+        return;
+    }
+    m_apps->restore(records);
+    // Saved before stat.dat (counting per program was off for a while): its own stale dates go
+    // first, by the same rule, and then both histories are cleared together.
+    if (appsSaveTime < statSaveTime)
+        m_calendar.catchUp(*m_apps, appsSaveTime, statSaveTime);
+}
+
+void CIPStat::saveApps(std::int64_t stamp) {
+    IFileStore* files = m_global.os().files;
+    if (!files)
+        return;
+    const std::filesystem::path target = m_global.dataFile("apps.dat");
+    const ReplaceResult result =
+        files->replace(target, {}, encodeAppsFile(m_apps->snapshot(), stamp));
     if (result)
         m_global.fileFailures().succeeded(target);
     else

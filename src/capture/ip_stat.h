@@ -1,7 +1,8 @@
 #pragma once
+#include "capture/app_counter.h"
 #include "capture/packet.h"
 #include "capture/port_stat.h"
-#include "stats/record_dates.h"
+#include "stats/record_calendar.h"
 #include "stats/stat_file.h"
 
 #include <array>
@@ -19,7 +20,7 @@ enum class Direction { Sent, Received };
 
 // The statistics owner: the capture object with the packet accounting by direction and port
 // category, the day and month records, the running totals and the database stat.dat.
-class CIPStat : public CPacket {
+class CIPStat : public CPacket, private IDatedRecords {
 public:
     static constexpr int kDays = 31;
     static constexpr int kMonths = 12;
@@ -68,6 +69,9 @@ public:
     // value back.
     void clearCategory(int category);
 
+    // The traffic per program; null while the setting CountApps is 0 (initialise takes it).
+    const CAppCounter* apps() const { return m_apps.get(); }
+
     int databaseVersion() const { return kStatFileVersion; }
     int databaseReady() const { return m_dbReady; }
     StatRecords snapshot() const;
@@ -78,16 +82,18 @@ public:
 private:
     void resetAll();
     void zeroCategory(int category);
-    void clearStale(std::int64_t saveTime);
-    // Clears every day and month record whose date lies after `from` and up to `to`.
-    void clearDates(const CivilDate& from, const CivilDate& to);
-    // Makes `date` (of time `t`) the newest date the records were started for.
-    void setThrough(const CivilDate& date, std::int64_t t);
-    // The date rule of the records: a date after m_through clears the dates in between.
-    void advanceTo(const CivilDate& date, std::int64_t now);
+    void clearDayRecord(int index) override { resetDay(index); }
+    void clearMonthRecord(int index) override;
+    void clearAllRecords() override { resetAll(); }
     void loadFrom(std::int64_t& saveTime, bool mayConvert);
-    void rollOver(std::int64_t now);
-    std::int64_t nextDayStart(const LocalTime& lt, std::int64_t now) const;
+    // apps.dat: read into the program records (a damaged file is kept aside), and written.
+    void loadApps(std::int64_t statSaveTime);
+    void saveApps(std::int64_t stamp);
+    [[gnu::always_inline]] void countApp(bool self, int dir, std::uint8_t protocol,
+                                         const std::uint8_t* src, const std::uint8_t* dst,
+                                         std::uint32_t addrBytes, std::uint16_t srcPort,
+                                         std::uint16_t dstPort, bool portsPresent,
+                                         std::uint32_t length);
     // Inlined into the handler: they run for every frame.
     [[gnu::always_inline]] void handleIpv4(const std::uint8_t* frame, std::uint32_t cap,
                                            std::uint32_t ip, std::uint32_t carried);
@@ -119,20 +125,9 @@ private:
 
     // Worker-only state of the handler.
     std::int64_t m_lastFrameTime = 0;
-    int m_currentDay = 1; // the records counted into: the date the clock shows
-    int m_currentMonth = 1;
-    // The newest date whose day and month records have been started. Only a date after it
-    // clears records, so a clock set back never wipes a day and no day is cleared twice.
-    CivilDate m_through;
-    std::int64_t m_throughDays = 0;
-    bool m_onThrough = false; // the clock shows m_through
-    // A time on m_through (the latest one seen there): what a save stamps into the file, so
-    // that the next load clears exactly the dates the records have not been started for.
-    std::atomic<std::int64_t> m_throughTime{0};
-    // The local day of the last frame holds for every time in [m_dayLow, m_dayHigh); outside
-    // it the calendar is asked again.
-    std::int64_t m_dayLow = 0;
-    std::int64_t m_dayHigh = 0;
+    // Which records a frame counts into, and which records a new date clears.
+    CRecordCalendar m_calendar;
+    std::unique_ptr<CAppCounter> m_apps;
 
     int m_dbReady = 0;
     StatRecords m_initialised; // the records as the last initialise left them
