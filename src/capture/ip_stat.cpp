@@ -162,6 +162,11 @@ void CIPStat::restore(const StatRecords& r) {
 
 // ---- packet accounting ----
 
+void CIPStat::batchEnded() {
+    if (m_apps)
+        m_apps->resolveHeld(m_clock.now(), m_calendar.day(), m_calendar.month());
+}
+
 void CIPStat::batchStarting() {
     m_lastFrameTime = m_clock.now();
     // Bytes held for a flow whose program was not known yet belong to the date they came on:
@@ -370,6 +375,9 @@ int CIPStat::initialise(int adapterIndex) {
         m_clock.fromLocal(LocalTime{2002, 1, 1, 0, 0, 0, -1}).value_or(1009843200);
     resetAll();
     load(saveTime);
+    // Counting per program asks the kernel for a flow's socket while the socket may still be
+    // there: frames are handed over within a tenth of a second, not half a second.
+    setReadTimeoutMs(m_global.CountApps != 0 ? kAppsReadTimeoutMs : kReadTimeoutMs);
     if (m_global.CountApps != 0) {
         if (!m_apps)
             m_apps = std::make_unique<CAppCounter>(m_global.os().socketOwners);

@@ -26,6 +26,7 @@ public:
     static constexpr int kMonths = 12;
     static constexpr int kUserBufferBytes = 524288;
     static constexpr int kKernelBufferBytes = 524288;
+    static constexpr int kAppsReadTimeoutMs = 100;
 
     CIPStat(CGlobal& global, const IClock& clock);
     ~CIPStat() override;
@@ -48,6 +49,8 @@ public:
     void packetHandler(const CaptureHeader& header, const std::uint8_t* frame) override;
     // Takes the time that the next frames are accounted at.
     void batchStarting() override;
+    // Asks at once about the flows the batch brought: a short connection may be gone soon.
+    void batchEnded() override;
 
     std::uint64_t totalReceived() const { return m_totalReceived.load(std::memory_order_relaxed); }
     std::uint64_t totalSent() const { return m_totalSent.load(std::memory_order_relaxed); }

@@ -71,7 +71,7 @@ int CPacket::open(int index, int userBufferBytes, int kernelBufferBytes, int pro
     CaptureOptions options;
     options.kernelBufferBytes = kernelBufferBytes;
     options.promiscuous = promiscuous != 0;
-    options.readTimeoutMs = kReadTimeoutMs;
+    options.readTimeoutMs = m_readTimeoutMs;
     options.snapLength = kSnapLength;
     options.ipv4Bytes = kIpv4ReadBytes;
     CaptureOpenStatus status = CaptureOpenStatus::DeviceFailed;
@@ -205,6 +205,7 @@ void CPacket::run() {
             break;
         m_newBatch = true;
         const int n = m_active->dispatch(&CPacket::onFrame, this);
+        batchEnded();
         if (const auto now = std::chrono::steady_clock::now(); now >= m_nextStatistics) {
             m_nextStatistics = now + std::chrono::milliseconds(kStatisticsPeriodMs);
             takeStatistics();

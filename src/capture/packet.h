@@ -101,6 +101,11 @@ protected:
     virtual void packetHandler(const CaptureHeader& header, const std::uint8_t* frame) = 0;
     // Called on the worker before the first frame of every batch.
     virtual void batchStarting() {}
+    // After each read of the device, frames or none (a read that timed out); on the worker.
+    virtual void batchEnded() {}
+    // How long the kernel may hold frames before it hands them over; for the devices opened
+    // from now on.
+    void setReadTimeoutMs(int ms) { m_readTimeoutMs = ms; }
 
     void run() override;
     void wakeUp() override;
@@ -119,6 +124,7 @@ protected:
     }
 
 private:
+    int m_readTimeoutMs = kReadTimeoutMs;
     void takeIpv6();
 
     std::mutex m_ipv6Mutex;

@@ -8,6 +8,7 @@
 #include "platform/linux/netlink_interfaces.h"
 #include "platform/linux/posix_file_store.h"
 #include "platform/linux/signal_termination.h"
+#include "platform/linux/sock_diag_owners.h"
 #include "platform/linux/socket_activation.h"
 #include "platform/linux/system_clock.h"
 #include "platform/linux/xdg_autostart.h"
@@ -46,6 +47,7 @@ public:
         s.termination = &m_termination;
         s.sleep = &m_sleep;
         s.networkSettings = &m_networkSettings;
+        s.socketOwners = &m_socketOwners;
         return s;
     }
 
@@ -66,6 +68,7 @@ private:
     SignalTermination m_termination;
     LogindSleepMonitor m_sleep;
     DesktopNetworkSettings m_networkSettings;
+    SockDiagOwners m_socketOwners;
 };
 
 class ReadOnlyLinuxPlatform final : public Platform {

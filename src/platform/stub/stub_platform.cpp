@@ -2,6 +2,7 @@
 #include "platform/file_store.h"
 #include "platform/paths.h"
 #include "platform/platform_services.h"
+#include "platform/socket_owners.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -193,6 +194,13 @@ private:
 
 // Finds nothing: no adapters, no counters, no capture, no settings store, no session events
 // (a null service is one the system does not offer).
+// No socket is known here: every flow ends up as nobody's on this computer.
+class StubSocketOwners final : public ISocketOwners {
+public:
+    std::optional<std::string> ownerOf(const FlowKey&) override { return std::nullopt; }
+    std::uint64_t knowledge() const override { return 0; }
+};
+
 class StubPlatform final : public Platform {
 public:
     PlatformServices services() override {
@@ -200,10 +208,12 @@ public:
         s.clock = &m_clock;
         s.paths = &m_paths;
         s.files = &m_files;
+        s.socketOwners = &m_owners;
         return s;
     }
 
 private:
+    StubSocketOwners m_owners;
     StubClock m_clock;
     StubPaths m_paths;
     StubFileStore m_files;
