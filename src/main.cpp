@@ -6,6 +6,7 @@
 #include "platform/instance_lock.h"
 #include "platform/platform_services.h"
 #include "platform/session_events.h"
+#include "stats/apps_report.h"
 #include "stats/report.h"
 #include "ui/main/emergency_exit.h"
 #include "ui/main/tallynet_dlg.h"
@@ -36,13 +37,14 @@ bool haveDisplay() {
 }
 
 constexpr const char* kUsage =
-    "Usage: tallynet [--report [--json]] [--help] [--version]\n"
+    "Usage: tallynet [--report [--apps] [--json]] [--help] [--version]\n"
     "\n"
     "Without options Tallynet opens its window (it needs a desktop session).\n"
     "\n"
     "  --report    print today's and this month's traffic per category, the days of\n"
     "              this month and the last twelve months, from the saved history;\n"
     "              needs no display and changes nothing\n"
+    "  --apps      with --report: today's and this month's traffic per program\n"
     "  --json      with --report: the same as JSON, with exact byte counts\n"
     "  --help      show this text\n"
     "  --version   show the version\n";
@@ -62,7 +64,9 @@ int terminalMode(const CommandLine& line) {
     default: {
         const auto platform = createReadOnlyPlatform();
         std::string out, err;
-        const int code = runReport(platform->services(), line.json, version, out, err);
+        const int code = line.apps
+                             ? runAppsReport(platform->services(), line.json, version, out, err)
+                             : runReport(platform->services(), line.json, version, out, err);
         std::fputs(out.c_str(), stdout);
         std::fputs(err.c_str(), stderr);
         return code;

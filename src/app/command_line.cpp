@@ -46,6 +46,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             report = true;
         } else if (a == "--json") {
             line.json = true;
+        } else if (a == "--apps") {
+            line.apps = true;
         } else if (a.starts_with("-") && isOneOf(toolkitName(a), kToolkitWithValue)) {
             if (a.find('=') == std::string_view::npos)
                 ++i; // its value
@@ -62,6 +64,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     else if (line.json && !report) {
         line.mode = CommandLine::Mode::Bad;
         line.jsonWithoutReport = true;
+    } else if (line.apps && !report) {
+        line.mode = CommandLine::Mode::Bad;
+        line.appsWithoutReport = true;
     } else if (report)
         line.mode = CommandLine::Mode::Report;
     return line;
@@ -69,7 +74,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 
 std::string commandLineProblem(const CommandLine& line) {
     if (line.unknown.empty())
-        return line.jsonWithoutReport ? "tallynet: --json goes with --report\n" : std::string();
+        return line.jsonWithoutReport   ? "tallynet: --json goes with --report\n"
+               : line.appsWithoutReport ? "tallynet: --apps goes with --report\n"
+                                        : std::string();
     std::string text =
         line.unknown.size() == 1 ? "tallynet: unknown option " : "tallynet: unknown options ";
     for (std::size_t i = 0; i < line.unknown.size(); ++i)

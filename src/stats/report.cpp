@@ -57,24 +57,6 @@ std::string dateLabel(int year, int month, int day) {
     return buf;
 }
 
-std::string jsonString(const std::string& s) {
-    std::string out = "\"";
-    for (const char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += ch;
-        }
-    }
-    return out + "\"";
-}
-
 // The twelve months of the year cycle, oldest first, ending with this month.
 struct MonthSlot {
     int year;
@@ -138,6 +120,24 @@ std::optional<Today> prepare(const ReportHistory& history, const IClock& clock) 
 }
 
 } // namespace
+
+std::string jsonString(const std::string& s) {
+    std::string out = "\"";
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
 
 std::string captureDropsLogText(std::uint64_t frames) {
     return "Capture dropped " + std::to_string(frames) + " frames since start";

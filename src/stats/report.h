@@ -46,6 +46,9 @@ std::string reportText(const ReportHistory& history, const IClock& clock,
                        const std::string& version);
 std::string reportJson(const ReportHistory& history, const IClock& clock);
 
+// A JSON string of `s`, quoted, with quotes, backslashes and control characters escaped.
+std::string jsonString(const std::string& s);
+
 // `tallynet --report [--json]`: the exit code; the report goes to `out`, a failure to `err`.
 int runReport(const PlatformServices& os, bool json, const std::string& version, std::string& out,
               std::string& err);
