@@ -120,7 +120,16 @@ inline constexpr int kCustomUpload = 1082;
 inline constexpr int kCustomDownload = 1083;
 inline constexpr int kCustomTotal = 1084;
 
+// The viewer's way to the traffic per program, beside "Done".
+inline constexpr int kApplications = 1091;
 } // namespace tn::ids::log_viewer
+
+// "Tallynet Applications": the traffic per program.
+namespace tn::ids::apps {
+inline constexpr int kDone = 1;
+inline constexpr int kView = 1201;
+inline constexpr int kTable = 1202;
+} // namespace tn::ids::apps
 
 namespace tn::ids::help {
 

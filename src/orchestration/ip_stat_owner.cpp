@@ -28,6 +28,14 @@ public:
     std::string selectedAdapterName() const override { return m_stat.selectedAdapterName(); }
     void clearCategory(int category) override { m_stat.clearCategory(category); }
     StatRecords records() const override { return m_stat.snapshot(); }
+    std::optional<AppRecords> appRecords() const override {
+        if (!m_stat.apps())
+            return std::nullopt;
+        return m_stat.apps()->snapshot();
+    }
+    std::vector<AppUsage> appTotals() const override {
+        return m_stat.apps() ? m_stat.apps()->runningTotals() : std::vector<AppUsage>{};
+    }
 
 private:
     CIPStat m_stat;

@@ -1,8 +1,11 @@
 #pragma once
+#include "stats/apps_file.h"
 #include "stats/stat_file.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tn {
 
@@ -46,6 +49,10 @@ public:
     // A copy of the day and month records for the history viewer; every counter is read whole
     // while the capture worker adds to them.
     virtual StatRecords records() const = 0;
+    // The traffic per program: a copy of its day and month records, and the bytes per program
+    // since the capture began (for speeds). Nothing while the setting CountApps is 0.
+    virtual std::optional<AppRecords> appRecords() const { return std::nullopt; }
+    virtual std::vector<AppUsage> appTotals() const { return {}; }
 };
 
 } // namespace tn

@@ -120,6 +120,10 @@ public:
     void clearCategory(int category) override {
         calls.push_back("clear " + std::to_string(category));
     }
+    std::optional<AppRecords> appsValue;
+    std::vector<AppUsage> appTotalsValue;
+    std::optional<AppRecords> appRecords() const override { return appsValue; }
+    std::vector<AppUsage> appTotals() const override { return appTotalsValue; }
     StatRecords recordsValue;
     mutable int snapshots = 0;
     StatRecords records() const override {

@@ -6,6 +6,7 @@
 #include "orchestration/statistics_owner.h"
 #include "support/fake_platform.h"
 #include "ui/dialogs/about_dlg.h"
+#include "ui/dialogs/apps_dlg.h"
 #include "ui/dialogs/help_dlg.h"
 #include "ui/dialogs/log_viewer.h"
 #include "ui/dialogs/netfalls_dlg.h"
@@ -123,6 +124,10 @@ private slots:
         faults << faultsOf(&help);
         ui::CAboutDlg about("Tallynet 1.0.0.0");
         faults << faultsOf(&about);
+        rig.stats.appsValue = AppRecords{};
+        rig.stats.appsValue->days[0] = {{"curl", 1, 2}};
+        ui::CAppsDlg apps(rig.fake.clock, &rig.stats, {false, 1, "Day 1"});
+        faults << faultsOf(&apps);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
     }
 

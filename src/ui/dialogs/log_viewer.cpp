@@ -3,6 +3,7 @@
 #include "app/control_ids.h"
 #include "app/global.h"
 #include "orchestration/statistics_owner.h"
+#include "ui/dialogs/apps_dlg.h"
 #include "ui/dialogs/ns_chart_ctrl.h"
 #include "ui/widgets/accessibility.h"
 #include "ui/widgets/control_table.h"
@@ -70,6 +71,8 @@ constexpr ControlSpec kViewerControls[] = {
     {id::kTotalTotal, K::Label, "...", 250, 224, 74, 9, "TOTAL Total", 0x000000},
     {0, K::Custom, "", 6, 221, 318, 1, "Separator"},
     {id::kDone, K::Button, "Done", 272, 240, 52, 14},
+    // Traffic per program: a control of its own left of "Done", the others stay where they are.
+    {id::kApplications, K::Button, "Applications", 206, 240, 62, 14},
 };
 constexpr int kDialogWidth = 330;
 constexpr int kDialogHeight = 258;
@@ -82,7 +85,7 @@ QString cellName(const QString& row, int column) {
 
 CLogViewer::CLogViewer(CGlobal& global, const IClock& clock, IStatisticsOwner* stats,
                        QWidget* parent)
-    : CBitmapDlg(parent), m_global(global), m_stats(stats), m_table(clock) {
+    : CBitmapDlg(parent), m_global(global), m_clock(clock), m_stats(stats), m_table(clock) {
     setAccessibleName("Traffic history");
     buildControls();
     m_chart->setChartPalette(2);
@@ -146,6 +149,8 @@ void CLogViewer::buildControls() {
     done->setDefault(true);
 
     connect(done, &QPushButton::clicked, this, &QDialog::accept);
+    connect(static_cast<QPushButton*>(control(id::kApplications)), &QPushButton::clicked, this,
+            &CLogViewer::onApplications);
     connect(m_chart, &CNSChartCtrl::clicked, this,
             [this](int index, const QString&, double) { onChartClicked(index); });
     connect(m_showMonths, &QCheckBox::toggled, this, &CLogViewer::onShowMonths);
@@ -192,6 +197,19 @@ void CLogViewer::onChartClicked(int index) {
     const auto records = snapshot();
     m_table.selectBar(index, records ? &*records : nullptr, m_global.CustField, m_global.CustName1);
     showTable();
+}
+
+void CLogViewer::onApplications() {
+    // The day or month chosen here is one of the window's views.
+    AppsSelection selection;
+    selection.month = !m_table.dayView();
+    selection.index = selection.month ? m_table.selectedMonth() : m_table.selectedDay();
+    const std::string title = m_table.title();
+    selection.title = title.empty() || title == HistoryTable::kInitialTitle || title == "n/a"
+                          ? (selection.month ? "Month " : "Day ") + std::to_string(selection.index)
+                          : title;
+    CAppsDlg apps(m_clock, m_stats, selection, this);
+    apps.exec();
 }
 
 void CLogViewer::onShowMonths(bool checked) {

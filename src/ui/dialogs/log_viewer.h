@@ -40,8 +40,10 @@ private:
     void showTable();
     void onChartClicked(int index);
     void onShowMonths(bool checked);
+    void onApplications();
 
     CGlobal& m_global;
+    const IClock& m_clock;
     IStatisticsOwner* m_stats;
     HistoryTable m_table;
     QHash<int, QWidget*> m_controls;

@@ -9,6 +9,7 @@
 #include "platform/paths.h"
 #include "platform/session_events.h"
 #include "ui/dialogs/about_dlg.h"
+#include "ui/dialogs/apps_dlg.h"
 #include "ui/dialogs/help_dlg.h"
 #include "ui/dialogs/log_viewer.h"
 #include "ui/dialogs/options_dlg.h"
@@ -181,6 +182,10 @@ void CTallynetDlg::buildTrayMenu() {
         showWindow(); // the viewer opens over its main window
         onViewLog();
     });
+    m_trayApps = m_trayMenu->addAction("Applications", this, [this] {
+        showWindow();
+        onApplications();
+    });
     m_trayOptions = m_trayMenu->addAction("Options", this, [this] {
         showWindow();
         onOptions();
@@ -199,6 +204,7 @@ void CTallynetDlg::updateTrayMenu() {
     // over it and the program does not end under it.
     const bool free = QApplication::activeModalWidget() == nullptr && !m_ending;
     m_trayViewLog->setEnabled(free);
+    m_trayApps->setEnabled(free);
     m_trayOptions->setEnabled(free);
     m_trayExit->setEnabled(free);
 }
@@ -229,6 +235,13 @@ void CTallynetDlg::onViewLog() {
     CLogViewer viewer(m_global, m_clock, &m_stats, this);
     m_viewer = &viewer;
     viewer.exec(); // the tick goes on underneath
+}
+
+void CTallynetDlg::onApplications() {
+    if (m_ending)
+        return;
+    CAppsDlg apps(m_clock, &m_stats, {}, this);
+    apps.exec(); // the tick goes on underneath
 }
 
 void CTallynetDlg::onOptions() {

@@ -129,6 +129,7 @@ private:
     void toggleFromTray();
     QPushButton* button(int id) const;
     void onViewLog();
+    void onApplications();
     void onOptions();
     void onHelp();
     void onAbout();
@@ -159,6 +160,7 @@ private:
     QMenu* m_trayMenu = nullptr;
     QAction* m_trayShowHide = nullptr;
     QAction* m_trayViewLog = nullptr;
+    QAction* m_trayApps = nullptr; // "Tallynet Applications"
     QAction* m_trayOptions = nullptr;
     QAction* m_trayExit = nullptr;
     CAdapterCombo* m_combo = nullptr;
