@@ -124,6 +124,15 @@ std::vector<Frame> mix(bool ipv4Only = false) {
     return out;
 }
 
+// Names every flow after its local port, as if each were another program's.
+class NamingOwners final : public ISocketOwners {
+public:
+    std::optional<std::string> ownerOf(const FlowKey& flow) override {
+        return "program " + std::to_string(flow.localPort % 40);
+    }
+    std::uint64_t knowledge() const override { return 1; }
+};
+
 void BM_PacketHandler(benchmark::State& state) {
     test::FakePlatform fake; // the fake device delivers nothing: it only selects the link type
     fake.adapters.adapters[0].ipv6 = {
@@ -131,8 +140,11 @@ void BM_PacketHandler(benchmark::State& state) {
         Ipv6Address{Ip6{0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10}, 64}};
     PlatformServices os = fake.services();
     os.settings = nullptr;
+    NamingOwners owners;
+    os.socketOwners = &owners;
     CGlobal global(os);
     global.replaceCustomPorts({8443, 6000});
+    global.CountApps = static_cast<std::int32_t>(state.range(2)); // traffic per program
     CIPStat stat(global, fake.clock);
     stat.initialise(0);
     stat.waitForExit();
@@ -147,11 +159,14 @@ void BM_PacketHandler(benchmark::State& state) {
         stat.batchStarting();
         for (std::size_t i = 0; i < frames.size(); ++i)
             stat.packetHandler(headers[i], frames[i].bytes.data());
+        stat.batchEnded();
     }
     benchmark::DoNotOptimize(stat.totalSent());
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(frames.size()));
 }
-BENCHMARK(BM_PacketHandler)->ArgsProduct({{0, 1}, {0, 1}})->ArgNames({"lanOnly", "ipv4Only"});
+BENCHMARK(BM_PacketHandler)
+    ->ArgsProduct({{0, 1}, {0, 1}, {0, 1}})
+    ->ArgNames({"lanOnly", "ipv4Only", "apps"});
 
 void BM_ReplayCaptureFile(benchmark::State& state) {
     test::FakePlatform fake;

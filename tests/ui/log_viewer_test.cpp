@@ -73,13 +73,13 @@ private slots:
             QCOMPARE(w->objectName(), QString::number(e.id));
             QCOMPARE(w->accessibleName(), QString(e.name));
         }
-        // 27 value cells, the custom row's name, the chart, the box and the button.
+        // 27 value cells, the custom row's name, the chart, the box, "Done" and "Applications".
         int numbered = 0;
         for (QWidget* w : v.findChildren<QWidget*>()) {
             QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->metaObject()->className()));
             numbered += !w->objectName().isEmpty();
         }
-        QCOMPARE(numbered, 31);
+        QCOMPARE(numbered, 32);
         QCOMPARE(static_cast<ui::CPlainLabel*>(v.control(1075))->textColor(), QColor(215, 0, 21));
         QCOMPARE(static_cast<ui::CPlainLabel*>(v.control(1076))->textColor(), QColor(62, 128, 21));
         QCOMPARE(v.palette().color(QPalette::Window), QColor(70, 100, 200));

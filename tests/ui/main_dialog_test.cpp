@@ -345,7 +345,7 @@ private slots:
         for (QAction* a : menu->actions())
             if (!a->isSeparator())
                 texts << a->text();
-        QCOMPARE(texts, (QStringList{"Hide", "View Log", "Options", "Exit"}));
+        QCOMPARE(texts, (QStringList{"Hide", "View Log", "Applications", "Options", "Exit"}));
         auto action = [menu](const QString& text) -> QAction* {
             rig_updateMenu(menu);
             for (QAction* a : menu->actions())
@@ -360,7 +360,7 @@ private slots:
         action("Show")->trigger();
         QVERIFY(rig.dlg->isVisible());
 
-        for (const char* command : {"View Log", "Options"}) {
+        for (const char* command : {"View Log", "Applications", "Options"}) {
             QString seen;
             bool freeWhileOpen = true;
             QTimer::singleShot(0, rig.dlg.get(), [&] {
@@ -369,14 +369,17 @@ private slots:
                              : QString();
                 rig.dlg->updateTrayMenu();
                 for (QAction* a : menu->actions())
-                    if (a->text() == "Options" || a->text() == "View Log" || a->text() == "Exit")
+                    if (a->text() == "Options" || a->text() == "View Log" ||
+                        a->text() == "Applications" || a->text() == "Exit")
                         freeWhileOpen = freeWhileOpen && a->isEnabled();
                 if (modal)
                     static_cast<QDialog*>(modal)->reject();
             });
             action(command)->trigger();
-            QVERIFY2(seen.contains(command == QString("View Log") ? "CLogViewer" : "COptions"),
-                     qPrintable(seen));
+            const QString expected = command == QString("View Log")       ? "CLogViewer"
+                                     : command == QString("Applications") ? "CAppsDlg"
+                                                                          : "COptions";
+            QVERIFY2(seen.contains(expected), qPrintable(seen));
             QVERIFY2(!freeWhileOpen, command); // no second window over the first
         }
 

@@ -238,9 +238,10 @@ void CTallynetDlg::onViewLog() {
 }
 
 void CTallynetDlg::onApplications() {
-    if (m_ending)
+    if (m_apps || m_ending)
         return;
     CAppsDlg apps(m_clock, &m_stats, {}, this);
+    m_apps = &apps;
     apps.exec(); // the tick goes on underneath
 }
 
@@ -320,6 +321,8 @@ void CTallynetDlg::endDialog() {
     m_ending = true;
     if (m_viewer)
         m_viewer->reject(); // its modal loop must not outlive the program
+    if (m_apps)
+        m_apps->reject();
     done(QDialog::Accepted);
 }
 

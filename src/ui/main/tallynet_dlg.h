@@ -157,6 +157,7 @@ private:
     QTimer m_timer;
     QHash<int, QWidget*> m_controls;
     QPointer<CLogViewer> m_viewer; // while the history viewer runs
+    QPointer<QDialog> m_apps;      // while "Tallynet Applications" runs
     QMenu* m_trayMenu = nullptr;
     QAction* m_trayShowHide = nullptr;
     QAction* m_trayViewLog = nullptr;
