@@ -27,15 +27,15 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// While flows are being asked about, every socket is listed this often: a connection that
-// lives longer than this is seen alive with its owner.
-constexpr auto kBusyInterval = 250ms;
-// After a socket went unseen: faster for a while.
-constexpr auto kHurryInterval = 50ms;
-constexpr auto kHurryFor = 2s;
+// While flows are being asked about, every socket is listed this often; most flows are found
+// by their own lookup, the list is for those that end before they are asked about.
+constexpr auto kBusyInterval = 1s;
+// A socket went that was never seen: its family is listed again at once (at most this often),
+// to catch its program's next connection alive. Short connections come in series.
+constexpr auto kMissedListInterval = 10ms;
 // Nobody asked for this long: the capture is idle or stopped.
 constexpr auto kIdleAfter = 30s;
-constexpr auto kIdleInterval = 500ms;
+constexpr auto kIdleInterval = 5s;
 // How long a socket's owner is remembered after the socket went.
 constexpr auto kKeep = 120s;
 constexpr std::size_t kMaxCmdline = 8192;
@@ -145,19 +145,30 @@ void SockDiagOwners::start() {
 
 void SockDiagOwners::run() {
     Clock::time_point lastLook{};
+    Clock::time_point lastMissedList{};
     while (!m_stop.load()) {
         const Clock::time_point now = Clock::now();
         const bool asked = nowNs() - m_lastAskedNs.load() <
                            std::chrono::duration_cast<std::chrono::nanoseconds>(kIdleAfter).count();
-        const auto interval = now < m_hurryUntil ? kHurryInterval
-                              : asked            ? kBusyInterval
-                                                 : kIdleInterval;
+        const std::chrono::milliseconds interval = asked ? kBusyInterval : kIdleInterval;
         if (now - lastLook >= interval) {
             lookNow();
             lastLook = now;
+            m_missedFamilies = 0;
+        } else if (m_missedFamilies != 0 && now - lastMissedList >= kMissedListInterval) {
+            std::vector<Socket> all;
+            for (int family : {AF_INET, AF_INET6})
+                if (m_missedFamilies & (family == AF_INET ? 1 : 2))
+                    for (int protocol : {IPPROTO_TCP, IPPROTO_UDP})
+                        dump(family, protocol, all);
+            m_missedFamilies = 0;
+            lastMissedList = now;
+            learn(all);
         }
-        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
-            lastLook + interval - Clock::now());
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(lastLook + interval -
+                                                                          Clock::now());
+        if (m_missedFamilies != 0)
+            wait = std::min<std::chrono::milliseconds>(wait, kMissedListInterval);
         pollfd fds[2] = {{m_destroyed.get(), POLLIN, 0}, {m_wake.get(), POLLIN, 0}};
         const int n = ::poll(fds, 2, static_cast<int>(std::max<std::int64_t>(wait.count(), 1)));
         if (n > 0 && (fds[1].revents & POLLIN)) {
@@ -279,9 +290,11 @@ void SockDiagOwners::readDestroyed() {
     for (;;) {
         const ssize_t n = ::recv(m_destroyed.get(), buf, sizeof buf, 0);
         if (n <= 0) {
-            // ENOBUFS: notices were lost; the faster looks make up for it.
-            if (n < 0 && errno == ENOBUFS)
+            // ENOBUFS: notices were lost; a list makes up for it.
+            if (n < 0 && errno == ENOBUFS) {
                 missed = true;
+                m_missedFamilies = 3;
+            }
             if (n < 0 && (errno == EINTR || errno == ENOBUFS))
                 continue;
             break;
@@ -304,13 +317,12 @@ void SockDiagOwners::readDestroyed() {
                     continue;
                 m_gone[k] = now;
                 missed = true;
+                m_missedFamilies |= m.idiag_family == AF_INET ? 1 : 2;
             }
         }
     }
-    if (missed) {
-        m_hurryUntil = now + kHurryFor;
+    if (missed)
         m_knowledge.fetch_add(1);
-    }
 }
 
 std::string SockDiagOwners::userName(std::uint32_t uid) {

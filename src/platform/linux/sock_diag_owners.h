@@ -27,7 +27,8 @@ namespace tn {
 // A socket that lived and went between two lists is not lost: the kernel tells every listener
 // of its destruction (multicast groups of NETLINK_SOCK_DIAG, no privilege needed), though
 // without owner or inode. Such a flow goes to the program that last talked to the same remote
-// address and port, else to "Other programs"; the lists come faster for a while.
+// address and port, else to "Other programs"; a notice of a socket never seen lists that
+// family's sockets again at once, so that the next connection of a series is seen alive.
 class SockDiagOwners final : public ISocketOwners {
 public:
     // `procRoot` is where the process table is read ("/proc").
@@ -85,7 +86,7 @@ private:
     std::atomic<std::uint64_t> m_knowledge{1};
     std::atomic<std::uint64_t> m_looks{0};
     std::atomic<std::int64_t> m_lastAskedNs{0};
-    std::chrono::steady_clock::time_point m_hurryUntil{};
+    int m_missedFamilies = 0; // bit 1 IPv4, bit 2 IPv6: sockets went unseen, list them again
 
     std::mutex m_mutex; // what the worker asks about, against what the thread learnt
     std::unordered_map<FlowKey, Seen, KeyHash> m_flows;
