@@ -87,6 +87,7 @@ cpu_ticks() {
     done
     echo "$t"
 }
+own_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
 stat_of() { cat "/sys/class/net/$H/statistics/$1"; }
 # IP bytes and frames through our end of the pair, both directions.
 link_ip_bytes() {
@@ -202,9 +203,11 @@ run() { # meter case round
     bytes0=$(link_ip_bytes)
     frames0=$(link_frames)
     t0=$(cpu_ticks "$MPID")
+    o0=$(own_ticks "$MPID")
     s0=$(date +%s%N)
     load "$2"
     t1=$(cpu_ticks "$MPID")
+    o1=$(own_ticks "$MPID")
     s1=$(date +%s%N)
     sleep 1.5 # the last reads
     drops=$(socket_drops "$MPID")
@@ -219,6 +222,10 @@ run() { # meter case round
             share = kind == "bytes" ? 100 * n / b : 100 * n / f
             printf "%-6s %-8s %5d %7.2f%%  %8.3f%% of %-6s %9d  %s\n", c, m, r,
                 100 * t / hz / (ns / 1e9), share, kind == "bytes" ? "bytes" : "frames", d, rate }'
+    # SPLIT=1: the meter's own process and its children (Tallynet's capture helper) apart.
+    if [ "${SPLIT:-0}" = 1 ]; then
+        echo "       $1 itself $((o1 - o0)) ticks, its children $((t1 - t0 - o1 + o0)) ticks"
+    fi
 }
 
 echo "load ${LOAD_SECONDS}s per run, $ROUNDS rounds, program $TALLYNET"

@@ -503,3 +503,40 @@ TEST_F(CaptureHelperTest, OnlyThoseTheFileAllowsCapture_AndNoPayloadLeavesTheHel
 
 } // namespace
 } // namespace tn
+
+namespace tn {
+namespace {
+
+// Each capture holds a kernel ring that no memory limit of the user's is charged for: one user
+// runs a few at a time, not any number.
+TEST_F(CaptureHelperTest, OneUserRunsFourCapturesAtATime) {
+    const Result r = inOwnNamespace(false, [](Result& r) {
+        HelperCaptureFactory factory(kHelper);
+        CaptureOptions options;
+        options.readTimeoutMs = 50;
+        options.promiscuous = false;
+        std::vector<std::unique_ptr<ICaptureDevice>> open;
+        std::string reasons;
+        for (int i = 0; i < 5; ++i) {
+            CaptureOpenStatus status = CaptureOpenStatus::DeviceFailed;
+            std::string reason;
+            if (auto device = factory.openLive("lo", options, status, reason))
+                open.push_back(std::move(device));
+            else
+                reasons += reason;
+        }
+        r["open"] = std::to_string(open.size());
+        r["refused"] = reasons;
+        open.pop_back();
+        CaptureOpenStatus status = CaptureOpenStatus::DeviceFailed;
+        std::string reason;
+        r["after one ended"] = factory.openLive("lo", options, status, reason) ? "opens" : reason;
+    });
+    ASSERT_EQ(r.count("error"), 0u) << r.at("error");
+    EXPECT_EQ(r.at("open"), "4");
+    EXPECT_EQ(r.at("refused"), "this user runs 4 captures already");
+    EXPECT_EQ(r.at("after one ended"), "opens");
+}
+
+} // namespace
+} // namespace tn
