@@ -33,7 +33,7 @@ bool haveDisplay() {
 }
 
 constexpr const char* kUsage =
-    "Usage: tallynet [--report [--json]] [--help] [--version]\n"
+    "Usage: tallynet [--report [--json] [--hours]] [--help] [--version]\n"
     "\n"
     "Without options Tallynet opens its window (it needs a desktop session).\n"
     "\n"
@@ -41,6 +41,7 @@ constexpr const char* kUsage =
     "              this month and the last twelve months, from the saved history;\n"
     "              needs no display and changes nothing\n"
     "  --json      with --report: the same as JSON, with exact byte counts\n"
+    "  --hours     with --report: the last 48 hours too, from hours.dat\n"
     "  --help      show this text\n"
     "  --version   show the version\n";
 
@@ -48,7 +49,8 @@ enum class Mode { Window, Report, Help, Version, Bad };
 
 // The terminal options are looked at before anything else: none of them needs a display, the
 // instance lock or the settings. Other arguments stay for the toolkit.
-Mode parseMode(int argc, char* argv[], bool& json, std::string& bad) {
+Mode parseMode(int argc, char* argv[], ReportOptions& options, std::string& bad) {
+    bool& json = options.json;
     bool report = false;
     Mode mode = Mode::Window;
     for (int i = 1; i < argc; ++i) {
@@ -61,6 +63,8 @@ Mode parseMode(int argc, char* argv[], bool& json, std::string& bad) {
             report = true;
         else if (std::strcmp(a, "--json") == 0)
             json = true;
+        else if (std::strcmp(a, "--hours") == 0)
+            options.hours = true;
         else if (a[0] == '-' && a[1] == '-' && (report || json))
             bad = a;
     }
@@ -68,14 +72,14 @@ Mode parseMode(int argc, char* argv[], bool& json, std::string& bad) {
         return mode;
     if (!bad.empty())
         return Mode::Bad;
-    if (json && !report) {
-        bad = "--json";
+    if ((json || options.hours) && !report) {
+        bad = json ? "--json" : "--hours";
         return Mode::Bad;
     }
     return report ? Mode::Report : Mode::Window;
 }
 
-int terminalMode(Mode mode, bool json, const std::string& bad) {
+int terminalMode(Mode mode, const ReportOptions& options, const std::string& bad) {
     const std::string version = CGlobal::programVersionText();
     switch (mode) {
     case Mode::Help:
@@ -86,13 +90,14 @@ int terminalMode(Mode mode, bool json, const std::string& bad) {
         return 0;
     case Mode::Bad:
         std::fprintf(stderr,
-                     "tallynet: %s is not understood here (--json goes with --report)\n\n%s",
+                     "tallynet: %s is not understood here (--json and --hours go with "
+                     "--report)\n\n%s",
                      bad.c_str(), kUsage);
         return 2;
     default: {
         const auto platform = createReadOnlyPlatform();
         std::string out, err;
-        const int code = runReport(platform->services(), json, version, out, err);
+        const int code = runReport(platform->services(), options, version, out, err);
         std::fputs(out.c_str(), stdout);
         std::fputs(err.c_str(), stderr);
         return code;
@@ -103,10 +108,10 @@ int terminalMode(Mode mode, bool json, const std::string& bad) {
 } // namespace
 
 int CTallynetApp::run(int argc, char* argv[]) {
-    bool json = false;
+    ReportOptions options;
     std::string bad;
-    if (const Mode mode = parseMode(argc, argv, json, bad); mode != Mode::Window)
-        return terminalMode(mode, json, bad);
+    if (const Mode mode = parseMode(argc, argv, options, bad); mode != Mode::Window)
+        return terminalMode(mode, options, bad);
     if (!haveDisplay()) {
         // Without this the toolkit aborts with a core dump and a less helpful text.
         std::fputs("Tallynet is a desktop program and no display was found (DISPLAY and "

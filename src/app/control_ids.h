@@ -119,6 +119,9 @@ inline constexpr int kFtpTotal = 1080;
 inline constexpr int kCustomUpload = 1082;
 inline constexpr int kCustomDownload = 1083;
 inline constexpr int kCustomTotal = 1084;
+// Added beside the original controls.
+inline constexpr int kShowHours = 1200;
+inline constexpr int kDataPlan = 1201;
 
 } // namespace tn::ids::log_viewer
 

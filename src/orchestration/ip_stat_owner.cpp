@@ -28,6 +28,7 @@ public:
     std::string selectedAdapterName() const override { return m_stat.selectedAdapterName(); }
     void clearCategory(int category) override { m_stat.clearCategory(category); }
     StatRecords records() const override { return m_stat.snapshot(); }
+    HourRecords hours() const override { return m_stat.hourSnapshot(); }
 
 private:
     CIPStat m_stat;

@@ -1,4 +1,5 @@
 #pragma once
+#include "stats/hour_file.h"
 #include "stats/stat_file.h"
 
 #include <cstdint>
@@ -46,6 +47,8 @@ public:
     // A copy of the day and month records for the history viewer; every counter is read whole
     // while the capture worker adds to them.
     virtual StatRecords records() const = 0;
+    // A copy of the last 48 hours' records, read like records().
+    virtual HourRecords hours() const { return {}; }
 };
 
 } // namespace tn

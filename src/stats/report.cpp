@@ -326,8 +326,83 @@ std::string reportJson(const ReportHistory& history, const IClock& clock) {
     return out;
 }
 
+std::optional<HourRecords> readReportHours(IFileStore& files, const std::filesystem::path& folder,
+                                           std::string& why) {
+    const std::filesystem::path file = folder / "hours.dat";
+    std::vector<std::uint8_t> bytes;
+    const ReadStatus status = files.read(file, kHourFileSize, bytes);
+    if (status == ReadStatus::Missing) {
+        why = file.string() + " does not exist";
+        return std::nullopt;
+    }
+    if (status == ReadStatus::NotRegular) {
+        why = file.string() + " is not a regular file";
+        return std::nullopt;
+    }
+    if (status == ReadStatus::TooLarge) {
+        why = file.string() + " is too large for an hours file";
+        return std::nullopt;
+    }
+    if (status != ReadStatus::Ok) {
+        why = file.string() + " cannot be read";
+        return std::nullopt;
+    }
+    HourRecords hours;
+    if (const std::string problem = hourFileProblem(bytes); !problem.empty()) {
+        why = file.string() + ": " + problem;
+        return std::nullopt;
+    }
+    decodeHourFile(bytes, hours);
+    return hours;
+}
+
+std::string reportHoursText(const ReportHistory& history, const IClock& clock) {
+    if (!history.hours)
+        return "\nHours: " + history.hoursWhy + "\n";
+    const std::vector<HourRow> rows = lastHours(*history.hours, clock, clock.now());
+    char line[160];
+    std::snprintf(line, sizeof line, "%-18s%12s%14s%14s\n", "Hour", "Sent", "Received", "Total");
+    std::string out = std::string("\n") + line;
+    for (const HourRow& row : rows) {
+        char label[32];
+        std::snprintf(label, sizeof label, "%04d-%02d-%02d %02d:00", row.local.year,
+                      row.local.month, row.local.day, row.local.hour);
+        const std::uint64_t s = sum(row.sent);
+        const std::uint64_t v = sum(row.received);
+        std::snprintf(line, sizeof line, "  %-16s%12s%14s%14s\n", label, formatBytes64(s).c_str(),
+                      formatBytes64(v).c_str(), formatBytes64(s + v).c_str());
+        out += line;
+    }
+    return out;
+}
+
+std::string reportHoursJson(const ReportHistory& history, const IClock& clock) {
+    if (!history.hours)
+        return "null";
+    std::string out = "[";
+    bool first = true;
+    for (const HourRow& row : lastHours(*history.hours, clock, clock.now())) {
+        char label[32];
+        std::snprintf(label, sizeof label, "%04d-%02d-%02d %02d:00", row.local.year,
+                      row.local.month, row.local.day, row.local.hour);
+        const std::uint64_t s = sum(row.sent);
+        const std::uint64_t v = sum(row.received);
+        out += std::string(first ? "" : ",") + "{\"start\":" + std::to_string(row.start) +
+               ",\"hour\":\"" + label + "\",\"sent\":" + std::to_string(s) +
+               ",\"received\":" + std::to_string(v) + ",\"total\":" + std::to_string(s + v) + "}";
+        first = false;
+    }
+    return out + "]";
+}
+
 int runReport(const PlatformServices& os, bool json, const std::string& version, std::string& out,
               std::string& err) {
+    return runReport(os, ReportOptions{json, false}, version, out, err);
+}
+
+int runReport(const PlatformServices& os, const ReportOptions& options, const std::string& version,
+              std::string& out, std::string& err) {
+    const bool json = options.json;
     out.clear();
     err.clear();
     if (!os.files || !os.paths || !os.clock) {
@@ -349,10 +424,18 @@ int runReport(const PlatformServices& os, bool json, const std::string& version,
                             history->droppedLogged))
             history->framesDropped = frames;
     }
+    if (options.hours)
+        history->hours = readReportHours(*os.files, folder, history->hoursWhy);
     out = json ? reportJson(*history, *os.clock) : reportText(*history, *os.clock, version);
     if (out.empty()) {
         err = "tallynet: the system gives no local date for now.\n";
         return 1;
+    }
+    if (options.hours) {
+        if (json)
+            out.insert(out.size() - 2, ",\"hours\":" + reportHoursJson(*history, *os.clock));
+        else
+            out += reportHoursText(*history, *os.clock);
     }
     return 0;
 }

@@ -126,6 +126,8 @@ public:
         ++snapshots;
         return recordsValue;
     }
+    HourRecords hoursValue;
+    HourRecords hours() const override { return hoursValue; }
 };
 
 // Everything the program takes from the operating system, faked.

@@ -40,6 +40,7 @@ private:
     void showTable();
     void onChartClicked(int index);
     void onShowMonths(bool checked);
+    void onShowHours(bool checked);
 
     CGlobal& m_global;
     IStatisticsOwner* m_stats;
@@ -47,6 +48,7 @@ private:
     QHash<int, QWidget*> m_controls;
     CNSChartCtrl* m_chart = nullptr;
     QCheckBox* m_showMonths = nullptr;
+    QCheckBox* m_showHours = nullptr;
     QLabel* m_cells[kHistoryRows.size()][3] = {};
     QLabel* m_customName = nullptr;
 };
