@@ -140,3 +140,19 @@ inline constexpr int kPicture = 1014;
 inline constexpr int kLogoBitmap = 130;
 
 } // namespace tn::ids::about
+
+namespace tn::ids::data_plan {
+
+inline constexpr int kDone = 1;
+inline constexpr int kAllowance = 3001;
+inline constexpr int kCounted = 3002;
+inline constexpr int kStartDay = 3003;
+inline constexpr int kWarnPercent = 3004;
+inline constexpr int kNotify = 3005;
+inline constexpr int kPeriod = 3010;
+inline constexpr int kUsed = 3011;
+inline constexpr int kAllowanceValue = 3012;
+inline constexpr int kDaysLeft = 3013;
+inline constexpr int kProjected = 3014;
+
+} // namespace tn::ids::data_plan

@@ -143,6 +143,9 @@ TickView CTickSampler::tick() {
     if (view.framesDropped != 0)
         view.tooltip += "\nDropped : " + std::to_string(view.framesDropped) + " frames";
     noteDrops(view.framesDropped);
+    if (m_tooltipLine)
+        if (const std::string line = m_tooltipLine(); !line.empty())
+            view.tooltip += "\n" + line;
     if (m_events) {
         m_events->outageStep(rxDelta);
         m_events->probeStep();

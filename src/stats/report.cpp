@@ -1,6 +1,7 @@
 #include "stats/report.h"
 
 #include "app/formats.h"
+#include "app/ini_file.h"
 #include "platform/file_store.h"
 #include "platform/paths.h"
 #include "platform/platform_services.h"
@@ -9,7 +10,9 @@
 
 #include <array>
 #include <charconv>
+#include <climits>
 #include <cstdio>
+#include <limits>
 #include <vector>
 
 namespace tn {
@@ -125,6 +128,59 @@ struct Today {
     LocalTime date;
     StatRecords records;
 };
+
+const char* levelName(PlanLevel level) {
+    switch (level) {
+    case PlanLevel::Warning:
+        return "warning";
+    case PlanLevel::Full:
+        return "full";
+    default:
+        return "below";
+    }
+}
+
+void planSection(std::string& out, const ReportHistory& h, const StatRecords& records,
+                 const IClock& clock) {
+    if (!h.plan)
+        return;
+    const PlanStatus s = planStatus(*h.plan, records, clock, clock.now(), h.planCarry);
+    if (!s.active)
+        return;
+    const PlanTexts t = planTexts(s);
+    char line[160];
+    std::snprintf(line, sizeof line, "\n%-24s%s%s\n", "Data plan", t.period.c_str(),
+                  h.plan->downloadOnly ? ", received only" : "");
+    out += line;
+    const std::pair<const char*, const std::string*> rows[] = {{"Used", &t.used},
+                                                               {"Allowance", &t.allowance},
+                                                               {"Days left", &t.daysLeft},
+                                                               {"At month end", &t.projected}};
+    for (const auto& [label, value] : rows) {
+        std::snprintf(line, sizeof line, "  %-22s%s\n", label, value->c_str());
+        out += line;
+    }
+}
+
+void planJson(std::string& out, const ReportHistory& h, const StatRecords& records,
+              const IClock& clock) {
+    if (!h.plan)
+        return;
+    const PlanStatus s = planStatus(*h.plan, records, clock, clock.now(), h.planCarry);
+    if (!s.active)
+        return;
+    const CivilDate last = civilFromDays(daysFromCivil(s.period.next) - 1);
+    out += ",\"plan\":{\"first\":\"" +
+           dateLabel(s.period.first.year, s.period.first.month, s.period.first.day) +
+           "\",\"last\":\"" + dateLabel(last.year, last.month, last.day) +
+           "\",\"downloadOnly\":" + (h.plan->downloadOnly ? "true" : "false") +
+           ",\"used\":" + std::to_string(s.used) + ",\"allowance\":" + std::to_string(s.allowance) +
+           ",\"percent\":" + std::to_string(s.percent) +
+           ",\"daysLeft\":" + std::to_string(s.daysLeft) +
+           ",\"projected\":" + std::to_string(s.projected) +
+           ",\"warnPercent\":" + std::to_string(h.plan->warnPercent) + ",\"level\":\"" +
+           levelName(s.level) + "\"}";
+}
 
 std::optional<Today> prepare(const ReportHistory& history, const IClock& clock) {
     const auto today = clock.toLocal(clock.now());
@@ -279,6 +335,7 @@ std::string reportText(const ReportHistory& history, const IClock& clock,
         out += printf1("  %-12s%14s%14s%14s\n", monthLabel(m.year, m.month), formatBytes64(s),
                        formatBytes64(v), formatBytes64(s + v));
     }
+    planSection(out, history, r, clock);
     return out;
 }
 
@@ -322,7 +379,9 @@ std::string reportJson(const ReportHistory& history, const IClock& clock) {
                ",\"total\":" + std::to_string(s + v) + "}";
         first = false;
     }
-    out += "]}\n";
+    out += "]";
+    planJson(out, history, r, clock);
+    out += "}\n";
     return out;
 }
 
@@ -354,6 +413,36 @@ std::optional<HourRecords> readReportHours(IFileStore& files, const std::filesys
     }
     decodeHourFile(bytes, hours);
     return hours;
+}
+
+std::optional<DataPlan> readReportPlan(IFileStore& files, const std::filesystem::path& settingsFile,
+                                       PlanCarry& carry) {
+    // A settings file is a few hundred bytes; anything far larger is not ours.
+    constexpr std::size_t kMaxSettingsBytes = 256 * 1024;
+    std::vector<std::uint8_t> bytes;
+    if (files.read(settingsFile, kMaxSettingsBytes, bytes) != ReadStatus::Ok)
+        return std::nullopt;
+    const auto doc =
+        IniDocument::parse({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+    if (!doc)
+        return std::nullopt;
+    const auto number = [&](const char* key, std::int64_t lo, std::int64_t hi,
+                            std::int64_t def) -> std::int64_t {
+        const auto raw = doc->raw("SetariGenerale", key);
+        const auto v = raw ? IniDocument::decodeInt(*raw) : std::nullopt;
+        return v && *v >= lo && *v <= hi ? *v : def;
+    };
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    DataPlan plan;
+    plan.allowanceBytes = static_cast<std::uint64_t>(number("PlanBytes", 0, kMax, 0));
+    if (!plan.active())
+        return std::nullopt;
+    plan.downloadOnly = number("PlanDown", INT32_MIN, INT32_MAX, 0) != 0;
+    plan.startDay = static_cast<int>(number("PlanDay", 1, 31, 1));
+    plan.warnPercent = static_cast<int>(number("PlanWarn", 1, 100, 80));
+    carry.firstDays = number("PlanFirst", -1, kMax, -1);
+    carry.bytes = static_cast<std::uint64_t>(number("PlanFirstBytes", 0, kMax, 0));
+    return plan;
 }
 
 std::string reportHoursText(const ReportHistory& history, const IClock& clock) {
@@ -426,6 +515,8 @@ int runReport(const PlatformServices& os, const ReportOptions& options, const st
     }
     if (options.hours)
         history->hours = readReportHours(*os.files, folder, history->hoursWhy);
+    history->plan = readReportPlan(*os.files, os.paths->configDirectory() / "Tallynet.conf",
+                                   history->planCarry);
     out = json ? reportJson(*history, *os.clock) : reportText(*history, *os.clock, version);
     if (out.empty()) {
         err = "tallynet: the system gives no local date for now.\n";

@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/clock.h"
+#include "stats/data_plan.h"
 #include "stats/hour_file.h"
 #include "stats/stat_file.h"
 
@@ -27,7 +28,15 @@ struct ReportHistory {
     // The last 48 hours (hours.dat), read when asked for; `hoursWhy` says why there are none.
     std::optional<HourRecords> hours;
     std::string hoursWhy;
+    // The data plan of the settings file, when one is set.
+    std::optional<DataPlan> plan;
+    PlanCarry planCarry;
 };
+
+// Reads the plan from the settings file's text without writing; empty without a plan or a
+// readable file.
+std::optional<DataPlan> readReportPlan(IFileStore& files, const std::filesystem::path& settingsFile,
+                                       PlanCarry& carry);
 
 // What the terminal asked for.
 struct ReportOptions {

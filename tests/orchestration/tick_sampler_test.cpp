@@ -1,4 +1,5 @@
 #include "orchestration/tick_sampler.h"
+#include "stats/data_plan.h"
 
 #include "app/global.h"
 #include "support/fake_platform.h"
@@ -311,6 +312,24 @@ TEST_F(TickSamplerTest, DroppedFramesReachTheTooltipAndTheLogOnceAMinute) {
          p = text.find("Capture dropped", p + 1))
         ++lines;
     EXPECT_EQ(lines, 2u);
+}
+
+} // namespace
+} // namespace tn
+
+namespace tn {
+namespace {
+
+TEST_F(TickSamplerTest, ADataPlanAddsItsLineToTheTooltip_NoPlanAddsNothing) {
+    test::TzScope tz("UTC0");
+    CDataPlanWatch watch(*global, clock);
+    sampler->setTooltipLine([&] { return watch.step(capture.recordsValue); });
+    clock.setLocal(2026, 3, 10, 12);
+    capture.recordsValue.daysReceived[9][0] = 41ull << 30;
+    capture.recordsValue.daysSent[8][0] = 1ull << 28;
+    EXPECT_EQ(tickAfter().tooltip, "In : 0 B  Out : 0 B");
+    global->PlanBytes = 50ull << 30;
+    EXPECT_EQ(tickAfter().tooltip, "In : 0 B  Out : 0 B\nPlan: 41.2 GB of 50.0 GB (82%)");
 }
 
 } // namespace

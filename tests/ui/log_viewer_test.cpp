@@ -79,7 +79,8 @@ private slots:
             QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->metaObject()->className()));
             numbered += !w->objectName().isEmpty();
         }
-        QCOMPARE(numbered, 32); // and the hours box
+        QCOMPARE(numbered, 33); // and the hours box and the plan button
+        QCOMPARE(v.control(1201)->accessibleName(), QString("Data plan"));
         QCOMPARE(v.control(1200)->accessibleName(), QString("Show hours"));
         QCOMPARE(static_cast<ui::CPlainLabel*>(v.control(1075))->textColor(), QColor(215, 0, 21));
         QCOMPARE(static_cast<ui::CPlainLabel*>(v.control(1076))->textColor(), QColor(62, 128, 21));

@@ -3,6 +3,7 @@
 #include "app/control_ids.h"
 #include "app/global.h"
 #include "orchestration/statistics_owner.h"
+#include "ui/dialogs/data_plan_dlg.h"
 #include "ui/dialogs/ns_chart_ctrl.h"
 #include "ui/widgets/control_table.h"
 #include "ui/widgets/plain_label.h"
@@ -72,6 +73,7 @@ constexpr ControlSpec kViewerControls[] = {
     {id::kDone, K::Button, "Done", 272, 240, 52, 14},
     // Beyond the original window, in the free row beside "Done".
     {id::kShowHours, K::Custom, "Show hours", 6, 242, 66, 10},
+    {id::kDataPlan, K::Button, "Data plan", 214, 240, 54, 14},
 };
 constexpr int kDialogWidth = 330;
 constexpr int kDialogHeight = 258;
@@ -84,7 +86,7 @@ QString cellName(const QString& row, int column) {
 
 CLogViewer::CLogViewer(CGlobal& global, const IClock& clock, IStatisticsOwner* stats,
                        QWidget* parent)
-    : CBitmapDlg(parent), m_global(global), m_stats(stats), m_table(clock) {
+    : CBitmapDlg(parent), m_global(global), m_clock(clock), m_stats(stats), m_table(clock) {
     setAccessibleName("Traffic history");
     buildControls();
     m_chart->setChartPalette(2);
@@ -154,6 +156,10 @@ void CLogViewer::buildControls() {
             [this](int index, const QString&, double) { onChartClicked(index); });
     connect(m_showMonths, &QCheckBox::toggled, this, &CLogViewer::onShowMonths);
     connect(m_showHours, &QCheckBox::toggled, this, &CLogViewer::onShowHours);
+    connect(static_cast<QPushButton*>(control(id::kDataPlan)), &QPushButton::clicked, this, [this] {
+        CDataPlanDlg plan(m_global, m_clock, m_stats, this);
+        plan.exec();
+    });
 }
 
 std::optional<StatRecords> CLogViewer::snapshot() const {

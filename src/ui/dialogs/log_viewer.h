@@ -43,6 +43,7 @@ private:
     void onShowHours(bool checked);
 
     CGlobal& m_global;
+    const IClock& m_clock;
     IStatisticsOwner* m_stats;
     HistoryTable m_table;
     QHash<int, QWidget*> m_controls;

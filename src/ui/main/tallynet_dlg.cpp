@@ -49,6 +49,9 @@ CTallynetDlg::CTallynetDlg(MainWindowServices services, QWidget* parent)
     }
     m_tray = std::make_unique<CSystemTray>(std::move(services.trayShell));
     m_sampler = std::make_unique<CTickSampler>(m_global, m_clock, m_counters, m_stats, this);
+    // The data plan's line under the tooltip's traffic, and its notices.
+    m_planWatch = std::make_unique<CDataPlanWatch>(m_global, m_clock);
+    m_sampler->setTooltipLine([this] { return m_planWatch->step(m_stats.records()); });
     m_detector = std::make_unique<COutageDetector>(m_global, m_clock, *this);
     m_probe = std::make_unique<CProbe>(services.icmp, m_clock);
     m_timer.setInterval(kTimerPeriodMs);

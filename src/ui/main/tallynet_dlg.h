@@ -1,6 +1,7 @@
 #pragma once
 #include "capture/adapter.h"
 #include "orchestration/tick_sampler.h"
+#include "stats/data_plan.h"
 #include "stats/outage_detector.h"
 #include "stats/probe.h"
 #include "ui/main/graph_control.h"
@@ -139,6 +140,7 @@ private:
     CAdapter m_counters;
     std::unique_ptr<CSystemTray> m_tray;
     std::unique_ptr<CTickSampler> m_sampler;
+    std::unique_ptr<CDataPlanWatch> m_planWatch;
     std::unique_ptr<COutageDetector> m_detector;
     std::unique_ptr<CProbe> m_probe;
     QTimer m_timer;
