@@ -150,6 +150,7 @@ int CTallynetApp::run(int argc, char* argv[]) {
     services.stats = stats.get();
     services.icmp = os.icmp;
     services.networkSettings = os.networkSettings;
+    services.notifier = os.notifier;
     ui::CTallynetDlg dlg(std::move(services));
 
     if (std::getenv("TALLYNET_TRACE_STARTUP")) {

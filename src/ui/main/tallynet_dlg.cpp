@@ -53,6 +53,12 @@ CTallynetDlg::CTallynetDlg(MainWindowServices services, QWidget* parent)
     m_planWatch = std::make_unique<CDataPlanWatch>(m_global, m_clock);
     m_sampler->setTooltipLine([this] { return m_planWatch->step(m_stats.records()); });
     m_detector = std::make_unique<COutageDetector>(m_global, m_clock, *this);
+    m_notices = std::make_unique<CNotices>(m_global, m_clock, services.notifier);
+    m_detector->setNotices(m_notices.get());
+    if (services.notifier)
+        m_planWatch->setNotify([this](const std::string& summary, const std::string& body) {
+            m_notices->plan(summary, body);
+        });
     m_probe = std::make_unique<CProbe>(services.icmp, m_clock);
     m_timer.setInterval(kTimerPeriodMs);
     m_timer.setTimerType(Qt::CoarseTimer);

@@ -2,6 +2,7 @@
 #include "capture/adapter.h"
 #include "orchestration/tick_sampler.h"
 #include "stats/data_plan.h"
+#include "stats/notices.h"
 #include "stats/outage_detector.h"
 #include "stats/probe.h"
 #include "ui/main/graph_control.h"
@@ -23,6 +24,7 @@ class IClock;
 class IIcmpFactory;
 class IInterfaceTable;
 class INetworkSettings;
+class INotifier;
 class IStatisticsOwner;
 } // namespace tn
 
@@ -43,6 +45,7 @@ struct MainWindowServices {
     IStatisticsOwner* stats = nullptr;           // capture, accounting and stat.dat
     IIcmpFactory* icmp = nullptr;                // null: probes fail quietly
     INetworkSettings* networkSettings = nullptr; // null: the status picture opens nothing
+    INotifier* notifier = nullptr;               // null: no desktop notices
     std::unique_ptr<ITrayShell> trayShell;       // null: the desktop's notification area
 };
 
@@ -141,6 +144,7 @@ private:
     std::unique_ptr<CSystemTray> m_tray;
     std::unique_ptr<CTickSampler> m_sampler;
     std::unique_ptr<CDataPlanWatch> m_planWatch;
+    std::unique_ptr<CNotices> m_notices;
     std::unique_ptr<COutageDetector> m_detector;
     std::unique_ptr<CProbe> m_probe;
     QTimer m_timer;
