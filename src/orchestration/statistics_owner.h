@@ -41,6 +41,16 @@ public:
     virtual std::string adapterDescription(int index) const = 0;
     virtual int selectedIndex() const = 0;
     virtual std::string selectedAdapterName() const = 0;
+    // The interface name of adapter `index`; empty outside the list.
+    virtual std::string adapterName(int index) const {
+        (void)index;
+        return {};
+    }
+    // The interface of the default route (IPv4, else IPv6), as the system says now; empty when
+    // there is none or it cannot tell.
+    virtual std::string defaultRouteInterface() const { return {}; }
+    // Whether the system tells the default route's interface at all ("Automatic" is offered).
+    virtual bool canFollowDefaultRoute() const { return false; }
     // Sets one category to zero in every day and month record while capture may run
     // (the options dialog's reset of the custom category).
     virtual void clearCategory(int category) = 0;

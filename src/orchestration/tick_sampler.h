@@ -71,6 +71,9 @@ public:
     void setAdapterCount(int count) { m_adapterCount = count; }
     int adapterCount() const { return m_adapterCount; }
     void setAdapterName(std::string name) { m_adapterName = std::move(name); }
+    // The connection moved to another adapter ("Automatic"): its counters are read now as the
+    // previous reading, so the period, the graph and the totals go on without a jump.
+    void switchAdapter(std::string name);
     const std::string& adapterName() const { return m_adapterName; }
 
     TickView tick();

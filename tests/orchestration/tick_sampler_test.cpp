@@ -332,5 +332,35 @@ TEST_F(TickSamplerTest, ADataPlanAddsItsLineToTheTooltip_NoPlanAddsNothing) {
     EXPECT_EQ(tickAfter().tooltip, "In : 0 B  Out : 0 B\nPlan: 41.2 GB of 50.0 GB (82%)");
 }
 
+// A move of the connection to another adapter: its counters are taken as they stand, so the
+// period goes on without the jump between two adapters' totals; with capture totals added to
+// the counters at the start, the new adapter's counters replace the old bases.
+TEST_F(TickSamplerTest, SwitchingAdapters_GoesOnWithoutAJump) {
+    struct Case {
+        int winPCap;
+        int incremtotal;
+    };
+    for (const Case& c : {Case{0, 0}, Case{1, 0}, Case{1, 1}}) {
+        SCOPED_TRACE(c.winPCap * 10 + c.incremtotal);
+        global->WinPCap = c.winPCap;
+        global->Incremtotal = c.incremtotal;
+        sampler->setAdapterName("eth0");
+        table.rows = {InterfaceRow{"eth0", 1000, 1000, 0}, InterfaceRow{"wlan0", 90000, 90000, 0}};
+        capture.rx = capture.tx = 200;
+        sampler->restartPeriod();
+        tickAfter();
+        table.rows[0].inOctets += 300;
+        capture.rx += 300;
+        tickAfter();
+        ASSERT_EQ(sampler->periodReceived(), 300u);
+        sampler->switchAdapter("wlan0");
+        table.rows[1].inOctets += 700;
+        capture.rx += 700;
+        const TickView v = tickAfter();
+        EXPECT_EQ(v.receivedDelta, 700u);
+        EXPECT_EQ(sampler->periodReceived(), 1000u);
+    }
+}
+
 } // namespace
 } // namespace tn

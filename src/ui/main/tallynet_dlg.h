@@ -126,6 +126,11 @@ private:
     void onAbout();
     void loadAdapterList();
     void fillAdapterCombo();
+    // "Automatic": the first entry when the system tells the default route's interface.
+    void addAutomaticEntry();
+    int followedAdapter() const;
+    // While "Automatic" is chosen: moves capture and counters to the default route's adapter.
+    void followConnection();
     void adapterSelectionChange(bool byUser);
     bool initialiseAdapter(int index, bool byUser);
     void showIdleState();
@@ -167,6 +172,8 @@ private:
     QList<QPointer<QMessageBox>> m_pendingBoxes;
     void openOverWindow(QMessageBox* box);
     int m_tickCount = 0;
+    int m_autoOffset = 0;     // 1 while the combo's first entry is "Automatic"
+    bool m_following = false; // "Automatic" is chosen
 };
 
 } // namespace tn::ui
