@@ -36,7 +36,7 @@ bool haveDisplay() {
 }
 
 constexpr const char* kUsage =
-    "Usage: tallynet [--report [--json]] [--help] [--version]\n"
+    "Usage: tallynet [--report [--json] [--hours]] [--help] [--version]\n"
     "\n"
     "Without options Tallynet opens its window (it needs a desktop session).\n"
     "\n"
@@ -44,6 +44,7 @@ constexpr const char* kUsage =
     "              this month and the last twelve months, from the saved history;\n"
     "              needs no display and changes nothing\n"
     "  --json      with --report: the same as JSON, with exact byte counts\n"
+    "  --hours     with --report: the last 48 hours too, from hours.dat\n"
     "  --help      show this text\n"
     "  --version   show the version\n";
 
@@ -62,7 +63,10 @@ int terminalMode(const CommandLine& line) {
     default: {
         const auto platform = createReadOnlyPlatform();
         std::string out, err;
-        const int code = runReport(platform->services(), line.json, version, out, err);
+        ReportOptions options;
+        options.json = line.json;
+        options.hours = line.hours;
+        const int code = runReport(platform->services(), options, version, out, err);
         std::fputs(out.c_str(), stdout);
         std::fputs(err.c_str(), stderr);
         return code;
@@ -118,6 +122,7 @@ int CTallynetApp::run(int argc, char* argv[]) {
     services.stats = stats.get();
     services.icmp = os.icmp;
     services.networkSettings = os.networkSettings;
+    services.notifier = os.notifier;
     ui::CTallynetDlg dlg(std::move(services));
 
     if (std::getenv("TALLYNET_TRACE_STARTUP")) {

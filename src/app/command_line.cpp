@@ -46,6 +46,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             report = true;
         } else if (a == "--json") {
             line.json = true;
+        } else if (a == "--hours") {
+            line.hours = true;
         } else if (a.starts_with("-") && isOneOf(toolkitName(a), kToolkitWithValue)) {
             if (a.find('=') == std::string_view::npos)
                 ++i; // its value
@@ -59,9 +61,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         line.mode = CommandLine::Mode::Help;
     else if (version)
         line.mode = CommandLine::Mode::Version;
-    else if (line.json && !report) {
+    else if ((line.json || line.hours) && !report) {
         line.mode = CommandLine::Mode::Bad;
-        line.jsonWithoutReport = true;
+        line.jsonWithoutReport = line.json;
+        line.hoursWithoutReport = !line.json;
     } else if (report)
         line.mode = CommandLine::Mode::Report;
     return line;
@@ -69,7 +72,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 
 std::string commandLineProblem(const CommandLine& line) {
     if (line.unknown.empty())
-        return line.jsonWithoutReport ? "tallynet: --json goes with --report\n" : std::string();
+        return line.jsonWithoutReport    ? "tallynet: --json goes with --report\n"
+               : line.hoursWithoutReport ? "tallynet: --hours goes with --report\n"
+                                         : std::string();
     std::string text =
         line.unknown.size() == 1 ? "tallynet: unknown option " : "tallynet: unknown options ";
     for (std::size_t i = 0; i < line.unknown.size(); ++i)

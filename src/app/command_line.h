@@ -10,9 +10,11 @@ struct CommandLine {
     enum class Mode { Window, Report, Help, Version, Bad };
     Mode mode = Mode::Window;
     bool json = false;
+    bool hours = false; // --hours: the last 48 hours too
     // Mode::Bad: the arguments not understood, in the order given.
     std::vector<std::string> unknown;
     bool jsonWithoutReport = false;
+    bool hoursWithoutReport = false;
 };
 
 // `args` without the program's name. The toolkit's own options (-platform xcb, -session id, as

@@ -1,6 +1,7 @@
 #pragma once
 #include "capture/packet.h"
 #include "capture/port_stat.h"
+#include "stats/hour_file.h"
 #include "stats/record_dates.h"
 #include "stats/stat_file.h"
 
@@ -73,6 +74,10 @@ public:
     StatRecords snapshot() const;
     // Replaces all 86 records; only while capture is stopped.
     void restore(const StatRecords& records);
+    // The last 48 hours' records (hours.dat), read like snapshot(); restoreHours only while
+    // capture is stopped.
+    HourRecords hourSnapshot() const;
+    void restoreHours(const HourRecords& hours);
     // Where saves write their bytes; tests substitute a failing writer.
 
 private:
@@ -86,6 +91,11 @@ private:
     // The date rule of the records: a date after m_through clears the dates in between.
     void advanceTo(const CivilDate& date, std::int64_t now);
     void loadFrom(std::int64_t& saveTime, bool mayConvert);
+    void loadHours();
+    void saveHours();
+    // Starts the hour of `now` in its slot unless the slot already holds it; returns the
+    // hour's end.
+    std::int64_t enterHour(std::int64_t now);
     void rollOver(std::int64_t now);
     std::int64_t nextDayStart(const LocalTime& lt, std::int64_t now) const;
     // Inlined into the handler: they run for every frame.
@@ -100,9 +110,10 @@ private:
     [[gnu::always_inline]] void classify(int dir, std::uint8_t protocol, std::uint16_t srcPort,
                                          std::uint16_t dstPort, bool portsPresent,
                                          std::uint32_t length);
-    [[gnu::always_inline]] void account(CPortStat& day, CPortStat& month, std::uint8_t protocol,
-                                        std::uint16_t remote, std::uint16_t local,
-                                        bool portsPresent, std::uint32_t length);
+    [[gnu::always_inline]] void account(CPortStat& day, CPortStat& month, CPortStat& hour,
+                                        std::uint8_t protocol, std::uint16_t remote,
+                                        std::uint16_t local, bool portsPresent,
+                                        std::uint32_t length);
 
     CGlobal& m_global;
     const IClock& m_clock;
@@ -111,6 +122,9 @@ private:
     std::array<CPortStat, kDays> m_daysReceived;
     std::array<CPortStat, kMonths> m_monthsSent;
     std::array<CPortStat, kMonths> m_monthsReceived;
+    std::array<CPortStat, kHourSlots> m_hoursSent;
+    std::array<CPortStat, kHourSlots> m_hoursReceived;
+    std::array<std::atomic<std::int64_t>, kHourSlots> m_hourStart{};
     std::atomic<int> m_lanOnly{1};
     std::atomic<int> m_countIpv6{1};
     std::atomic<std::uint64_t> m_totalReceived{0};
@@ -121,6 +135,7 @@ private:
     std::int64_t m_lastFrameTime = 0;
     int m_currentDay = 1; // the records counted into: the date the clock shows
     int m_currentMonth = 1;
+    int m_currentHour = 0; // the slot counted into
     // The newest date whose day and month records have been started. Only a date after it
     // clears records, so a clock set back never wipes a day and no day is cleared twice.
     CivilDate m_through;

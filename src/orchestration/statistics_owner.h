@@ -1,4 +1,5 @@
 #pragma once
+#include "stats/hour_file.h"
 #include "stats/stat_file.h"
 
 #include <cstdint>
@@ -40,12 +41,24 @@ public:
     virtual std::string adapterDescription(int index) const = 0;
     virtual int selectedIndex() const = 0;
     virtual std::string selectedAdapterName() const = 0;
+    // The interface name of adapter `index`; empty outside the list.
+    virtual std::string adapterName(int index) const {
+        (void)index;
+        return {};
+    }
+    // The interface of the default route (IPv4, else IPv6), as the system says now; empty when
+    // there is none or it cannot tell.
+    virtual std::string defaultRouteInterface() const { return {}; }
+    // Whether the system tells the default route's interface at all ("Automatic" is offered).
+    virtual bool canFollowDefaultRoute() const { return false; }
     // Sets one category to zero in every day and month record while capture may run
     // (the options dialog's reset of the custom category).
     virtual void clearCategory(int category) = 0;
     // A copy of the day and month records for the history viewer; every counter is read whole
     // while the capture worker adds to them.
     virtual StatRecords records() const = 0;
+    // A copy of the last 48 hours' records, read like records().
+    virtual HourRecords hours() const { return {}; }
 };
 
 } // namespace tn

@@ -17,6 +17,7 @@ class IFileStore;
 class ITerminationSource;
 class ISleepMonitor;
 class INetworkSettings;
+class INotifier;
 
 // Everything the program takes from the operating system, in one value. The pointers are
 // non-owning; a Platform (below) or a test owns the implementations. A null service means
@@ -36,6 +37,7 @@ struct PlatformServices {
     ITerminationSource* termination = nullptr;
     ISleepMonitor* sleep = nullptr;
     INetworkSettings* networkSettings = nullptr;
+    INotifier* notifier = nullptr; // desktop notifications
 };
 
 // Owner of one operating system's implementations.

@@ -1,4 +1,5 @@
 #include "orchestration/tick_sampler.h"
+#include "stats/data_plan.h"
 
 #include "app/global.h"
 #include "support/fake_platform.h"
@@ -311,6 +312,54 @@ TEST_F(TickSamplerTest, DroppedFramesReachTheTooltipAndTheLogOnceAMinute) {
          p = text.find("Capture dropped", p + 1))
         ++lines;
     EXPECT_EQ(lines, 2u);
+}
+
+} // namespace
+} // namespace tn
+
+namespace tn {
+namespace {
+
+TEST_F(TickSamplerTest, ADataPlanAddsItsLineToTheTooltip_NoPlanAddsNothing) {
+    test::TzScope tz("UTC0");
+    CDataPlanWatch watch(*global, clock);
+    sampler->setTooltipLine([&] { return watch.step(capture.recordsValue); });
+    clock.setLocal(2026, 3, 10, 12);
+    capture.recordsValue.daysReceived[9][0] = 41ull << 30;
+    capture.recordsValue.daysSent[8][0] = 1ull << 28;
+    EXPECT_EQ(tickAfter().tooltip, "In : 0 B  Out : 0 B");
+    global->PlanBytes = 50ull << 30;
+    EXPECT_EQ(tickAfter().tooltip, "In : 0 B  Out : 0 B\nPlan: 41.2 GB of 50.0 GB (82%)");
+}
+
+// A move of the connection to another adapter: its counters are taken as they stand, so the
+// period goes on without the jump between two adapters' totals; with capture totals added to
+// the counters at the start, the new adapter's counters replace the old bases.
+TEST_F(TickSamplerTest, SwitchingAdapters_GoesOnWithoutAJump) {
+    struct Case {
+        int winPCap;
+        int incremtotal;
+    };
+    for (const Case& c : {Case{0, 0}, Case{1, 0}, Case{1, 1}}) {
+        SCOPED_TRACE(c.winPCap * 10 + c.incremtotal);
+        global->WinPCap = c.winPCap;
+        global->Incremtotal = c.incremtotal;
+        sampler->setAdapterName("eth0");
+        table.rows = {InterfaceRow{"eth0", 1000, 1000, 0}, InterfaceRow{"wlan0", 90000, 90000, 0}};
+        capture.rx = capture.tx = 200;
+        sampler->restartPeriod();
+        tickAfter();
+        table.rows[0].inOctets += 300;
+        capture.rx += 300;
+        tickAfter();
+        ASSERT_EQ(sampler->periodReceived(), 300u);
+        sampler->switchAdapter("wlan0");
+        table.rows[1].inOctets += 700;
+        capture.rx += 700;
+        const TickView v = tickAfter();
+        EXPECT_EQ(v.receivedDelta, 700u);
+        EXPECT_EQ(sampler->periodReceived(), 1000u);
+    }
 }
 
 } // namespace

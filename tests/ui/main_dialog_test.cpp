@@ -222,6 +222,57 @@ private slots:
         QCOMPARE(rig.store.getString("LastAdapterName").value_or("?"), std::string());
     }
 
+    void automatic_isFirstAndChosenOnAFirstStart_followsTheDefaultRouteWithoutAJump() {
+        Rig rig([](CGlobal&) {});
+        rig.stats.followRoute = true;
+        rig.stats.route = "wlan0";
+        rig.dlg->initDialog();
+        QCOMPARE(rig.combo()->count(), 3);
+        QCOMPARE(rig.combo()->itemText(0), QString("Automatic (wlan0)"));
+        QCOMPARE(rig.combo()->currentIndex(), 0);
+        QCOMPARE(rig.stats.selected, 1); // wlan0 opened
+        const auto rows = [&](std::uint64_t eth, std::uint64_t wlan) {
+            rig.table.rows = {InterfaceRow{"eth0", eth, eth, 0},
+                              InterfaceRow{"wlan0", wlan, wlan, 0}};
+            rig.clock.advance(1);
+            rig.dlg->onTick();
+        };
+        rows(900000, 1000);
+        rows(900000, 3048);
+        QCOMPARE(rig.text(1001), QString("2.00 KB"));
+        // The route moves to eth0, whose counters are far higher: the period goes on from
+        // them, with no jump of 900 KB.
+        rig.stats.route = "eth0";
+        rig.stats.calls.clear();
+        rows(900000, 4072); // read from wlan0, then the switch
+        QCOMPARE(rig.stats.calls, (std::vector<std::string>{"stop", "init 0"}));
+        QCOMPARE(rig.combo()->itemText(0), QString("Automatic (eth0)"));
+        QCOMPARE(rig.combo()->currentIndex(), 0);
+        QCOMPARE(rig.text(1001), QString("3.00 KB"));
+        rows(900000 + 2048, 9999);
+        QCOMPARE(rig.text(1001), QString("5.00 KB"));
+        QCOMPARE(rig.text(1000), QString("2.00 KB/s"));
+        QVERIFY(test::readText(rig.dir / "data/TN.log")
+                    .find("Automatic: the default route moved from wlan0 to eth0") !=
+                std::string::npos);
+        // No default route for a moment: the adapter in use stays.
+        rig.stats.route.clear();
+        rig.stats.calls.clear();
+        rows(900000 + 4096, 9999);
+        QVERIFY(rig.stats.calls.empty());
+        // Remembered as "Automatic", and a chosen adapter stops the following.
+        QTest::mouseClick(rig.button(1087), Qt::LeftButton);
+        QCOMPARE(rig.store.getString("LastAdapterName").value_or("?"), std::string("Automatic"));
+        QVERIFY(rig.combo()->isRemembered(0));
+        rig.combo()->setCurrentIndex(2);
+        emit rig.combo()->activated(2);
+        QCOMPARE(rig.stats.selected, 1);
+        rig.stats.route = "eth0";
+        rig.stats.calls.clear();
+        rows(1, 1);
+        QVERIFY(rig.stats.calls.empty());
+    }
+
     void userSelection_reopensCapture_andRestartsThePeriod() {
         Rig rig;
         rig.dlg->initDialog();

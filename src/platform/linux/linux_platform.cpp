@@ -1,3 +1,4 @@
+#include "platform/linux/dbus_notifier.h"
 #include "platform/linux/desktop_network_settings.h"
 #include "platform/linux/flock_instance_lock.h"
 #include "platform/linux/helper_capture.h"
@@ -46,6 +47,7 @@ public:
         s.termination = &m_termination;
         s.sleep = &m_sleep;
         s.networkSettings = &m_networkSettings;
+        s.notifier = &m_notifier;
         return s;
     }
 
@@ -66,6 +68,7 @@ private:
     SignalTermination m_termination;
     LogindSleepMonitor m_sleep;
     DesktopNetworkSettings m_networkSettings;
+    DbusNotifier m_notifier;
 };
 
 class ReadOnlyLinuxPlatform final : public Platform {

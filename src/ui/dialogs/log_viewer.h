@@ -40,13 +40,16 @@ private:
     void showTable();
     void onChartClicked(int index);
     void onShowMonths(bool checked);
+    void onShowHours(bool checked);
 
     CGlobal& m_global;
+    const IClock& m_clock;
     IStatisticsOwner* m_stats;
     HistoryTable m_table;
     QHash<int, QWidget*> m_controls;
     CNSChartCtrl* m_chart = nullptr;
     QCheckBox* m_showMonths = nullptr;
+    QCheckBox* m_showHours = nullptr;
     QLabel* m_cells[kHistoryRows.size()][3] = {};
     QLabel* m_customName = nullptr;
 };

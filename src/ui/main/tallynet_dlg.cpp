@@ -3,6 +3,7 @@
 #include "app/control_ids.h"
 #include "app/global.h"
 #include "app/help_about.h"
+#include "capture/connection_follower.h"
 #include "orchestration/statistics_owner.h"
 #include "platform/capture_device.h"
 #include "platform/clock.h"
@@ -52,7 +53,16 @@ CTallynetDlg::CTallynetDlg(MainWindowServices services, QWidget* parent)
     m_tray = std::make_unique<CSystemTray>(std::move(services.trayShell));
     buildTrayMenu();
     m_sampler = std::make_unique<CTickSampler>(m_global, m_clock, m_counters, m_stats, this);
+    // The data plan's line under the tooltip's traffic, and its notices.
+    m_planWatch = std::make_unique<CDataPlanWatch>(m_global, m_clock);
+    m_sampler->setTooltipLine([this] { return m_planWatch->step(m_stats.records()); });
     m_detector = std::make_unique<COutageDetector>(m_global, m_clock, *this);
+    m_notices = std::make_unique<CNotices>(m_global, m_clock, services.notifier);
+    m_detector->setNotices(m_notices.get());
+    if (services.notifier)
+        m_planWatch->setNotify([this](const std::string& summary, const std::string& body) {
+            m_notices->plan(summary, body);
+        });
     m_probe = std::make_unique<CProbe>(services.icmp, m_clock);
     m_timer.setInterval(kTimerPeriodMs);
     m_timer.setTimerType(Qt::CoarseTimer);
@@ -370,6 +380,8 @@ void CTallynetDlg::onTick() {
         showIdleState();
         return;
     }
+    // After this second was read from the old adapter, so the switch loses none of it.
+    followConnection();
     m_tray->setIcon(v.trayIcon);
     m_tray->setTooltipText(QString::fromStdString(v.tooltip));
     m_graph->setCurrentIncoming(v.receivedSpeed);
@@ -406,7 +418,9 @@ void CTallynetDlg::loadAdapterList() {
 
     const QSignalBlocker block(m_combo);
     m_combo->clear();
+    m_autoOffset = 0;
     if (count == 0) {
+        m_following = false;
         m_combo->addItem(kNoAdapters);
         m_combo->setCurrentIndex(0);
         adapterSelectionChange(false);
@@ -414,9 +428,20 @@ void CTallynetDlg::loadAdapterList() {
     }
     for (int i = 0; i < count; ++i)
         m_combo->addItem(QString::fromStdString(m_stats.adapterDescription(i)));
+    addAutomaticEntry();
     const int selected = m_stats.selectedIndex();
-    m_combo->setCurrentIndex(selected >= 0 && selected < count ? selected : 0);
+    m_combo->setCurrentIndex(selected >= 0 && selected < count ? selected + m_autoOffset : 0);
 
+    // "Automatic" when remembered, and on a first start (nothing remembered) where offered.
+    if (m_autoOffset != 0 && (m_global.LastAdapterName == CConnectionFollower::kSetting ||
+                              m_global.LastAdapterName.empty())) {
+        if (!m_global.LastAdapterName.empty())
+            m_combo->setRemembered(0, true);
+        m_combo->setCurrentIndex(0);
+        m_sampler->setAdapterName("");
+        adapterSelectionChange(false);
+        return;
+    }
     const int remembered = m_combo->findText(QString::fromStdString(m_global.LastAdapterName),
                                              Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (remembered < 0) {
@@ -424,11 +449,56 @@ void CTallynetDlg::loadAdapterList() {
         adapterSelectionChange(false);
         return;
     }
+    m_following = false;
     m_combo->setCurrentIndex(remembered);
     m_combo->setRemembered(remembered, true);
     m_sampler->setAdapterName(m_global.LastAdapterName);
     m_stats.stopCapture();
-    initialiseAdapter(remembered, false);
+    initialiseAdapter(remembered - m_autoOffset, false);
+}
+
+void CTallynetDlg::addAutomaticEntry() {
+    m_autoOffset = 0;
+    if (!m_stats.canFollowDefaultRoute() || m_stats.adapterCount() == 0)
+        return;
+    const int t = followedAdapter();
+    m_combo->insertItem(0, QString::fromStdString(CConnectionFollower::automaticText(
+                               t >= 0 ? m_stats.adapterDescription(t) : std::string{})));
+    m_autoOffset = 1;
+}
+
+int CTallynetDlg::followedAdapter() const {
+    std::vector<std::string> names;
+    for (int i = 0; i < m_stats.adapterCount(); ++i)
+        names.push_back(m_stats.adapterName(i));
+    return CConnectionFollower::target(m_stats.defaultRouteInterface(), names);
+}
+
+void CTallynetDlg::followConnection() {
+    if (!m_following || m_autoOffset == 0 || m_sampler->adapterCount() == 0)
+        return;
+    const int current = m_stats.selectedIndex();
+    const int t = followedAdapter();
+    if (t < 0 || t == current)
+        return;
+    const std::string from = current >= 0 ? m_stats.adapterName(current) : std::string{};
+    const std::string description = m_stats.adapterDescription(t);
+    const std::string name = m_stats.adapterName(t);
+    m_global.writeLog(CConnectionFollower::switchLogText(from, name));
+    m_stats.stopCapture();
+    initialiseAdapter(t, false);
+    // The list is built again as capture opens, and a moved default route reorders it: the
+    // index may now name another adapter.
+    if (m_stats.selectedAdapterName() != name)
+        for (int i = 0; i < m_stats.adapterCount(); ++i)
+            if (m_stats.adapterName(i) == name) {
+                m_stats.stopCapture();
+                initialiseAdapter(i, false);
+                break;
+            }
+    // The counters of the new adapter become the previous reading: no jump, no lost period.
+    m_sampler->switchAdapter(description);
+    fillAdapterCombo();
 }
 
 void CTallynetDlg::fillAdapterCombo() {
@@ -439,10 +509,16 @@ void CTallynetDlg::fillAdapterCombo() {
     m_combo->clearRemembered();
     for (int i = 0; i < count; ++i)
         m_combo->addItem(QString::fromStdString(m_stats.adapterDescription(i)));
+    addAutomaticEntry();
     const int selected = m_stats.selectedIndex();
-    m_combo->setCurrentIndex(selected >= 0 && selected < count ? selected : 0);
-    const int remembered = m_combo->findText(QString::fromStdString(m_global.LastAdapterName),
-                                             Qt::MatchExactly | Qt::MatchCaseSensitive);
+    m_combo->setCurrentIndex(m_following && m_autoOffset != 0    ? 0
+                             : selected >= 0 && selected < count ? selected + m_autoOffset
+                                                                 : 0);
+    const int remembered =
+        m_autoOffset != 0 && m_global.LastAdapterName == CConnectionFollower::kSetting
+            ? 0
+            : m_combo->findText(QString::fromStdString(m_global.LastAdapterName),
+                                Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (remembered >= 0)
         m_combo->setRemembered(remembered, true);
 }
@@ -468,11 +544,21 @@ void CTallynetDlg::adapterSelectionChange(bool byUser) {
     const int index = m_combo->currentIndex();
     if (index < 0)
         return;
-    const QString selected = m_combo->itemText(index);
+    QString selected = m_combo->itemText(index);
+    int adapter = index - m_autoOffset;
+    m_following = m_autoOffset != 0 && index == 0;
+    if (m_following) {
+        // The connection in use, or the first adapter (the default route's, if any) for now.
+        adapter = std::max(followedAdapter(), 0);
+        selected = QString::fromStdString(m_stats.adapterDescription(adapter));
+        const QSignalBlocker block(m_combo);
+        m_combo->setItemText(
+            0, QString::fromStdString(CConnectionFollower::automaticText(selected.toStdString())));
+    }
     if (selected.toStdString() != m_sampler->adapterName()) {
         if (m_sampler->adapterCount() != 0) {
             m_stats.stopCapture();
-            initialiseAdapter(index, byUser);
+            initialiseAdapter(adapter, byUser);
             m_sampler->setAdapterName(selected.toStdString());
         }
         m_sampler->restartPeriod();
@@ -489,7 +575,9 @@ void CTallynetDlg::onRemember() {
     const int index = m_combo->currentIndex();
     if (m_sampler->adapterCount() == 0 || index < 0 || m_combo->itemText(index).isEmpty())
         return;
-    const std::string selected = m_combo->itemText(index).toStdString();
+    const std::string selected = m_autoOffset != 0 && index == 0
+                                     ? std::string(CConnectionFollower::kSetting)
+                                     : m_combo->itemText(index).toStdString();
     if (m_global.LastAdapterName != selected) {
         m_global.LastAdapterName = selected;
         m_combo->clearRemembered();
