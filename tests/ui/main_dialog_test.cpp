@@ -396,7 +396,7 @@ private slots:
         for (QAction* a : menu->actions())
             if (!a->isSeparator())
                 texts << a->text();
-        QCOMPARE(texts, (QStringList{"Hide", "View Log", "Options", "Exit"}));
+        QCOMPARE(texts, (QStringList{"Hide", "View Log", "Options", "Data plan", "Exit"}));
         auto action = [menu](const QString& text) -> QAction* {
             rig_updateMenu(menu);
             for (QAction* a : menu->actions())
@@ -411,7 +411,7 @@ private slots:
         action("Show")->trigger();
         QVERIFY(rig.dlg->isVisible());
 
-        for (const char* command : {"View Log", "Options"}) {
+        for (const char* command : {"View Log", "Options", "Data plan"}) {
             QString seen;
             bool freeWhileOpen = true;
             QTimer::singleShot(0, rig.dlg.get(), [&] {
@@ -426,8 +426,10 @@ private slots:
                     static_cast<QDialog*>(modal)->reject();
             });
             action(command)->trigger();
-            QVERIFY2(seen.contains(command == QString("View Log") ? "CLogViewer" : "COptions"),
-                     qPrintable(seen));
+            const QString expected = command == QString("View Log")  ? "CLogViewer"
+                                     : command == QString("Options") ? "COptions"
+                                                                     : "CDataPlanDlg";
+            QVERIFY2(seen.contains(expected), qPrintable(seen));
             QVERIFY2(!freeWhileOpen, command); // no second window over the first
         }
 

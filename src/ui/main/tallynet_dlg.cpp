@@ -11,6 +11,7 @@
 #include "platform/session_events.h"
 #include "ui/dialogs/about_dlg.h"
 #include "ui/dialogs/help_dlg.h"
+#include "ui/dialogs/data_plan_dlg.h"
 #include "ui/dialogs/log_viewer.h"
 #include "ui/dialogs/options_dlg.h"
 #include "ui/widgets/accessibility.h"
@@ -195,6 +196,11 @@ void CTallynetDlg::buildTrayMenu() {
         showWindow();
         onOptions();
     });
+    m_trayDataPlan = m_trayMenu->addAction("Data plan", this, [this] {
+        showWindow();
+        CDataPlanDlg plan(m_global, m_clock, &m_stats, this);
+        plan.exec();
+    });
     m_trayMenu->addSeparator();
     m_trayExit = m_trayMenu->addAction("Exit", this, &CTallynetDlg::onExit);
     connect(m_trayMenu, &QMenu::aboutToShow, this, &CTallynetDlg::updateTrayMenu);
@@ -210,6 +216,7 @@ void CTallynetDlg::updateTrayMenu() {
     const bool free = QApplication::activeModalWidget() == nullptr && !m_ending;
     m_trayViewLog->setEnabled(free);
     m_trayOptions->setEnabled(free);
+    m_trayDataPlan->setEnabled(free);
     m_trayExit->setEnabled(free);
 }
 
