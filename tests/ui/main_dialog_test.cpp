@@ -396,7 +396,8 @@ private slots:
         for (QAction* a : menu->actions())
             if (!a->isSeparator())
                 texts << a->text();
-        QCOMPARE(texts, (QStringList{"Hide", "View Log", "Options", "Data plan", "Exit"}));
+        QCOMPARE(texts, (QStringList{"Hide", "View Log", "Options", "Data plan", "Outage notices",
+                                     "Exit"}));
         auto action = [menu](const QString& text) -> QAction* {
             rig_updateMenu(menu);
             for (QAction* a : menu->actions())
@@ -432,6 +433,13 @@ private slots:
             QVERIFY2(seen.contains(expected), qPrintable(seen));
             QVERIFY2(!freeWhileOpen, command); // no second window over the first
         }
+
+        // The outage notices follow their menu item, however it is toggled, and are stored.
+        QVERIFY(!action("Outage notices")->isChecked());
+        action("Outage notices")->trigger();
+        QCOMPARE(rig.global->NotifyFalls, 1);
+        action("Outage notices")->setChecked(false);
+        QCOMPARE(rig.global->NotifyFalls, 0);
 
         answerNextBox(rig.dlg.get(), "confirmExit", QMessageBox::No);
         action("Exit")->trigger();

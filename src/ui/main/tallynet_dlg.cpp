@@ -10,8 +10,8 @@
 #include "platform/paths.h"
 #include "platform/session_events.h"
 #include "ui/dialogs/about_dlg.h"
-#include "ui/dialogs/help_dlg.h"
 #include "ui/dialogs/data_plan_dlg.h"
+#include "ui/dialogs/help_dlg.h"
 #include "ui/dialogs/log_viewer.h"
 #include "ui/dialogs/options_dlg.h"
 #include "ui/widgets/accessibility.h"
@@ -200,6 +200,14 @@ void CTallynetDlg::buildTrayMenu() {
         showWindow();
         CDataPlanDlg plan(m_global, m_clock, &m_stats, this);
         plan.exec();
+    });
+    // Desktop notices of outages: off unless asked for, stored the moment it changes.
+    m_trayOutageNotices = m_trayMenu->addAction("Outage notices");
+    m_trayOutageNotices->setCheckable(true);
+    m_trayOutageNotices->setChecked(m_global.NotifyFalls != 0);
+    connect(m_trayOutageNotices, &QAction::toggled, this, [this](bool on) {
+        m_global.NotifyFalls = on ? 1 : 0;
+        m_global.writeInt("NotifyFalls", m_global.NotifyFalls);
     });
     m_trayMenu->addSeparator();
     m_trayExit = m_trayMenu->addAction("Exit", this, &CTallynetDlg::onExit);

@@ -172,6 +172,7 @@ private:
     QAction* m_trayViewLog = nullptr;
     QAction* m_trayOptions = nullptr;
     QAction* m_trayDataPlan = nullptr;
+    QAction* m_trayOutageNotices = nullptr;
     QAction* m_trayExit = nullptr;
     CAdapterCombo* m_combo = nullptr;
     CPictureCtrl* m_picture = nullptr;
