@@ -73,6 +73,10 @@ public:
     const std::string& adapterName() const { return m_adapterName; }
 
     TickView tick();
+    // At exit, once the capture has stopped: the drops of the last minute (or of a run shorter
+    // than one) would otherwise go untold, so the log gets the total if it grew since its last
+    // line.
+    void logFinalDrops();
 
     std::uint64_t periodReceived() const { return m_periodRx; }
     std::uint64_t periodSent() const { return m_periodTx; }
@@ -83,6 +87,7 @@ public:
 private:
     std::uint64_t readSource(std::uint64_t& received, std::uint64_t& sent);
     void noteDrops(std::uint64_t dropped);
+    void writeDrops(std::uint64_t dropped);
 
     CGlobal& m_global;
     const IClock& m_clock;

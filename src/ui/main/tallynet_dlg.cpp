@@ -299,6 +299,7 @@ void CTallynetDlg::shutdown() {
         storePosition();
         m_timer.stop();
         m_stats.stopAndSave();
+        m_sampler->logFinalDrops(); // the capture's last statistics are in now
     }
     m_tray->removeIcon();
 }
