@@ -152,6 +152,11 @@ void CTallynetDlg::buildControls() {
     m_txBar = static_cast<CSpeedBar*>(control(kSentBar));
     m_graph = static_cast<GraphControl*>(control(kGraph));
     m_graph->attach();
+    // The tick rewrites these texts; a label of fixed size asks the dialog for no new layout
+    // when its text changes.
+    for (QWidget* w : std::as_const(m_controls))
+        if (qobject_cast<QLabel*>(w))
+            w->setFixedSize(w->size());
     static_cast<QLabel*>(control(kStatusText))->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     m_picture->setPictureId(131);
 
@@ -344,6 +349,7 @@ void CTallynetDlg::openOverWindow(QMessageBox* box) {
 
 void CTallynetDlg::showEvent(QShowEvent* event) {
     CBitmapDlg::showEvent(event);
+    applyShownView();
     updateTrayMenu();
     if (m_pendingBoxes.isEmpty())
         return;
@@ -375,15 +381,24 @@ void CTallynetDlg::onTick() {
     m_tray->setTooltipText(QString::fromStdString(v.tooltip));
     m_graph->setCurrentIncoming(v.receivedSpeed);
     m_graph->setCurrentOutgoing(v.sentSpeed);
-    m_graph->update();
+    m_shownView = std::move(v);
+    if (isVisible())
+        applyShownView(); // a hidden window gets the last view when it shows again
+    if (++m_tickCount % 5 == 0)
+        m_tray->checkNotificationArea();
+}
+
+void CTallynetDlg::applyShownView() {
+    if (!m_shownView)
+        return;
+    const TickView v = *std::exchange(m_shownView, std::nullopt);
+    m_graph->requestFrame();
     m_rxBar->setRange(v.barMaximum);
     m_txBar->setRange(v.barMaximum);
     m_rxBar->setPosition(v.receivedSpeed);
     m_txBar->setPosition(v.sentSpeed);
     for (const auto& [id, text] : v.texts)
         setText(id, QString::fromStdString(text));
-    if (++m_tickCount % 5 == 0)
-        m_tray->checkNotificationArea();
 }
 
 void CTallynetDlg::setText(int id, const QString& text) {

@@ -14,8 +14,10 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace tn {
 class CGlobal;
@@ -143,6 +145,7 @@ private:
     void restorePosition();
     void storePosition();
     void setText(int id, const QString& text);
+    void applyShownView();
 
     CGlobal& m_global;
     const IClock& m_clock;
@@ -178,6 +181,7 @@ private:
     QList<QPointer<QMessageBox>> m_pendingBoxes;
     void openOverWindow(QMessageBox* box);
     int m_tickCount = 0;
+    std::optional<TickView> m_shownView; // the last tick's view, until the window shows it
 };
 
 } // namespace tn::ui

@@ -44,8 +44,23 @@ CGroupFrame::CGroupFrame(const QString& title, QWidget* parent) : QWidget(parent
 void CGroupFrame::setTitle(const QString& title) {
     if (title == m_title)
         return;
+    // Only the title badge changes: repainting the whole frame would repaint every label in it.
+    const QRect before = titleBadge().rect;
     m_title = title;
-    update();
+    update(before.united(titleBadge().rect).adjusted(-1, -1, 1, 1));
+}
+
+// Laid out once per title (and width): the period captions change every second.
+const CGroupFrame::Badge& CGroupFrame::titleBadge() const {
+    if (!m_badge.valid || m_badge.title != m_title || m_badge.width != width()) {
+        const QFontMetrics fm = fontMetrics();
+        m_badge.shown = fm.elidedText(m_title, Qt::ElideRight, std::max(0, width() - 18));
+        m_badge.rect = QRect(8, 0, fm.horizontalAdvance(m_badge.shown) + 6, fm.height());
+        m_badge.title = m_title;
+        m_badge.width = width();
+        m_badge.valid = true;
+    }
+    return m_badge;
 }
 
 void CGroupFrame::paintEvent(QPaintEvent*) {
@@ -59,13 +74,12 @@ void CGroupFrame::paintEvent(QPaintEvent*) {
     p.drawRoundedRect(frame, 4, 4);
     if (m_title.isEmpty())
         return; // a bare frame, no empty title badge
-    const QString shown = fm.elidedText(m_title, Qt::ElideRight, std::max(0, width() - 18));
-    const QRect textRect(8, 0, fm.horizontalAdvance(shown) + 6, fm.height());
+    const Badge& badge = titleBadge();
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(48, 62, 78));
-    p.drawRoundedRect(textRect, 3, 3);
+    p.drawRoundedRect(badge.rect, 3, 3);
     p.setPen(QColor(240, 244, 248));
-    p.drawText(textRect.adjusted(3, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, shown);
+    p.drawText(badge.rect.adjusted(3, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, badge.shown);
 }
 
 } // namespace tn::ui

@@ -36,7 +36,16 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    struct Badge {
+        bool valid = false;
+        QString title;
+        int width = 0;
+        QString shown; // elided to the width
+        QRect rect;
+    };
+    const Badge& titleBadge() const;
     QString m_title;
+    mutable Badge m_badge;
 };
 
 } // namespace tn::ui
