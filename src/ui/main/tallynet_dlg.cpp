@@ -273,7 +273,9 @@ void CTallynetDlg::initDialog() {
     m_rxBar->setRange(barMaximum(m_global.ConSpeed));
     m_txBar->setRange(barMaximum(m_global.ConSpeed));
     restorePosition();
+    m_openAfterPaint = true;
     loadAdapterList();
+    m_openAfterPaint = false;
     m_graph->setTimerPeriods(1000, 100);
     m_graph->setScalingMode(m_global.TMaxScale);
     m_graph->restorePinPoint(m_global.PinPoint);
@@ -287,6 +289,13 @@ void CTallynetDlg::initDialog() {
         show();
     else if (!m_tray->areaAvailable() || m_tray->isHidden())
         showMinimized(); // no notification area to come back from
+    if (m_startHidden)
+        openPendingAdapter(); // no paint to wait for
+}
+
+void CTallynetDlg::openPendingAdapter() {
+    if (m_pendingOpen >= 0 && !m_shutDown)
+        initialiseAdapter(std::exchange(m_pendingOpen, -1), false);
 }
 
 void CTallynetDlg::onSleepChange(bool sleeping) {
@@ -464,6 +473,13 @@ void CTallynetDlg::fillAdapterCombo() {
 }
 
 bool CTallynetDlg::initialiseAdapter(int index, bool byUser) {
+    m_pendingOpen = -1; // a later choice replaces the one still waiting for the first paint
+    if (m_openAfterPaint) {
+        // Starting the capture (its helper, the device) waits until the window is on the
+        // screen; the records and the list are loaded already.
+        m_pendingOpen = index;
+        return true;
+    }
     // Initialise saves what was counted since the last save before it reloads the records.
     if (m_stats.initialise(index) != 0)
         return true;
@@ -552,6 +568,8 @@ void CTallynetDlg::paintEvent(QPaintEvent* event) {
     if (!m_firstPaintSeen) {
         m_firstPaintSeen = true;
         emit firstPaint();
+        // Once this paint has reached the screen.
+        QTimer::singleShot(0, this, &CTallynetDlg::openPendingAdapter);
     }
 }
 

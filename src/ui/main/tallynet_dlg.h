@@ -146,6 +146,7 @@ private:
     void storePosition();
     void setText(int id, const QString& text);
     void applyShownView();
+    void openPendingAdapter();
 
     CGlobal& m_global;
     const IClock& m_clock;
@@ -182,6 +183,8 @@ private:
     void openOverWindow(QMessageBox* box);
     int m_tickCount = 0;
     std::optional<TickView> m_shownView; // the last tick's view, until the window shows it
+    bool m_openAfterPaint = false;       // start-up: the capture opens after the first paint
+    int m_pendingOpen = -1;              // the adapter to open then
 };
 
 } // namespace tn::ui
