@@ -123,11 +123,13 @@ measure hidden "StartMin=1"
 if [ "${STARTS:-0}" -gt 0 ]; then
     printf '[SetariGenerale]\n%s\n' "$ADAPTER_SETTING" >"$XDG_CONFIG_HOME/Tallynet/Tallynet.conf"
     for i in $(seq "$STARTS"); do
+        # The shell opens the log only once the start runs: the last start's must be gone.
+        rm -f "$TMP/start.log"
         start_ms=$(date +%s%3N)
         "$TALLYNET" >"$TMP/start.log" 2>&1 &
         pid=$!
         j=0
-        until grep -q "first paint" "$TMP/start.log" || [ $j -gt 100 ]; do j=$((j + 1)); sleep 0.02; done
+        until grep -q "first paint" "$TMP/start.log" 2>/dev/null || [ $j -gt 100 ]; do j=$((j + 1)); sleep 0.02; done
         paint=$(sed -n 's/.*first paint at \([0-9]*\) ms.*/\1/p' "$TMP/start.log" | head -1)
         kill -TERM "$pid"
         wait "$pid" || true
