@@ -3,6 +3,7 @@
 #include "ui/widgets/artwork.h"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace tn::ui {
@@ -63,18 +64,29 @@ const CGroupFrame::Badge& CGroupFrame::titleBadge() const {
     return m_badge;
 }
 
-void CGroupFrame::paintEvent(QPaintEvent*) {
+void CGroupFrame::paintEvent(QPaintEvent* event) {
+    // The labels inside repaint it under them every second: the rounded outline is drawn once
+    // per size into an image and copied from there.
+    const qreal dpr = devicePixelRatioF();
+    if (m_outline.size() != size() * dpr || m_outline.devicePixelRatio() != dpr) {
+        m_outline = QImage(size() * dpr, QImage::Format_ARGB32_Premultiplied);
+        m_outline.setDevicePixelRatio(dpr);
+        m_outline.fill(Qt::transparent);
+        QPainter o(&m_outline);
+        o.setRenderHint(QPainter::Antialiasing);
+        const int top = fontMetrics().height() / 2;
+        o.setPen(QPen(QColor(48, 62, 78), 1));
+        o.setBrush(QColor(0, 0, 0, 40));
+        o.drawRoundedRect(QRectF(rect()).adjusted(0.5, top + 0.5, -0.5, -0.5), 4, 4);
+    }
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QFontMetrics fm = fontMetrics();
-    const int top = fm.height() / 2;
-    QRectF frame = QRectF(rect()).adjusted(0.5, top + 0.5, -0.5, -0.5);
-    p.setPen(QPen(QColor(48, 62, 78), 1));
-    p.setBrush(QColor(0, 0, 0, 40));
-    p.drawRoundedRect(frame, 4, 4);
+    p.drawImage(0, 0, m_outline);
     if (m_title.isEmpty())
         return; // a bare frame, no empty title badge
     const Badge& badge = titleBadge();
+    if (!event->rect().intersects(badge.rect))
+        return;
+    p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(48, 62, 78));
     p.drawRoundedRect(badge.rect, 3, 3);

@@ -1,4 +1,5 @@
 #pragma once
+#include <QImage>
 #include <QLabel>
 
 namespace tn::ui {
@@ -46,6 +47,7 @@ private:
     const Badge& titleBadge() const;
     QString m_title;
     mutable Badge m_badge;
+    QImage m_outline; // the rounded frame at the present size
 };
 
 } // namespace tn::ui
