@@ -15,7 +15,12 @@
 #include <QMap>
 #include <QPaintEvent>
 #include <QTimer>
+#if __has_include(<valgrind/callgrind.h>)
 #include <valgrind/callgrind.h>
+#else // without valgrind's headers the counts are all it gives
+#define CALLGRIND_START_INSTRUMENTATION
+#define CALLGRIND_TOGGLE_COLLECT
+#endif
 
 #include <cstdio>
 #include <cstdlib>
