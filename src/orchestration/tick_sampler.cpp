@@ -135,9 +135,19 @@ void CTickSampler::noteDrops(std::uint64_t dropped) {
     const std::int64_t now = m_clock.now();
     if (dropped <= m_droppedLogged || (m_dropLogTime != 0 && now - m_dropLogTime < 60))
         return;
+    writeDrops(dropped);
+}
+
+void CTickSampler::logFinalDrops() {
+    const std::uint64_t dropped = m_capture.framesDropped();
+    if (dropped > m_droppedLogged)
+        writeDrops(dropped);
+}
+
+void CTickSampler::writeDrops(std::uint64_t dropped) {
     m_global.writeLog(captureDropsLogText(dropped));
     m_droppedLogged = dropped;
-    m_dropLogTime = now;
+    m_dropLogTime = m_clock.now();
 }
 
 TickView CTickSampler::tick() {

@@ -79,6 +79,10 @@ public:
     TickView tick();
     // A line the tooltip gains under the traffic (the data plan's); empty adds nothing.
     void setTooltipLine(std::function<std::string()> line) { m_tooltipLine = std::move(line); }
+    // At exit, once the capture has stopped: the drops of the last minute (or of a run shorter
+    // than one) would otherwise go untold, so the log gets the total if it grew since its last
+    // line.
+    void logFinalDrops();
 
     std::uint64_t periodReceived() const { return m_periodRx; }
     std::uint64_t periodSent() const { return m_periodTx; }
@@ -89,6 +93,7 @@ public:
 private:
     std::uint64_t readSource(std::uint64_t& received, std::uint64_t& sent);
     void noteDrops(std::uint64_t dropped);
+    void writeDrops(std::uint64_t dropped);
 
     CGlobal& m_global;
     const IClock& m_clock;

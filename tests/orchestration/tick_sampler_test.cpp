@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string_view>
 #include <vector>
 
 namespace tn {
@@ -312,6 +314,52 @@ TEST_F(TickSamplerTest, DroppedFramesReachTheTooltipAndTheLogOnceAMinute) {
          p = text.find("Capture dropped", p + 1))
         ++lines;
     EXPECT_EQ(lines, 2u);
+}
+
+// The drop lines the log holds, in order, by their count.
+std::vector<std::string> dropLines(const std::string& log) {
+    std::vector<std::string> out;
+    constexpr std::string_view kHead = "Capture dropped ";
+    for (std::size_t p = log.find(kHead); p != std::string::npos; p = log.find(kHead, p + 1)) {
+        const std::size_t start = p + kHead.size();
+        out.push_back(log.substr(start, log.find(' ', start) - start));
+    }
+    return out;
+}
+
+TEST_F(TickSamplerTest, Exit_LogsTheDropTotalWheneverItGrewSinceTheLastLine) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint64_t> perTick; // the capture's count at each tick, one second apart
+        std::uint64_t atExit;               // its count once the capture has stopped
+        std::vector<std::string> lines;     // the drop counts the log holds afterwards
+    };
+    const Case cases[] = {
+        {"no drops at all", {0, 0, 0}, 0, {}},
+        {"told at a tick, no growth after", {0, 17, 17}, 17, {"17"}},
+        {"grew within the minute after the line", {17, 30, 45}, 45, {"17", "45"}},
+        {"only the last statistics dropped", {0, 0}, 5, {"5"}},
+        {"a run too short for a tick", {}, 9, {"9"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(dir / "data/TN.log");
+        capture.dropped = 0;
+        sampler = std::make_unique<CTickSampler>(*global, clock, *counters, capture, &events);
+        sampler->setAdapterCount(1);
+        sampler->setAdapterName("eth0");
+        sampler->start();
+        table.set(1000, 2000);
+        for (const std::uint64_t d : c.perTick) {
+            capture.dropped = d;
+            tickAfter();
+        }
+        capture.dropped = c.atExit;
+        sampler->logFinalDrops();
+        EXPECT_EQ(dropLines(log()), c.lines);
+        sampler->logFinalDrops(); // a second call (shutdown runs once, but never twice a line)
+        EXPECT_EQ(dropLines(log()), c.lines);
+    }
 }
 
 } // namespace

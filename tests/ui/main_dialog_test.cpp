@@ -208,7 +208,9 @@ private slots:
         QCOMPARE(rig.combo()->currentText(), QString("wlan0"));
         QVERIFY(rig.combo()->isRemembered(1));
         QVERIFY(!rig.combo()->isRemembered(0));
-        QCOMPARE(rig.stats.calls, (std::vector<std::string>{"init -1", "stop", "init 1"}));
+        QCOMPARE(rig.stats.calls, (std::vector<std::string>{"init -1", "stop"}));
+        QVERIFY(QTest::qWaitForWindowExposed(rig.dlg.get()));
+        QTRY_COMPARE(rig.stats.calls, (std::vector<std::string>{"init -1", "stop", "init 1"}));
 
         rig.combo()->setCurrentIndex(0);
         QTest::mouseClick(rig.button(1087), Qt::LeftButton);
@@ -230,7 +232,9 @@ private slots:
         QCOMPARE(rig.combo()->count(), 3);
         QCOMPARE(rig.combo()->itemText(0), QString("Automatic (wlan0)"));
         QCOMPARE(rig.combo()->currentIndex(), 0);
-        QCOMPARE(rig.stats.selected, 1); // wlan0 opened
+        // The capture opens once the window is painted.
+        QVERIFY(QTest::qWaitForWindowExposed(rig.dlg.get()));
+        QTRY_COMPARE(rig.stats.selected, 1); // wlan0 opened
         const auto rows = [&](std::uint64_t eth, std::uint64_t wlan) {
             rig.table.rows = {InterfaceRow{"eth0", eth, eth, 0},
                               InterfaceRow{"wlan0", wlan, wlan, 0}};
@@ -666,6 +670,45 @@ private slots:
         QCOMPARE(rig.text(1000), QString("0 B/s"));
         QTest::mouseClick(rig.button(1087), Qt::LeftButton); // nothing to remember
         QCOMPARE(rig.global->LastAdapterName, std::string());
+    }
+
+    // Start-up: the capture (the helper's start) waits for the first paint of a shown window,
+    // a window that starts hidden opens it at once, and an adapter chosen in between is the
+    // one opened, never the one that was waiting.
+    void startUp_capturesOnceTheWindowIsPainted() {
+        struct Case {
+            const char* name;
+            bool startHidden;
+            bool chooseFirstBeforePaint;
+            std::vector<std::string> atInit;  // the calls when initDialog returns
+            std::vector<std::string> painted; // and once the window is on the screen
+        };
+        const Case cases[] = {
+            {"shown", false, false, {"init -1", "stop"}, {"init -1", "stop", "init 1"}},
+            {"hidden", true, false, {"init -1", "stop", "init 1"}, {"init -1", "stop", "init 1"}},
+            {"chosen before the paint",
+             false,
+             true,
+             {"init -1", "stop", "stop", "init 0"},
+             {"init -1", "stop", "stop", "init 0"}},
+        };
+        for (const Case& c : cases) {
+            Rig rig([&](CGlobal& g) {
+                g.LastAdapterName = "wlan0";
+                g.StartMin = c.startHidden ? 1 : 0;
+            });
+            rig.dlg->initDialog();
+            if (c.chooseFirstBeforePaint) {
+                rig.combo()->setCurrentIndex(0);
+                emit rig.combo()->activated(0);
+            }
+            QVERIFY2(rig.stats.calls == c.atInit, c.name);
+            if (!c.startHidden)
+                QVERIFY(QTest::qWaitForWindowExposed(rig.dlg.get()));
+            for (int i = 0; i < 5; ++i)
+                QCoreApplication::processEvents();
+            QVERIFY2(rig.stats.calls == c.painted, c.name);
+        }
     }
 };
 

@@ -163,6 +163,11 @@ void CTallynetDlg::buildControls() {
     m_txBar = static_cast<CSpeedBar*>(control(kSentBar));
     m_graph = static_cast<GraphControl*>(control(kGraph));
     m_graph->attach();
+    // The tick rewrites these texts; a label of fixed size asks the dialog for no new layout
+    // when its text changes.
+    for (QWidget* w : std::as_const(m_controls))
+        if (qobject_cast<QLabel*>(w))
+            w->setFixedSize(w->size());
     static_cast<QLabel*>(control(kStatusText))->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     m_picture->setPictureId(131);
 
@@ -293,7 +298,9 @@ void CTallynetDlg::initDialog() {
     m_rxBar->setRange(barMaximum(m_global.ConSpeed));
     m_txBar->setRange(barMaximum(m_global.ConSpeed));
     restorePosition();
+    m_openAfterPaint = true;
     loadAdapterList();
+    m_openAfterPaint = false;
     m_graph->setTimerPeriods(1000, 100);
     m_graph->setScalingMode(m_global.TMaxScale);
     m_graph->restorePinPoint(m_global.PinPoint);
@@ -307,6 +314,13 @@ void CTallynetDlg::initDialog() {
         show();
     else if (!m_tray->areaAvailable() || m_tray->isHidden())
         showMinimized(); // no notification area to come back from
+    if (m_startHidden)
+        openPendingAdapter(); // no paint to wait for
+}
+
+void CTallynetDlg::openPendingAdapter() {
+    if (m_pendingOpen >= 0 && !m_shutDown)
+        initialiseAdapter(std::exchange(m_pendingOpen, -1), false);
 }
 
 void CTallynetDlg::onSleepChange(bool sleeping) {
@@ -324,6 +338,7 @@ void CTallynetDlg::shutdown() {
         storePosition();
         m_timer.stop();
         m_stats.stopAndSave();
+        m_sampler->logFinalDrops(); // the capture's last statistics are in now
     }
     m_tray->removeIcon();
 }
@@ -368,6 +383,7 @@ void CTallynetDlg::openOverWindow(QMessageBox* box) {
 
 void CTallynetDlg::showEvent(QShowEvent* event) {
     CBitmapDlg::showEvent(event);
+    applyShownView();
     updateTrayMenu();
     if (m_pendingBoxes.isEmpty())
         return;
@@ -401,15 +417,24 @@ void CTallynetDlg::onTick() {
     m_tray->setTooltipText(QString::fromStdString(v.tooltip));
     m_graph->setCurrentIncoming(v.receivedSpeed);
     m_graph->setCurrentOutgoing(v.sentSpeed);
-    m_graph->update();
+    m_shownView = std::move(v);
+    if (isVisible())
+        applyShownView(); // a hidden window gets the last view when it shows again
+    if (++m_tickCount % 5 == 0)
+        m_tray->checkNotificationArea();
+}
+
+void CTallynetDlg::applyShownView() {
+    if (!m_shownView)
+        return;
+    const TickView v = *std::exchange(m_shownView, std::nullopt);
+    m_graph->requestFrame();
     m_rxBar->setRange(v.barMaximum);
     m_txBar->setRange(v.barMaximum);
     m_rxBar->setPosition(v.receivedSpeed);
     m_txBar->setPosition(v.sentSpeed);
     for (const auto& [id, text] : v.texts)
         setText(id, QString::fromStdString(text));
-    if (++m_tickCount % 5 == 0)
-        m_tray->checkNotificationArea();
 }
 
 void CTallynetDlg::setText(int id, const QString& text) {
@@ -539,6 +564,13 @@ void CTallynetDlg::fillAdapterCombo() {
 }
 
 bool CTallynetDlg::initialiseAdapter(int index, bool byUser) {
+    m_pendingOpen = -1; // a later choice replaces the one still waiting for the first paint
+    if (m_openAfterPaint) {
+        // Starting the capture (its helper, the device) waits until the window is on the
+        // screen; the records and the list are loaded already.
+        m_pendingOpen = index;
+        return true;
+    }
     // Initialise saves what was counted since the last save before it reloads the records.
     if (m_stats.initialise(index) != 0)
         return true;
@@ -639,6 +671,8 @@ void CTallynetDlg::paintEvent(QPaintEvent* event) {
     if (!m_firstPaintSeen) {
         m_firstPaintSeen = true;
         emit firstPaint();
+        // Once this paint has reached the screen.
+        QTimer::singleShot(0, this, &CTallynetDlg::openPendingAdapter);
     }
 }
 

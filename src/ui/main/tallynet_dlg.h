@@ -16,8 +16,10 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace tn {
 class CGlobal;
@@ -152,6 +154,8 @@ private:
     void restorePosition();
     void storePosition();
     void setText(int id, const QString& text);
+    void applyShownView();
+    void openPendingAdapter();
 
     CGlobal& m_global;
     const IClock& m_clock;
@@ -193,6 +197,9 @@ private:
     int m_tickCount = 0;
     int m_autoOffset = 0;     // 1 while the combo's first entry is "Automatic"
     bool m_following = false; // "Automatic" is chosen
+    std::optional<TickView> m_shownView; // the last tick's view, until the window shows it
+    bool m_openAfterPaint = false;       // start-up: the capture opens after the first paint
+    int m_pendingOpen = -1;              // the adapter to open then
 };
 
 } // namespace tn::ui
