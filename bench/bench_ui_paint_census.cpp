@@ -8,6 +8,7 @@
 // Under callgrind the instructions of the N seconds alone are counted (the start is not):
 //   valgrind --tool=callgrind --collect-atstart=no bench_ui_paint_census 10
 #include "app/global.h"
+#include "no_tray_shell.h"
 #include "support/fake_platform.h"
 #include "ui/main/tallynet_dlg.h"
 
@@ -27,17 +28,6 @@
 #include <cstring>
 
 namespace {
-
-class NoTray final : public tn::ui::ITrayShell {
-public:
-    bool available() const override { return true; }
-    bool add(int, const QString&) override { return true; }
-    bool modifyIcon(int) override { return true; }
-    bool modifyTooltip(const QString&) override { return true; }
-    bool remove() override { return true; }
-    QRect iconGeometry() const override { return {}; }
-    void setContextMenu(QMenu*) override {}
-};
 
 struct Count {
     long events = 0;
@@ -100,7 +90,7 @@ int main(int argc, char** argv) {
     services.clock = &fake.clock;
     services.interfaces = &table;
     services.stats = &stats;
-    services.trayShell = std::make_unique<NoTray>();
+    services.trayShell = std::make_unique<tn::bench::NoTray>();
     tn::ui::CTallynetDlg dlg(std::move(services));
     dlg.initDialog();
     if (hidden)

@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace tn {
@@ -140,13 +141,21 @@ const char* levelName(PlanLevel level) {
     }
 }
 
+// The plan's figures now; none without a plan or outside any plan month.
+std::optional<PlanStatus> activePlan(const ReportHistory& h, const StatRecords& records,
+                                     const IClock& clock) {
+    if (!h.plan)
+        return std::nullopt;
+    const PlanStatus s = planStatus(*h.plan, records, clock, clock.now(), h.planCarry);
+    return s.active ? std::optional<PlanStatus>(s) : std::nullopt;
+}
+
 void planSection(std::string& out, const ReportHistory& h, const StatRecords& records,
                  const IClock& clock) {
-    if (!h.plan)
+    const std::optional<PlanStatus> active = activePlan(h, records, clock);
+    if (!active)
         return;
-    const PlanStatus s = planStatus(*h.plan, records, clock, clock.now(), h.planCarry);
-    if (!s.active)
-        return;
+    const PlanStatus& s = *active;
     const PlanTexts t = planTexts(s);
     char line[160];
     std::snprintf(line, sizeof line, "\n%-24s%s%s\n", "Data plan", t.period.c_str(),
@@ -164,11 +173,10 @@ void planSection(std::string& out, const ReportHistory& h, const StatRecords& re
 
 void planJson(std::string& out, const ReportHistory& h, const StatRecords& records,
               const IClock& clock) {
-    if (!h.plan)
+    const std::optional<PlanStatus> active = activePlan(h, records, clock);
+    if (!active)
         return;
-    const PlanStatus s = planStatus(*h.plan, records, clock, clock.now(), h.planCarry);
-    if (!s.active)
-        return;
+    const PlanStatus& s = *active;
     const CivilDate last = civilFromDays(daysFromCivil(s.period.next) - 1);
     out += ",\"plan\":{\"first\":\"" +
            dateLabel(s.period.first.year, s.period.first.month, s.period.first.day) +
