@@ -1,5 +1,6 @@
 // Cost of one tick of the main window with its widgets (offscreen), shown and hidden.
 #include "app/global.h"
+#include "no_tray_shell.h"
 #include "support/fake_platform.h"
 #include "ui/main/tallynet_dlg.h"
 
@@ -7,17 +8,6 @@
 #include <benchmark/benchmark.h>
 
 namespace {
-
-class NoTray final : public tn::ui::ITrayShell {
-public:
-    bool available() const override { return true; }
-    bool add(int, const QString&) override { return true; }
-    bool modifyIcon(int) override { return true; }
-    bool modifyTooltip(const QString&) override { return true; }
-    bool remove() override { return true; }
-    QRect iconGeometry() const override { return {}; }
-    void setContextMenu(QMenu*) override {}
-};
 
 void runTicks(benchmark::State& state, bool shown) {
     tn::test::FakePlatform fake;
@@ -33,7 +23,7 @@ void runTicks(benchmark::State& state, bool shown) {
     services.clock = &clock;
     services.interfaces = &table;
     services.stats = &stats;
-    services.trayShell = std::make_unique<NoTray>();
+    services.trayShell = std::make_unique<tn::bench::NoTray>();
     tn::ui::CTallynetDlg dlg(std::move(services));
     dlg.initDialog();
     if (!shown)

@@ -5,19 +5,29 @@
 #   udp    a flood of the smallest datagrams (iperf3 -u -l 18, 46 IP bytes each)
 #   churn  (Tallynet only) a steady UDP stream while five interfaces are added and removed
 #          elsewhere on the machine every two seconds (veth pairs: ten interfaces each time)
+#   small-paced, small-1, small-2  (Tallynet and tcpdump -s 64 with its default buffer)
+#          64-byte frames from trafgen (netsniff-ng): paced at SMALL_RATE (default 300000pps),
+#          and as fast as one and two sending threads go
 # For each run: the meter's CPU (share of one core while the load ran), what it counted against
 # the interface's own counters (IP bytes: the link counters less 14 bytes per frame; tcpdump and
-# iftop as they can tell), and the frames its capture socket dropped (ss).
+# iftop as they can tell), and the frames its capture dropped as the meter itself reports them:
+# Tallynet's last drop line in TN.log (written at exit whenever the count grew; its helper's
+# capture statistics), tcpdump's "dropped by kernel" line; iftop reports none ("-"). (ss shows no
+# drops for these capture sockets on current kernels.)
 #
-# Usage (as root): bench/load_vs_peers.sh [tallynet-binary] [rounds] [seconds]
+# Usage (as root): bench/load_vs_peers.sh [tallynet-binary] [rounds (3)] [seconds (10)]
+# Every meter runs once per round, the rounds interleaved; the table ends with each case's
+# medians and ranges over the rounds. CPU is measured in clock ticks (1/100 s): over a 10 s
+# round one tick is 0.1 % of a core, so figures below a few tenths of a percent are ticks.
 #   CASES="tcp udp churn" METERS="tallynet iftop tcpdump" to narrow a run; FLOOD names the
 #   datagram sender (default build/bench/bench_live_capture, else iperf3 -u -l 18).
 # Other work on the machine makes the CPU figures noisy: compare meters within a round.
 set -eu
 cd "$(dirname "$0")/.."
 TALLYNET=$(readlink -f "${1:-build/tallynet}")
-ROUNDS=${2:-2}
-LOAD_SECONDS=${3:-8}
+ROUNDS=${2:-3}
+LOAD_SECONDS=${3:-10}
+SMALL_RATE=${SMALL_RATE:-300000pps}
 CASES=${CASES:-tcp udp churn}
 FLOOD=$(readlink -m "${FLOOD:-build/bench/bench_live_capture}") # the 46-byte UDP sender
 METERS=${METERS:-tallynet iftop tcpdump}
@@ -25,10 +35,13 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "needs root: creates a network namespace and a veth pair" >&2
     exit 1
 fi
-for tool in iperf3 iftop tcpdump Xvfb ss; do
+for tool in iperf3 iftop tcpdump Xvfb; do
     command -v "$tool" >/dev/null || { echo "$tool is missing: scripts/deps.sh bench" >&2; exit 1; }
 done
 [ -x "$TALLYNET" ] || { echo "no program at $TALLYNET" >&2; exit 1; }
+case " $CASES " in
+*" small-"*) command -v trafgen >/dev/null || { echo "trafgen is missing: apt-get install netsniff-ng" >&2; exit 1; } ;;
+esac
 
 ID=$(($$ % 10000))
 NS="tnpeer$ID"
@@ -87,18 +100,23 @@ cpu_ticks() {
     done
     echo "$t"
 }
+own_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
 stat_of() { cat "/sys/class/net/$H/statistics/$1"; }
 # IP bytes and frames through our end of the pair, both directions.
 link_ip_bytes() {
     echo $(($(stat_of rx_bytes) + $(stat_of tx_bytes) - 14 * ($(stat_of rx_packets) + $(stat_of tx_packets))))
 }
 link_frames() { echo $(($(stat_of rx_packets) + $(stat_of tx_packets))); }
-# Frames dropped by the packet sockets of process $1 (ss: skmem d).
-socket_drops() {
-    ss -0 -m -p 2>/dev/null | awk -v pid="pid=$1," '
-        index($0, pid) { f = 1 } f && match($0, /,d[0-9]+\)/) {
-            d += substr($0, RSTART + 2, RLENGTH - 3); f = 0 }
-        END { print d + 0 }'
+# Frames meter $1 says its capture dropped, once it has ended; "-" when it does not say.
+meter_drops() {
+    case $1 in
+    tallynet)
+        awk '/ Capture dropped [0-9]+ frames/ { for (i = 1; i < NF; i++) if ($i == "dropped") d = $(i + 1) }
+             END { print d + 0 }' "$XDG_DATA_HOME/Tallynet/TN.log" 2>/dev/null || echo 0
+        ;;
+    tcpdump) awk '/packets dropped by kernel/ { d = $1 } END { print d + 0 }' "$TMP/meter.log" ;;
+    *) echo - ;;
+    esac
 }
 
 load() { # case
@@ -115,6 +133,24 @@ load() { # case
         else
             ip netns exec "$NS" iperf3 -c "$HOST_IP" -p "$PORT" -t "$LOAD_SECONDS" -u -l 18 -b 0
         fi
+        ;;
+    small-*)
+        # 64 bytes on the wire: Ethernet, IPv4 (50 bytes), UDP to port 9, 22 bytes of zeros.
+        cat >"$TMP/small.cfg" <<'CFG'
+{ 0x02, 0x00, 0x00, 0x00, 0x28, 0x01, 0x02, 0x00, 0x00, 0x00, 0x28, 0x02, 0x08, 0x00,
+  0x45, 0x00, 0x00, 0x32, 0x00, 0x00, 0x40, 0x00, 0x40, 0x11, csumip(14, 33),
+  198, 18, 41, 2, 198, 18, 40, 1,
+  0x30, 0x39, 0x00, 0x09, 0x00, 0x1e, 0x00, 0x00,
+  fill(0x00, 22) }
+CFG
+        case $1 in
+        small-paced) pace="-b $SMALL_RATE" cpus=1 ;;
+        small-1) pace="" cpus=1 ;;
+        *) pace="" cpus=2 ;;
+        esac
+        # shellcheck disable=SC2086
+        timeout -s INT "$LOAD_SECONDS" ip netns exec "$NS" trafgen --dev "$P" --conf "$TMP/small.cfg" \
+            --cpus "$cpus" $pace || true
         ;;
     churn)
         ip netns exec "$NS" iperf3 -c "$HOST_IP" -p "$PORT" -t "$LOAD_SECONDS" -u -l 1000 -b 40M &
@@ -153,7 +189,8 @@ start_meter() {
         sleep 1
         ;;
     tcpdump)
-        setsid tcpdump -i "$H" -n -w /dev/null >"$TMP/meter.log" 2>&1 &
+        # A snapshot of 64 bytes for the small frames (what the issue's figures used).
+        setsid tcpdump -i "$H" -n ${SNAP:+-s "$SNAP"} -w /dev/null >"$TMP/meter.log" 2>&1 &
         MPID=$!
         sleep 1
         ;;
@@ -202,32 +239,65 @@ run() { # meter case round
     bytes0=$(link_ip_bytes)
     frames0=$(link_frames)
     t0=$(cpu_ticks "$MPID")
+    o0=$(own_ticks "$MPID")
     s0=$(date +%s%N)
     load "$2"
     t1=$(cpu_ticks "$MPID")
+    o1=$(own_ticks "$MPID")
     s1=$(date +%s%N)
     sleep 1.5 # the last reads
-    drops=$(socket_drops "$MPID")
     bytes1=$(link_ip_bytes)
     frames1=$(link_frames)
     stop_meter "$1" >"$TMP/counted"
+    drops=$(meter_drops "$1")
     counted=$(cat "$TMP/counted")
     rate=$(awk '/sender$/ { print $7 " " $8 } /^sender:/ { s += $2 } END { if (s) print s " datagrams" }' "$TMP/load.log" | tail -1)
     awk -v m="$1" -v c="$2" -v r="$3" -v t="$((t1 - t0))" -v hz="$TCK" -v ns="$((s1 - s0))" \
         -v kind="${counted% *}" -v n="${counted#* }" -v b="$((bytes1 - bytes0))" \
         -v f="$((frames1 - frames0))" -v d="$drops" -v rate="$rate" 'BEGIN {
             share = kind == "bytes" ? 100 * n / b : 100 * n / f
-            printf "%-6s %-8s %5d %7.2f%%  %8.3f%% of %-6s %9d  %s\n", c, m, r,
-                100 * t / hz / (ns / 1e9), share, kind == "bytes" ? "bytes" : "frames", d, rate }'
+            if (rate == "") rate = sprintf("%.0f frames/s on the link", f / (ns / 1e9))
+            printf "%-11s %-8s %5d %7.2f%%  %8.3f%% of %-6s %9s  %s\n", c, m, r,
+                100 * t / hz / (ns / 1e9), share, kind == "bytes" ? "bytes" : "frames", d, rate }' |
+        tee -a "$TMP/rows" 
+    # SPLIT=1: the meter's own process and its children (Tallynet's capture helper) apart.
+    if [ "${SPLIT:-0}" = 1 ]; then
+        echo "       $1 itself $((o1 - o0)) ticks, its children $((t1 - t0 - o1 + o0)) ticks"
+    fi
 }
 
 echo "load ${LOAD_SECONDS}s per run, $ROUNDS rounds, program $TALLYNET"
-printf '%-6s %-8s %5s %8s  %-19s %9s  %s\n' case meter round CPU counted drops "sender rate"
+printf '%-11s %-8s %5s %8s  %-19s %9s  %s\n' case meter round CPU counted drops "sender rate"
+: >"$TMP/rows"
 for c in $CASES; do
     for r in $(seq "$ROUNDS"); do
         for m in $METERS; do
             [ "$c" = churn ] && [ "$m" != tallynet ] && continue
+            case $c in small-*) [ "$m" = iftop ] && continue; SNAP=64 ;; *) SNAP="" ;; esac
             run "$m" "$c" "$r"
         done
     done
 done
+# Medians (and ranges) over the rounds, per case and meter; drops are summed.
+echo
+printf '%-11s %-8s %6s %-17s %9s %-23s %s\n' case meter rounds "CPU median" "" "counted median" "drops"
+sort -k1,1 -k2,2 -s "$TMP/rows" | awk '
+    function median(a, n,   i, j, t) {
+        for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
+        return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+    }
+    function flush() {
+        if (!n) return
+        mc = median(cpu, n); mk = median(cnt, n)
+        printf "%-11s %-8s %6d %6.2f%% (%.2f..%.2f) %8.3f%% (%.3f..%.3f) %s\n", key1, key2, n, mc,
+            lo_c, hi_c, mk, lo_k, hi_k, dsum
+    }
+    {
+        if ($1 != key1 || $2 != key2) { flush(); key1 = $1; key2 = $2; n = 0; dsum = 0 }
+        n++; c = $4; sub(/%/, "", c); k = $5; sub(/%/, "", k)
+        cpu[n] = c + 0; cnt[n] = k + 0
+        if (n == 1 || c + 0 < lo_c) lo_c = c + 0; if (n == 1 || c + 0 > hi_c) hi_c = c + 0
+        if (n == 1 || k + 0 < lo_k) lo_k = k + 0; if (n == 1 || k + 0 > hi_k) hi_k = k + 0
+        dsum = $8 == "-" ? "-" : dsum + $8
+    }
+    END { flush() }'

@@ -3,6 +3,7 @@
 # hidden in the tray, peak resident memory, and the time from launch to the first painted window.
 #
 #   scripts/deps.sh bench && scripts/build.sh && bench/measure_tallynet.sh [build/tallynet] [seconds]
+#   STARTS=10 adds the median time to the first paint over ten starts.
 #
 # As root the program watches one end of a veth pair that carries about 20 datagrams a second
 # from a network namespace (198.18.0.0/15, no route out); otherwise it watches the adapter it
@@ -67,6 +68,20 @@ fi
 
 TCK=$(getconf CLK_TCK)
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+# The capture helper, tallynet-capture, is the window's child.
+helper_ticks() {
+    t=0
+    for c in $(pgrep -P "$1"); do t=$((t + $(cpu_ticks "$c" 2>/dev/null || echo 0))); done
+    echo "$t"
+}
+# Proportional set size (kB) of the window and its helper together.
+pss_kb() {
+    t=0
+    for p in "$1" $(pgrep -P "$1"); do
+        t=$((t + $(awk '/^Pss:/ { print $2 }' "/proc/$p/smaps_rollup" 2>/dev/null || echo 0)))
+    done
+    echo "$t"
+}
 
 measure() { # name, extra setting
     printf '[SetariGenerale]\n%s\n%s\n' "$ADAPTER_SETTING" "$2" >"$XDG_CONFIG_HOME/Tallynet/Tallynet.conf"
@@ -79,14 +94,21 @@ measure() { # name, extra setting
     paint=$(sed -n 's/.*first paint at \([0-9]*\) ms.*/\1/p' "$TMP/$1.log" | head -1)
     sleep 3 # start-up settles
     t0=$(cpu_ticks "$pid")
+    h0=$(helper_ticks "$pid")
     sleep "$SECONDS_MEASURED"
     t1=$(cpu_ticks "$pid")
+    h1=$(helper_ticks "$pid")
     hwm=$(awk '/VmHWM/ { print $2 }' "/proc/$pid/status")
+    pss=$(pss_kb "$pid")
     kill -TERM "$pid"
     wait "$pid" || true
     awk -v t="$((t1 - t0))" -v hz="$TCK" -v s="$SECONDS_MEASURED" -v n="$1" -v kb="$hwm" \
         'BEGIN { printf "%-7s CPU %.3f %% of one core over %d s (%d ticks), peak RSS %.1f MB\n",
                  n, 100 * t / hz / s, s, t, kb / 1024 }'
+    # One tick is 1/CLK_TCK s: over 60 s one tick is 0.017 % of a core.
+    awk -v t="$((t1 - t0 + h1 - h0))" -v h="$((h1 - h0))" -v hz="$TCK" -v s="$SECONDS_MEASURED" \
+        -v n="$1" -v pss="$pss" 'BEGIN { printf "%-7s with its helper CPU %.3f %% (helper %d ticks), PSS of both %.1f MB\n",
+                 n, 100 * t / hz / s, h, pss / 1024 }'
     if [ -n "$paint" ]; then
         echo "$1: launch to first paint $((paint - start_ms)) ms"
     else
@@ -96,3 +118,22 @@ measure() { # name, extra setting
 
 measure shown ""
 measure hidden "StartMin=1"
+
+# STARTS=N: the median of N starts from launch to the first painted window (nothing else).
+if [ "${STARTS:-0}" -gt 0 ]; then
+    printf '[SetariGenerale]\n%s\n' "$ADAPTER_SETTING" >"$XDG_CONFIG_HOME/Tallynet/Tallynet.conf"
+    for i in $(seq "$STARTS"); do
+        # The shell opens the log only once the start runs: the last start's must be gone.
+        rm -f "$TMP/start.log"
+        start_ms=$(date +%s%3N)
+        "$TALLYNET" >"$TMP/start.log" 2>&1 &
+        pid=$!
+        j=0
+        until grep -q "first paint" "$TMP/start.log" 2>/dev/null || [ $j -gt 100 ]; do j=$((j + 1)); sleep 0.02; done
+        paint=$(sed -n 's/.*first paint at \([0-9]*\) ms.*/\1/p' "$TMP/start.log" | head -1)
+        kill -TERM "$pid"
+        wait "$pid" || true
+        [ -n "$paint" ] && echo $((paint - start_ms))
+    done | sort -n | awk '{ v[NR] = $1 } END { if (NR) printf "first paint: median %d ms of %d starts (%d .. %d)\n",
+        NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2, NR, v[1], v[NR] }'
+fi

@@ -8,6 +8,7 @@
 //   on before it (1), the captured bytes, with every byte after them poisoned so any read past it
 //   is caught.
 #include "app/global.h"
+#include "capture/frame_layout.h"
 #include "capture/ip_stat.h"
 #include "platform/platform_services.h"
 #include "support/fake_capture.h"
@@ -67,6 +68,7 @@ struct Fixture {
     tn::PlatformServices os;
     std::optional<tn::CGlobal> global;
     std::optional<FuzzedStat> stat;
+    std::optional<FuzzedStat> cutStat; // the same frames, cut as the capture helper cuts them
     std::vector<std::uint16_t> ports;
     // Frames are copied to its start and the rest is poisoned, so a read past the captured
     // bytes is caught as it would be in a buffer of exactly that size.
@@ -103,6 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     struct Reset {
         Fixture& f;
         ~Reset() {
+            f.cutStat.reset();
             f.stat.reset();
             f.global.reset();
         }
@@ -120,14 +123,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     global.replaceCustomPorts(f.ports);
 
     FuzzedStat& stat = f.stat.emplace(global, f.clock);
-    if (!stat.selectFirst(link))
+    FuzzedStat& cutStat = f.cutStat.emplace(global, f.clock);
+    if (!stat.selectFirst(link) || !cutStat.selectFirst(link))
         return 0;
     stat.setLanOnly(lanOnly);
+    cutStat.setLanOnly(lanOnly);
     if ((data[0] & 8) != 0 && pos + 17 <= size) {
         tn::Ipv6Address a;
         std::copy(data + pos, data + pos + 16, a.address.begin());
         a.prefixLength = data[pos + 16];
         stat.setIpv6Addresses({a});
+        cutStat.setIpv6Addresses({a});
         pos += 17;
     }
 
@@ -148,6 +154,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         stat.batchStarting();
         stat.packetHandler(header, frame);
         wire += header.wireLength;
+        // The helper's cut: the handler must not read past it, nor count differently.
+        const std::uint32_t cut = tn::frame::accountedBytes(link, frame, header.capturedLength);
+        if (cut > header.capturedLength)
+            __builtin_trap();
+        ASAN_POISON_MEMORY_REGION(frame + cut, kFrameBuffer - cut);
+        header.capturedLength = cut;
+        cutStat.batchStarting();
+        cutStat.packetHandler(header, frame);
     }
     ASAN_UNPOISON_MEMORY_REGION(frame, kFrameBuffer);
 
@@ -156,6 +170,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (totals > wire)
         __builtin_trap();
     if (categorySum(stat) > totals)
+        __builtin_trap();
+    if (cutStat.totalReceived() != stat.totalReceived() ||
+        cutStat.totalSent() != stat.totalSent() || !(cutStat.snapshot() == stat.snapshot()))
         __builtin_trap();
     return 0;
 }

@@ -7,7 +7,7 @@ set -eu
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 [ $# -gt 0 ] && shift
-targets="${*:-fuzz_apps_file fuzz_frame_handler fuzz_frame_ring fuzz_icmp_reply fuzz_outage_file \
+targets="${*:-fuzz_apps_file fuzz_frame_handler fuzz_frame_ring fuzz_hour_file fuzz_icmp_reply fuzz_outage_file \
 fuzz_outage_list fuzz_settings_ini fuzz_stat_file}"
 
 scripts/deps.sh fuzz
@@ -25,6 +25,7 @@ for t in $targets; do
         fuzz_frame_handler) extra="-max_len=512" ;;
         fuzz_stat_file) extra="-max_len=12288" ;;
         fuzz_apps_file) extra="-max_len=8192" ;;
+        fuzz_hour_file) extra="-max_len=9216" ;; # one whole hours.dat
         fuzz_frame_ring) extra="-max_len=4096" ;; # a few dozen records
         *) extra="" ;;
     esac

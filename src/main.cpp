@@ -37,7 +37,7 @@ bool haveDisplay() {
 }
 
 constexpr const char* kUsage =
-    "Usage: tallynet [--report [--apps] [--json]] [--help] [--version]\n"
+    "Usage: tallynet [--report [--json] [--hours | --apps]] [--help] [--version]\n"
     "\n"
     "Without options Tallynet opens its window (it needs a desktop session).\n"
     "\n"
@@ -46,6 +46,7 @@ constexpr const char* kUsage =
     "              needs no display and changes nothing\n"
     "  --apps      with --report: today's and this month's traffic per program\n"
     "  --json      with --report: the same as JSON, with exact byte counts\n"
+    "  --hours     with --report: the last 48 hours too, from hours.dat\n"
     "  --help      show this text\n"
     "  --version   show the version\n";
 
@@ -64,9 +65,12 @@ int terminalMode(const CommandLine& line) {
     default: {
         const auto platform = createReadOnlyPlatform();
         std::string out, err;
+        ReportOptions options;
+        options.json = line.json;
+        options.hours = line.hours;
         const int code = line.apps
                              ? runAppsReport(platform->services(), line.json, version, out, err)
-                             : runReport(platform->services(), line.json, version, out, err);
+                             : runReport(platform->services(), options, version, out, err);
         std::fputs(out.c_str(), stdout);
         std::fputs(err.c_str(), stderr);
         return code;
@@ -122,6 +126,7 @@ int CTallynetApp::run(int argc, char* argv[]) {
     services.stats = stats.get();
     services.icmp = os.icmp;
     services.networkSettings = os.networkSettings;
+    services.notifier = os.notifier;
     ui::CTallynetDlg dlg(std::move(services));
 
     if (std::getenv("TALLYNET_TRACE_STARTUP")) {

@@ -48,6 +48,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             line.json = true;
         } else if (a == "--apps") {
             line.apps = true;
+        } else if (a == "--hours") {
+            line.hours = true;
         } else if (a.starts_with("-") && isOneOf(toolkitName(a), kToolkitWithValue)) {
             if (a.find('=') == std::string_view::npos)
                 ++i; // its value
@@ -61,12 +63,17 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
         line.mode = CommandLine::Mode::Help;
     else if (version)
         line.mode = CommandLine::Mode::Version;
-    else if (line.json && !report) {
+    else if ((line.json || line.hours) && !report) {
         line.mode = CommandLine::Mode::Bad;
-        line.jsonWithoutReport = true;
+        line.jsonWithoutReport = line.json;
+        line.hoursWithoutReport = !line.json;
     } else if (line.apps && !report) {
         line.mode = CommandLine::Mode::Bad;
         line.appsWithoutReport = true;
+    } else if (line.apps && line.hours) {
+        // The programs are kept per day and month only.
+        line.mode = CommandLine::Mode::Bad;
+        line.appsWithHours = true;
     } else if (report)
         line.mode = CommandLine::Mode::Report;
     return line;
@@ -74,9 +81,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 
 std::string commandLineProblem(const CommandLine& line) {
     if (line.unknown.empty())
-        return line.jsonWithoutReport   ? "tallynet: --json goes with --report\n"
-               : line.appsWithoutReport ? "tallynet: --apps goes with --report\n"
-                                        : std::string();
+        return line.jsonWithoutReport    ? "tallynet: --json goes with --report\n"
+               : line.hoursWithoutReport ? "tallynet: --hours goes with --report\n"
+               : line.appsWithoutReport  ? "tallynet: --apps goes with --report\n"
+               : line.appsWithHours      ? "tallynet: --apps and --hours go one at a time\n"
+                                         : std::string();
     std::string text =
         line.unknown.size() == 1 ? "tallynet: unknown option " : "tallynet: unknown options ";
     for (std::size_t i = 0; i < line.unknown.size(); ++i)

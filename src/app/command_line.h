@@ -10,11 +10,14 @@ struct CommandLine {
     enum class Mode { Window, Report, Help, Version, Bad };
     Mode mode = Mode::Window;
     bool json = false;
-    bool apps = false; // with --report: the traffic per program
+    bool apps = false;  // with --report: the traffic per program
+    bool hours = false; // --hours: the last 48 hours too
     // Mode::Bad: the arguments not understood, in the order given.
     std::vector<std::string> unknown;
     bool jsonWithoutReport = false;
     bool appsWithoutReport = false;
+    bool hoursWithoutReport = false;
+    bool appsWithHours = false;
 };
 
 // `args` without the program's name. The toolkit's own options (-platform xcb, -session id, as

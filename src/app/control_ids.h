@@ -119,6 +119,9 @@ inline constexpr int kFtpTotal = 1080;
 inline constexpr int kCustomUpload = 1082;
 inline constexpr int kCustomDownload = 1083;
 inline constexpr int kCustomTotal = 1084;
+// Added beside the original controls.
+inline constexpr int kShowHours = 1200;
+inline constexpr int kDataPlan = 1201;
 
 // The viewer's way to the traffic per program, beside "Done".
 inline constexpr int kApplications = 1091;
@@ -146,3 +149,19 @@ inline constexpr int kPicture = 1014;
 inline constexpr int kLogoBitmap = 130;
 
 } // namespace tn::ids::about
+
+namespace tn::ids::data_plan {
+
+inline constexpr int kDone = 1;
+inline constexpr int kAllowance = 3001;
+inline constexpr int kCounted = 3002;
+inline constexpr int kStartDay = 3003;
+inline constexpr int kWarnPercent = 3004;
+inline constexpr int kNotify = 3005;
+inline constexpr int kPeriod = 3010;
+inline constexpr int kUsed = 3011;
+inline constexpr int kAllowanceValue = 3012;
+inline constexpr int kDaysLeft = 3013;
+inline constexpr int kProjected = 3014;
+
+} // namespace tn::ids::data_plan

@@ -74,6 +74,9 @@ void CGlobal::setReporter(MessageReporter reporter) {
 
 namespace {
 
+// Days since 1970 of the year 9999's end: no plan month lies later.
+constexpr std::int64_t kMaxPlanDays = 2932896;
+
 // A stored number that does not fit the field's 32-bit kind is unreadable, so its default applies.
 std::optional<std::int64_t> readRanged(const ISettingsStore* store, const char* key,
                                        std::int64_t lo, std::int64_t hi) {
@@ -126,6 +129,18 @@ void CGlobal::loadSettings() {
     PinPoint = readInt(s, "PinPoint", 0);
     CountIPv6 = readInt(s, "CountIPv6", 1);
     CountApps = readInt(s, "CountApps", 1);
+    PlanBytes = static_cast<std::uint64_t>(
+        readRanged(s, "PlanBytes", 0, std::numeric_limits<std::int64_t>::max()).value_or(0));
+    PlanDown = readInt(s, "PlanDown", 0);
+    PlanDay = static_cast<std::int32_t>(readRanged(s, "PlanDay", 1, 31).value_or(1));
+    PlanWarn = static_cast<std::int32_t>(readRanged(s, "PlanWarn", 1, 100).value_or(80));
+    PlanWarned = readRanged(s, "PlanWarned", -1, kMaxPlanDays).value_or(-1);
+    PlanFull = readRanged(s, "PlanFull", -1, kMaxPlanDays).value_or(-1);
+    PlanFirst = readRanged(s, "PlanFirst", -1, kMaxPlanDays).value_or(-1);
+    PlanFirstBytes = static_cast<std::uint64_t>(
+        readRanged(s, "PlanFirstBytes", 0, std::numeric_limits<std::int64_t>::max()).value_or(0));
+    NotifyFalls = readInt(s, "NotifyFalls", 0);
+    NotifyPlan = readInt(s, "NotifyPlan", 0);
     if (CustField != 0) {
         CustName1 = readString(s, "CustName1");
         std::vector<std::uint16_t> ports = parseCustomPorts(readString(s, "CustPort1"));

@@ -64,6 +64,17 @@ public:
     std::int32_t PinPoint = 0;
     std::int32_t CountIPv6 = 1; // 0: IPv6 frames are left out of the counts, as in old versions
     std::int32_t CountApps = 1; // 0: no traffic per program, and no apps.dat
+    // The data plan and the desktop notices, beyond the original settings.
+    std::uint64_t PlanBytes = 0;  // the allowance per plan month; 0: no plan
+    std::int32_t PlanDown = 0;    // 1: only received bytes count
+    std::int32_t PlanDay = 1;     // the day of the month the plan month starts on, 1..31
+    std::int32_t PlanWarn = 80;   // percent of the allowance that warns
+    std::int64_t PlanWarned = -1; // the plan month (first date, days since 1970) warned of
+    std::int64_t PlanFull = -1;   // the plan month whose allowance was told used up
+    std::int64_t PlanFirst = -1;  // the plan month whose first day's count PlanFirstBytes keeps
+    std::uint64_t PlanFirstBytes = 0;
+    std::int32_t NotifyFalls = 0; // 1: a desktop notice when an outage is logged and when it ends
+    std::int32_t NotifyPlan = 0;  // 1: a desktop notice at the plan's warning level and at 100%
 
     explicit CGlobal(const PlatformServices& os, MessageReporter reporter = {});
     virtual ~CGlobal();

@@ -31,7 +31,8 @@ struct Link {
 
 // The link header, and one or two VLAN tags after it (libpcap puts them back where the type
 // field was, on Ethernet and in cooked v1 frames). Nothing past `cap` is read.
-inline Link linkOf(LinkKind kind, const std::uint8_t* frame, std::uint32_t cap) {
+[[gnu::always_inline]] inline Link linkOf(LinkKind kind, const std::uint8_t* frame,
+                                          std::uint32_t cap) {
     Link l;
     switch (kind) {
     case LinkKind::Ethernet:
@@ -84,8 +85,8 @@ struct Ipv6Chain {
 // The IPv6 extension headers from `off` (just past the fixed header, whose next-header field
 // is `next`), a bounded number of them, up to TCP or UDP. The walk stops at the transport
 // header, at a later fragment (no transport header in it) or at a header it does not know.
-inline Ipv6Chain ipv6ChainOf(const std::uint8_t* frame, std::uint32_t cap, std::uint32_t off,
-                             std::uint8_t next) {
+[[gnu::always_inline]] inline Ipv6Chain ipv6ChainOf(const std::uint8_t* frame, std::uint32_t cap,
+                                                    std::uint32_t off, std::uint8_t next) {
     Ipv6Chain c;
     for (int step = 0;; ++step) {
         if (next == 6 || next == 17)

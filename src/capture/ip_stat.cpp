@@ -84,6 +84,10 @@ void CIPStat::clearMonthRecord(int index) {
 }
 
 void CIPStat::zeroCategory(int category) {
+    for (int h = 0; h < kHourSlots; ++h) {
+        m_hoursSent[static_cast<std::size_t>(h)].set(category, 0);
+        m_hoursReceived[static_cast<std::size_t>(h)].set(category, 0);
+    }
     for (int d = 0; d < kDays; ++d) {
         m_daysSent[static_cast<std::size_t>(d)].set(category, 0);
         m_daysReceived[static_cast<std::size_t>(d)].set(category, 0);
@@ -160,6 +164,28 @@ void CIPStat::restore(const StatRecords& r) {
         }
 }
 
+HourRecords CIPStat::hourSnapshot() const {
+    HourRecords r;
+    for (std::size_t i = 0; i < kHourSlots; ++i) {
+        r[i].start = m_hourStart[i].load(std::memory_order_relaxed);
+        for (int k = 0; k < kCategoryCount; ++k) {
+            r[i].sent[static_cast<std::size_t>(k)] = m_hoursSent[i].get(k);
+            r[i].received[static_cast<std::size_t>(k)] = m_hoursReceived[i].get(k);
+        }
+    }
+    return r;
+}
+
+void CIPStat::restoreHours(const HourRecords& hours) {
+    for (std::size_t i = 0; i < kHourSlots; ++i) {
+        m_hourStart[i].store(hours[i].start, std::memory_order_relaxed);
+        for (int k = 0; k < kCategoryCount; ++k) {
+            m_hoursSent[i].set(k, hours[i].sent[static_cast<std::size_t>(k)]);
+            m_hoursReceived[i].set(k, hours[i].received[static_cast<std::size_t>(k)]);
+        }
+    }
+}
+
 // ---- packet accounting ----
 
 void CIPStat::batchEnded() {
@@ -173,6 +199,22 @@ void CIPStat::batchStarting() {
     // they are settled before a new date may clear its records.
     if (m_apps)
         m_apps->resolveHeld(m_lastFrameTime, m_calendar.day(), m_calendar.month());
+}
+
+std::int64_t CIPStat::enterSlot(std::int64_t now) {
+    const auto start = localHourStart(m_clock, now);
+    if (!start)
+        return now + 1;
+    const int slot = hourSlot(*start);
+    const auto i = static_cast<std::size_t>(slot);
+    if (m_hourStart[i].load(std::memory_order_relaxed) != *start) {
+        // The slot held the hour two days back (or none): it starts empty.
+        m_hoursSent[i].reset();
+        m_hoursReceived[i].reset();
+        m_hourStart[i].store(*start, std::memory_order_relaxed);
+    }
+    m_currentHour = slot;
+    return *start + 3600;
 }
 
 void CIPStat::packetHandler(const CaptureHeader& header, const std::uint8_t* frame) {
@@ -325,19 +367,22 @@ inline void CIPStat::classify(int dir, std::uint8_t protocol, std::uint16_t srcP
                               std::uint16_t dstPort, bool portsPresent, std::uint32_t length) {
     const auto di = static_cast<std::size_t>(m_calendar.day() - 1);
     const auto mi = static_cast<std::size_t>(m_calendar.month() - 1);
+    const auto hi = static_cast<std::size_t>(m_currentHour);
     if (dir == kSentDir)
-        account(m_daysSent[di], m_monthsSent[mi], protocol, dstPort, srcPort, portsPresent, length);
+        account(m_daysSent[di], m_monthsSent[mi], m_hoursSent[hi], protocol, dstPort, srcPort,
+                portsPresent, length);
     else
-        account(m_daysReceived[di], m_monthsReceived[mi], protocol, srcPort, dstPort, portsPresent,
-                length);
+        account(m_daysReceived[di], m_monthsReceived[mi], m_hoursReceived[hi], protocol, srcPort,
+                dstPort, portsPresent, length);
 }
 
-inline void CIPStat::account(CPortStat& day, CPortStat& month, std::uint8_t protocol,
-                             std::uint16_t remote, std::uint16_t local, bool portsPresent,
-                             std::uint32_t length) {
+inline void CIPStat::account(CPortStat& day, CPortStat& month, CPortStat& hour,
+                             std::uint8_t protocol, std::uint16_t remote, std::uint16_t local,
+                             bool portsPresent, std::uint32_t length) {
     if (protocol == 17) {
         day.add(kUdp, length);
         month.add(kUdp, length);
+        hour.add(kUdp, length);
         return;
     }
     if (protocol != 6) {
@@ -350,6 +395,7 @@ inline void CIPStat::account(CPortStat& day, CPortStat& month, std::uint8_t prot
     if (custom.contains(remote) || custom.contains(local)) {
         day.add(kCustom, length);
         month.add(kCustom, length);
+        hour.add(kCustom, length);
     }
     int category = kPortTable[remote];
     if (category == kNoCategory)
@@ -358,6 +404,7 @@ inline void CIPStat::account(CPortStat& day, CPortStat& month, std::uint8_t prot
         category = kOthers;
     day.add(category, length);
     month.add(category, length);
+    hour.add(category, length);
 }
 
 // ---- database ----
@@ -387,6 +434,7 @@ int CIPStat::initialise(int adapterIndex) {
         m_calendar.detach(m_apps.get());
         m_apps.reset();
     }
+    loadHours();
     m_calendar.clearStale(saveTime);
     m_initialised = snapshot();
     if (!buildAdapterList()) {
@@ -522,16 +570,58 @@ void CIPStat::save() {
         }
     }
     const ReplaceResult result = files->replace(target, backup, bytes);
+    if (result) {
+        m_global.fileFailures().succeeded(target);
+        // Only beside a stat.dat that was written: a full disk is then told once, for the
+        // history that matters more. apps.dat goes under the same stamp as stat.dat.
+        saveHours();
+        if (m_apps)
+            saveApps(stamp);
+    } else {
+        m_global.fileFailures().failed(target, result.error,
+                                       result.status == ReplaceStatus::NotRegular,
+                                       "Counting goes on in memory; the next save tries again.");
+    }
+}
+
+void CIPStat::loadHours() {
+    restoreHours(HourRecords{});
+    IFileStore* files = m_global.os().files;
+    if (!files)
+        return;
+    const std::filesystem::path file = m_global.dataFile("hours.dat");
+    std::vector<std::uint8_t> bytes;
+    const ReadStatus status = files->read(file, kHourFileSize, bytes);
+    if (status == ReadStatus::Missing)
+        return;
+    if (status == ReadStatus::NotRegular) {
+        m_global.fileFailures().tell(
+            file, badFileText(file, "not a regular file", {SetAsideStatus::NotRegular, {}, 0}));
+        return;
+    }
+    std::string problem = readProblem(status);
+    if (problem.empty())
+        problem = hourFileProblem(bytes);
+    HourRecords hours;
+    if (problem.empty() && decodeHourFile(bytes, hours)) {
+        restoreHours(hours);
+        return;
+    }
+    // The hours start again from empty; the damaged file is kept for whoever wants to look.
+    const SetAsideResult aside = files->setAside(file, setAsideStamp(m_clock), kKeptBadFiles);
+    m_global.fileFailures().tell(file, badFileText(file, problem, aside));
+}
+
+void CIPStat::saveHours() {
+    IFileStore* files = m_global.os().files;
+    const std::filesystem::path target = m_global.dataFile("hours.dat");
+    const ReplaceResult result = files->replace(target, {}, encodeHourFile(hourSnapshot()));
     if (result)
         m_global.fileFailures().succeeded(target);
     else
         m_global.fileFailures().failed(target, result.error,
                                        result.status == ReplaceStatus::NotRegular,
                                        "Counting goes on in memory; the next save tries again.");
-    // Written in step with stat.dat, under the same stamp; when stat.dat could not be written,
-    // the same folder would refuse this one too, and the user is told once.
-    if (m_apps && result)
-        saveApps(stamp);
 }
 
 void CIPStat::loadApps(std::int64_t statSaveTime) {

@@ -3,6 +3,7 @@
 #include "capture/packet.h"
 #include "capture/port_stat.h"
 #include "stats/record_calendar.h"
+#include "stats/hour_file.h"
 #include "stats/stat_file.h"
 
 #include <array>
@@ -80,6 +81,10 @@ public:
     StatRecords snapshot() const;
     // Replaces all 86 records; only while capture is stopped.
     void restore(const StatRecords& records);
+    // The last 48 hours' records (hours.dat), read like snapshot(); restoreHours only while
+    // capture is stopped.
+    HourRecords hourSnapshot() const;
+    void restoreHours(const HourRecords& hours);
     // Where saves write their bytes; tests substitute a failing writer.
 
 private:
@@ -97,6 +102,11 @@ private:
                                          std::uint32_t addrBytes, std::uint16_t srcPort,
                                          std::uint16_t dstPort, bool portsPresent,
                                          std::uint32_t length);
+    void loadHours();
+    void saveHours();
+    // Starts the hour of `now` in its slot unless the slot already holds it; returns the
+    // hour's end.
+    std::int64_t enterSlot(std::int64_t now) override;
     // Inlined into the handler: they run for every frame.
     [[gnu::always_inline]] void handleIpv4(const std::uint8_t* frame, std::uint32_t cap,
                                            std::uint32_t ip, std::uint32_t carried);
@@ -109,9 +119,10 @@ private:
     [[gnu::always_inline]] void classify(int dir, std::uint8_t protocol, std::uint16_t srcPort,
                                          std::uint16_t dstPort, bool portsPresent,
                                          std::uint32_t length);
-    [[gnu::always_inline]] void account(CPortStat& day, CPortStat& month, std::uint8_t protocol,
-                                        std::uint16_t remote, std::uint16_t local,
-                                        bool portsPresent, std::uint32_t length);
+    [[gnu::always_inline]] void account(CPortStat& day, CPortStat& month, CPortStat& hour,
+                                        std::uint8_t protocol, std::uint16_t remote,
+                                        std::uint16_t local, bool portsPresent,
+                                        std::uint32_t length);
 
     CGlobal& m_global;
     const IClock& m_clock;
@@ -120,6 +131,9 @@ private:
     std::array<CPortStat, kDays> m_daysReceived;
     std::array<CPortStat, kMonths> m_monthsSent;
     std::array<CPortStat, kMonths> m_monthsReceived;
+    std::array<CPortStat, kHourSlots> m_hoursSent;
+    std::array<CPortStat, kHourSlots> m_hoursReceived;
+    std::array<std::atomic<std::int64_t>, kHourSlots> m_hourStart{};
     std::atomic<int> m_lanOnly{1};
     std::atomic<int> m_countIpv6{1};
     std::atomic<std::uint64_t> m_totalReceived{0};
@@ -131,6 +145,7 @@ private:
     // Which records a frame counts into, and which records a new date clears.
     CRecordCalendar m_calendar;
     std::unique_ptr<CAppCounter> m_apps;
+    int m_currentHour = 0; // the hour slot counted into
 
     int m_dbReady = 0;
     StatRecords m_initialised; // the records as the last initialise left them

@@ -2,6 +2,7 @@
 
 #include "app/global.h"
 #include "capture/ip_stat.h"
+#include "platform/adapter_source.h"
 
 namespace tn {
 
@@ -10,7 +11,7 @@ namespace {
 // The main window's view of CIPStat.
 class IPStatOwner final : public IStatisticsOwner {
 public:
-    IPStatOwner(CGlobal& global, const IClock& clock) : m_stat(global, clock) {}
+    IPStatOwner(CGlobal& global, const IClock& clock) : m_global(global), m_stat(global, clock) {}
     std::uint64_t totalReceived() const override { return m_stat.totalReceived(); }
     std::uint64_t totalSent() const override { return m_stat.totalSent(); }
     void setLanOnly(int on) override { m_stat.setLanOnly(on); }
@@ -26,6 +27,17 @@ public:
     std::string adapterDescription(int i) const override { return m_stat.adapterDescription(i); }
     int selectedIndex() const override { return m_stat.selectedIndex(); }
     std::string selectedAdapterName() const override { return m_stat.selectedAdapterName(); }
+    std::string adapterName(int i) const override {
+        return i >= 0 && i < m_stat.adapterCount() ? m_stat.record(i).name : std::string{};
+    }
+    std::string defaultRouteInterface() const override {
+        IAdapterSource* adapters = m_global.os().adapters;
+        return adapters ? adapters->defaultRouteInterface() : std::string{};
+    }
+    bool canFollowDefaultRoute() const override {
+        const IAdapterSource* adapters = m_global.os().adapters;
+        return adapters && adapters->reportsDefaultRoute();
+    }
     void clearCategory(int category) override { m_stat.clearCategory(category); }
     StatRecords records() const override { return m_stat.snapshot(); }
     std::optional<AppRecords> appRecords() const override {
@@ -36,8 +48,10 @@ public:
     std::vector<AppUsage> appTotals() const override {
         return m_stat.apps() ? m_stat.apps()->runningTotals() : std::vector<AppUsage>{};
     }
+    HourRecords hours() const override { return m_stat.hourSnapshot(); }
 
 private:
+    CGlobal& m_global;
     CIPStat m_stat;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 #include "stats/apps_file.h"
+#include "stats/hour_file.h"
 #include "stats/stat_file.h"
 
 #include <cstdint>
@@ -43,6 +44,16 @@ public:
     virtual std::string adapterDescription(int index) const = 0;
     virtual int selectedIndex() const = 0;
     virtual std::string selectedAdapterName() const = 0;
+    // The interface name of adapter `index`; empty outside the list.
+    virtual std::string adapterName(int index) const {
+        (void)index;
+        return {};
+    }
+    // The interface of the default route (IPv4, else IPv6), as the system says now; empty when
+    // there is none or it cannot tell.
+    virtual std::string defaultRouteInterface() const { return {}; }
+    // Whether the system tells the default route's interface at all ("Automatic" is offered).
+    virtual bool canFollowDefaultRoute() const { return false; }
     // Sets one category to zero in every day and month record while capture may run
     // (the options dialog's reset of the custom category).
     virtual void clearCategory(int category) = 0;
@@ -53,6 +64,8 @@ public:
     // since the capture began (for speeds). Nothing while the setting CountApps is 0.
     virtual std::optional<AppRecords> appRecords() const { return std::nullopt; }
     virtual std::vector<AppUsage> appTotals() const { return {}; }
+    // A copy of the last 48 hours' records, read like records().
+    virtual HourRecords hours() const { return {}; }
 };
 
 } // namespace tn

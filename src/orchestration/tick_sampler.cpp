@@ -58,6 +58,33 @@ void CTickSampler::start() {
     m_programStart = m_periodStart;
 }
 
+void CTickSampler::switchAdapter(std::string name) {
+    m_adapterName = std::move(name);
+    if (m_global.WinPCap != 0) {
+        // Capture totals run on across the new capture; only the bases belong to an adapter.
+        if (m_global.Incremtotal == 0)
+            return;
+    }
+    m_counters.refreshInterfaceTable();
+    InterfaceReading reading;
+    if (m_counters.findInterfaceReading(m_adapterName, reading) == 0) {
+        m_prevRx = m_prevTx = 0; // the next reading starts from itself
+        return;
+    }
+    if (m_global.WinPCap != 0) {
+        // The new adapter's counters replace the old bases; what capture counted stays.
+        const std::uint64_t rx = m_prevRx - m_rxBase + reading.inOctets;
+        const std::uint64_t tx = m_prevTx - m_txBase + reading.outOctets;
+        m_rxBase = reading.inOctets;
+        m_txBase = reading.outOctets;
+        m_prevRx = rx;
+        m_prevTx = tx;
+        return;
+    }
+    m_prevRx = reading.inOctets;
+    m_prevTx = reading.outOctets;
+}
+
 void CTickSampler::restartPeriod() {
     m_periodRx = m_periodTx = 0;
     m_prevRx = m_prevTx = 0;
@@ -108,9 +135,19 @@ void CTickSampler::noteDrops(std::uint64_t dropped) {
     const std::int64_t now = m_clock.now();
     if (dropped <= m_droppedLogged || (m_dropLogTime != 0 && now - m_dropLogTime < 60))
         return;
+    writeDrops(dropped);
+}
+
+void CTickSampler::logFinalDrops() {
+    const std::uint64_t dropped = m_capture.framesDropped();
+    if (dropped > m_droppedLogged)
+        writeDrops(dropped);
+}
+
+void CTickSampler::writeDrops(std::uint64_t dropped) {
     m_global.writeLog(captureDropsLogText(dropped));
     m_droppedLogged = dropped;
-    m_dropLogTime = now;
+    m_dropLogTime = m_clock.now();
 }
 
 TickView CTickSampler::tick() {
@@ -143,6 +180,9 @@ TickView CTickSampler::tick() {
     if (view.framesDropped != 0)
         view.tooltip += "\nDropped : " + std::to_string(view.framesDropped) + " frames";
     noteDrops(view.framesDropped);
+    if (m_tooltipLine)
+        if (const std::string line = m_tooltipLine(); !line.empty())
+            view.tooltip += "\n" + line;
     if (m_events) {
         m_events->outageStep(rxDelta);
         m_events->probeStep();

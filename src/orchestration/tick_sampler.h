@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -70,9 +71,18 @@ public:
     void setAdapterCount(int count) { m_adapterCount = count; }
     int adapterCount() const { return m_adapterCount; }
     void setAdapterName(std::string name) { m_adapterName = std::move(name); }
+    // The connection moved to another adapter ("Automatic"): its counters are read now as the
+    // previous reading, so the period, the graph and the totals go on without a jump.
+    void switchAdapter(std::string name);
     const std::string& adapterName() const { return m_adapterName; }
 
     TickView tick();
+    // A line the tooltip gains under the traffic (the data plan's); empty adds nothing.
+    void setTooltipLine(std::function<std::string()> line) { m_tooltipLine = std::move(line); }
+    // At exit, once the capture has stopped: the drops of the last minute (or of a run shorter
+    // than one) would otherwise go untold, so the log gets the total if it grew since its last
+    // line.
+    void logFinalDrops();
 
     std::uint64_t periodReceived() const { return m_periodRx; }
     std::uint64_t periodSent() const { return m_periodTx; }
@@ -83,6 +93,7 @@ public:
 private:
     std::uint64_t readSource(std::uint64_t& received, std::uint64_t& sent);
     void noteDrops(std::uint64_t dropped);
+    void writeDrops(std::uint64_t dropped);
 
     CGlobal& m_global;
     const IClock& m_clock;
@@ -101,6 +112,7 @@ private:
     int m_saveCounter = 0;
     std::uint64_t m_droppedLogged = 0;
     std::int64_t m_dropLogTime = 0; // when the last drop line was written; 0: never
+    std::function<std::string()> m_tooltipLine;
 };
 
 } // namespace tn

@@ -47,6 +47,11 @@ public:
         out.clear();
         return false;
     }
+    // The interface that carries the default route, IPv4 first, else IPv6: the connection in
+    // use. Empty when there is none or the system cannot tell.
+    virtual std::string defaultRouteInterface() { return {}; }
+    // Whether defaultRouteInterface() tells anything on this system.
+    virtual bool reportsDefaultRoute() const { return false; }
 };
 
 } // namespace tn

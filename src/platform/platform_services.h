@@ -18,6 +18,7 @@ class ITerminationSource;
 class ISleepMonitor;
 class INetworkSettings;
 class ISocketOwners;
+class INotifier;
 
 // Everything the program takes from the operating system, in one value. The pointers are
 // non-owning; a Platform (below) or a test owns the implementations. A null service means
@@ -38,6 +39,7 @@ struct PlatformServices {
     ISleepMonitor* sleep = nullptr;
     INetworkSettings* networkSettings = nullptr;
     ISocketOwners* socketOwners = nullptr; // which program a flow is; asked by the capture worker
+    INotifier* notifier = nullptr; // desktop notifications
 };
 
 // Owner of one operating system's implementations.

@@ -123,8 +123,6 @@ void HistoryTable::fillTable(const StatRecords* records, int customField,
                              const std::string& customName) {
     if (!records)
         return;
-    std::uint64_t sentSum = 0;
-    std::uint64_t receivedSum = 0;
     const CounterArray* sent = nullptr;
     const CounterArray* received = nullptr;
     if (m_dayView) {
@@ -139,6 +137,13 @@ void HistoryTable::fillTable(const StatRecords* records, int customField,
         received = &records->monthsReceived[static_cast<std::size_t>(m_selectedMonth - 1)];
         m_title = formatMonthTitle(m_year, m_selectedMonth);
     }
+    showRecord(sent, received, customField, customName);
+}
+
+void HistoryTable::showRecord(const CounterArray* sent, const CounterArray* received,
+                              int customField, const std::string& customName) {
+    std::uint64_t sentSum = 0;
+    std::uint64_t receivedSum = 0;
     if (sent && received) {
         for (std::size_t k = 0; k < 11; ++k) {
             m_texts[0][k] = formatBytes64((*sent)[k]);
@@ -190,6 +195,39 @@ void HistoryTable::selectBar(int index, const StatRecords* records, int customFi
     else
         m_title.clear();
     fillTable(records, customField, customName);
+}
+
+std::string HistoryTable::formatHourTitle(const LocalTime& start) {
+    char hours[32];
+    std::snprintf(hours, sizeof hours, "  %02d:00 - %02d:00", start.hour, (start.hour + 1) % 24);
+    return formatLongDate(start.year, start.month, start.day) + hours;
+}
+
+HistoryChartFill HistoryTable::fillHourChart(const HourRecords* hours, int customField,
+                                             const std::string& customName) {
+    HistoryChartFill fill;
+    m_hourRows.clear();
+    m_selectedHour = -1;
+    if (!hours)
+        return fill;
+    m_hourRows = lastHours(*hours, m_clock, m_clock.now());
+    if (m_hourRows.empty())
+        return fill;
+    for (const HourRow& row : m_hourRows)
+        fill.values.push_back({static_cast<double>(recordSum(row.sent) + recordSum(row.received)),
+                               std::to_string(row.local.hour)});
+    fill.selected = static_cast<int>(m_hourRows.size()) - 1;
+    selectHour(fill.selected, customField, customName);
+    return fill;
+}
+
+void HistoryTable::selectHour(int index, int customField, const std::string& customName) {
+    if (index < 0 || index >= static_cast<int>(m_hourRows.size()))
+        return;
+    m_selectedHour = index;
+    const HourRow& row = m_hourRows[static_cast<std::size_t>(index)];
+    m_title = formatHourTitle(row.local);
+    showRecord(&row.sent, &row.received, customField, customName);
 }
 
 } // namespace tn

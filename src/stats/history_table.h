@@ -1,5 +1,6 @@
 #pragma once
 #include "app/control_ids.h"
+#include "stats/hour_file.h"
 #include "stats/stat_file.h"
 
 #include <array>
@@ -83,6 +84,9 @@ public:
 
     bool dayView() const { return m_dayView; }
     void setDayView(bool on) { m_dayView = on; }
+    // The third view: the last 48 hours, which come from their own records (hours.dat).
+    bool hourView() const { return m_hourView; }
+    void setHourView(bool on) { m_hourView = on; }
 
     // Takes today's date as the year, selected month and selected day, and gives the chart's
     // values. Empty (no values) without records or without a local date.
@@ -93,6 +97,16 @@ public:
     // The user chose bar `index` (-1 for none): sets the title and fills the table.
     void selectBar(int index, const StatRecords* records, int customField,
                    const std::string& customName);
+
+    // The hour view's chart: 48 bars, oldest first, each labelled with its local hour; the
+    // current hour selected and shown in the table.
+    HistoryChartFill fillHourChart(const HourRecords* hours, int customField,
+                                   const std::string& customName);
+    // Bar `index` of the hour view (-1 for none): title and table of that hour.
+    void selectHour(int index, int customField, const std::string& customName);
+    const std::vector<HourRow>& hourRows() const { return m_hourRows; }
+    // "Tuesday, December 08, 2026  14:00 - 15:00" of an hour.
+    static std::string formatHourTitle(const LocalTime& start);
 
     const std::string& title() const { return m_title; }
     void setTitle(std::string title) { m_title = std::move(title); }
@@ -106,8 +120,14 @@ public:
     bool previousMonthShown() const { return m_previousMonth; }
 
 private:
+    void showRecord(const CounterArray* sent, const CounterArray* received, int customField,
+                    const std::string& customName);
+
     const IClock& m_clock;
     bool m_dayView = true;
+    bool m_hourView = false;
+    std::vector<HourRow> m_hourRows;
+    int m_selectedHour = -1;
     int m_selectedDay = 1;
     int m_selectedMonth = 0;
     int m_year = 0;

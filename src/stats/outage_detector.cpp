@@ -5,6 +5,7 @@
 #include "app/global.h"
 #include "platform/clock.h"
 #include "platform/file_store.h"
+#include "stats/notices.h"
 #include "stats/outage_file.h"
 
 #include <algorithm>
@@ -41,6 +42,8 @@ void COutageDetector::step(std::uint64_t incomingBytes, int listedAdapters) {
             // Saturates rather than wrapping after 68 years of silence.
             if (m_silentTicks < std::numeric_limits<std::int32_t>::max())
                 ++m_silentTicks;
+            if (m_silentTicks == threshold + 1 && m_notices)
+                m_notices->outageBegan(m_outageStart);
             if (m_silentTicks > threshold) {
                 m_status.setStatusPicture(m_silentTicks % 2 != 0 ? kNormalPicture : kAlertPicture);
                 m_status.setStatusText(formatTimeSpan("%H:%M:%S", m_silentTicks));
@@ -50,6 +53,8 @@ void COutageDetector::step(std::uint64_t incomingBytes, int listedAdapters) {
         if (m_silentTicks > threshold) {
             m_outageEnd = m_clock.now();
             m_silentTicks = 0;
+            if (m_notices)
+                m_notices->outageEnded(m_outageStart, m_outageEnd);
             AppendResult result{AppendStatus::NotOpened, 0};
             const std::filesystem::path file = m_global.dataFile(kOutageFileName);
             if (IFileStore* files = m_global.os().files)

@@ -15,6 +15,7 @@ namespace tn {
 
 class CGlobal;
 class IClock;
+class IOutageNotices;
 
 // The two status controls of the main window, plus the message for a failed write.
 class IOutageStatus {
@@ -40,6 +41,8 @@ public:
     void step(std::uint64_t incomingBytes, int listedAdapters);
     // Back to idle without a record: picture 131 and "..." again.
     void reset();
+    // Who else hears of an outage (the desktop notices); null: nobody.
+    void setNotices(IOutageNotices* notices) { m_notices = notices; }
 
     std::int32_t silentTicks() const { return m_silentTicks; }
     std::int64_t outageStart() const { return m_outageStart; }
@@ -49,6 +52,7 @@ private:
     CGlobal& m_global;
     const IClock& m_clock;
     IOutageStatus& m_status;
+    IOutageNotices* m_notices = nullptr;
     std::int32_t m_silentTicks = 0;
     std::uint32_t m_previousIncoming = 0; // low 32 bits of the last tick's bytes; 0 = silent
     std::int64_t m_outageStart = 0;

@@ -58,6 +58,8 @@ void CRecordCalendar::rollOver(std::int64_t now) {
     // A clock set back below `now` asks again; so does any time from the next local midnight.
     m_dayLow = now;
     m_dayHigh = nextDayStart(*lt, now);
+    for (IDatedRecords* r : m_records)
+        m_dayHigh = std::min(m_dayHigh, r->enterSlot(now));
 }
 
 void CRecordCalendar::advanceTo(const CivilDate& date, std::int64_t now) {

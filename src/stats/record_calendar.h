@@ -18,6 +18,9 @@ public:
     virtual void clearDayRecord(int index) = 0;
     virtual void clearMonthRecord(int index) = 0;
     virtual void clearAllRecords() = 0;
+    // Records finer than a day (the hours) start the slot `now` falls in and return when it
+    // ends, so that one range check per frame serves days and slots alike.
+    virtual std::int64_t enterSlot(std::int64_t /*now*/) { return INT64_MAX; }
 };
 
 // The date rule of every day and month history (stat.dat's and those kept beside it): which

@@ -1,6 +1,7 @@
 #include "stats/report.h"
 
 #include "app/formats.h"
+#include "app/ini_file.h"
 #include "platform/file_store.h"
 #include "platform/paths.h"
 #include "platform/platform_services.h"
@@ -9,7 +10,10 @@
 
 #include <array>
 #include <charconv>
+#include <climits>
 #include <cstdio>
+#include <limits>
+#include <optional>
 #include <vector>
 
 namespace tn {
@@ -107,6 +111,66 @@ struct Today {
     LocalTime date;
     StatRecords records;
 };
+
+const char* levelName(PlanLevel level) {
+    switch (level) {
+    case PlanLevel::Warning:
+        return "warning";
+    case PlanLevel::Full:
+        return "full";
+    default:
+        return "below";
+    }
+}
+
+// The plan's figures now; none without a plan or outside any plan month.
+std::optional<PlanStatus> activePlan(const ReportHistory& h, const StatRecords& records,
+                                     const IClock& clock) {
+    if (!h.plan)
+        return std::nullopt;
+    const PlanStatus s = planStatus(*h.plan, records, clock, clock.now(), h.planCarry);
+    return s.active ? std::optional<PlanStatus>(s) : std::nullopt;
+}
+
+void planSection(std::string& out, const ReportHistory& h, const StatRecords& records,
+                 const IClock& clock) {
+    const std::optional<PlanStatus> active = activePlan(h, records, clock);
+    if (!active)
+        return;
+    const PlanStatus& s = *active;
+    const PlanTexts t = planTexts(s);
+    char line[160];
+    std::snprintf(line, sizeof line, "\n%-24s%s%s\n", "Data plan", t.period.c_str(),
+                  h.plan->downloadOnly ? ", received only" : "");
+    out += line;
+    const std::pair<const char*, const std::string*> rows[] = {{"Used", &t.used},
+                                                               {"Allowance", &t.allowance},
+                                                               {"Days left", &t.daysLeft},
+                                                               {"At month end", &t.projected}};
+    for (const auto& [label, value] : rows) {
+        std::snprintf(line, sizeof line, "  %-22s%s\n", label, value->c_str());
+        out += line;
+    }
+}
+
+void planJson(std::string& out, const ReportHistory& h, const StatRecords& records,
+              const IClock& clock) {
+    const std::optional<PlanStatus> active = activePlan(h, records, clock);
+    if (!active)
+        return;
+    const PlanStatus& s = *active;
+    const CivilDate last = civilFromDays(daysFromCivil(s.period.next) - 1);
+    out += ",\"plan\":{\"first\":\"" +
+           dateLabel(s.period.first.year, s.period.first.month, s.period.first.day) +
+           "\",\"last\":\"" + dateLabel(last.year, last.month, last.day) +
+           "\",\"downloadOnly\":" + (h.plan->downloadOnly ? "true" : "false") +
+           ",\"used\":" + std::to_string(s.used) + ",\"allowance\":" + std::to_string(s.allowance) +
+           ",\"percent\":" + std::to_string(s.percent) +
+           ",\"daysLeft\":" + std::to_string(s.daysLeft) +
+           ",\"projected\":" + std::to_string(s.projected) +
+           ",\"warnPercent\":" + std::to_string(h.plan->warnPercent) + ",\"level\":\"" +
+           levelName(s.level) + "\"}";
+}
 
 std::optional<Today> prepare(const ReportHistory& history, const IClock& clock) {
     const auto today = clock.toLocal(clock.now());
@@ -279,6 +343,7 @@ std::string reportText(const ReportHistory& history, const IClock& clock,
         out += printf1("  %-12s%14s%14s%14s\n", monthLabel(m.year, m.month), formatBytes64(s),
                        formatBytes64(v), formatBytes64(s + v));
     }
+    planSection(out, history, r, clock);
     return out;
 }
 
@@ -322,12 +387,119 @@ std::string reportJson(const ReportHistory& history, const IClock& clock) {
                ",\"total\":" + std::to_string(s + v) + "}";
         first = false;
     }
-    out += "]}\n";
+    out += "]";
+    planJson(out, history, r, clock);
+    out += "}\n";
     return out;
+}
+
+std::optional<HourRecords> readReportHours(IFileStore& files, const std::filesystem::path& folder,
+                                           std::string& why) {
+    const std::filesystem::path file = folder / "hours.dat";
+    std::vector<std::uint8_t> bytes;
+    const ReadStatus status = files.read(file, kHourFileSize, bytes);
+    if (status == ReadStatus::Missing) {
+        why = file.string() + " does not exist";
+        return std::nullopt;
+    }
+    if (status == ReadStatus::NotRegular) {
+        why = file.string() + " is not a regular file";
+        return std::nullopt;
+    }
+    if (status == ReadStatus::TooLarge) {
+        why = file.string() + " is too large for an hours file";
+        return std::nullopt;
+    }
+    if (status != ReadStatus::Ok) {
+        why = file.string() + " cannot be read";
+        return std::nullopt;
+    }
+    HourRecords hours;
+    if (const std::string problem = hourFileProblem(bytes); !problem.empty()) {
+        why = file.string() + ": " + problem;
+        return std::nullopt;
+    }
+    decodeHourFile(bytes, hours);
+    return hours;
+}
+
+std::optional<DataPlan> readReportPlan(IFileStore& files, const std::filesystem::path& settingsFile,
+                                       PlanCarry& carry) {
+    // A settings file is a few hundred bytes; anything far larger is not ours.
+    constexpr std::size_t kMaxSettingsBytes = 256 * 1024;
+    std::vector<std::uint8_t> bytes;
+    if (files.read(settingsFile, kMaxSettingsBytes, bytes) != ReadStatus::Ok)
+        return std::nullopt;
+    const auto doc =
+        IniDocument::parse({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+    if (!doc)
+        return std::nullopt;
+    const auto number = [&](const char* key, std::int64_t lo, std::int64_t hi,
+                            std::int64_t def) -> std::int64_t {
+        const auto raw = doc->raw("SetariGenerale", key);
+        const auto v = raw ? IniDocument::decodeInt(*raw) : std::nullopt;
+        return v && *v >= lo && *v <= hi ? *v : def;
+    };
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    DataPlan plan;
+    plan.allowanceBytes = static_cast<std::uint64_t>(number("PlanBytes", 0, kMax, 0));
+    if (!plan.active())
+        return std::nullopt;
+    plan.downloadOnly = number("PlanDown", INT32_MIN, INT32_MAX, 0) != 0;
+    plan.startDay = static_cast<int>(number("PlanDay", 1, 31, 1));
+    plan.warnPercent = static_cast<int>(number("PlanWarn", 1, 100, 80));
+    carry.firstDays = number("PlanFirst", -1, kMax, -1);
+    carry.bytes = static_cast<std::uint64_t>(number("PlanFirstBytes", 0, kMax, 0));
+    return plan;
+}
+
+std::string reportHoursText(const ReportHistory& history, const IClock& clock) {
+    if (!history.hours)
+        return "\nHours: " + history.hoursWhy + "\n";
+    const std::vector<HourRow> rows = lastHours(*history.hours, clock, clock.now());
+    char line[160];
+    std::snprintf(line, sizeof line, "%-18s%12s%14s%14s\n", "Hour", "Sent", "Received", "Total");
+    std::string out = std::string("\n") + line;
+    for (const HourRow& row : rows) {
+        char label[32];
+        std::snprintf(label, sizeof label, "%04d-%02d-%02d %02d:00", row.local.year,
+                      row.local.month, row.local.day, row.local.hour);
+        const std::uint64_t s = sum(row.sent);
+        const std::uint64_t v = sum(row.received);
+        std::snprintf(line, sizeof line, "  %-16s%12s%14s%14s\n", label, formatBytes64(s).c_str(),
+                      formatBytes64(v).c_str(), formatBytes64(s + v).c_str());
+        out += line;
+    }
+    return out;
+}
+
+std::string reportHoursJson(const ReportHistory& history, const IClock& clock) {
+    if (!history.hours)
+        return "null";
+    std::string out = "[";
+    bool first = true;
+    for (const HourRow& row : lastHours(*history.hours, clock, clock.now())) {
+        char label[32];
+        std::snprintf(label, sizeof label, "%04d-%02d-%02d %02d:00", row.local.year,
+                      row.local.month, row.local.day, row.local.hour);
+        const std::uint64_t s = sum(row.sent);
+        const std::uint64_t v = sum(row.received);
+        out += std::string(first ? "" : ",") + "{\"start\":" + std::to_string(row.start) +
+               ",\"hour\":\"" + label + "\",\"sent\":" + std::to_string(s) +
+               ",\"received\":" + std::to_string(v) + ",\"total\":" + std::to_string(s + v) + "}";
+        first = false;
+    }
+    return out + "]";
 }
 
 int runReport(const PlatformServices& os, bool json, const std::string& version, std::string& out,
               std::string& err) {
+    return runReport(os, ReportOptions{json, false}, version, out, err);
+}
+
+int runReport(const PlatformServices& os, const ReportOptions& options, const std::string& version,
+              std::string& out, std::string& err) {
+    const bool json = options.json;
     out.clear();
     err.clear();
     if (!os.files || !os.paths || !os.clock) {
@@ -349,10 +521,20 @@ int runReport(const PlatformServices& os, bool json, const std::string& version,
                             history->droppedLogged))
             history->framesDropped = frames;
     }
+    if (options.hours)
+        history->hours = readReportHours(*os.files, folder, history->hoursWhy);
+    history->plan = readReportPlan(*os.files, os.paths->configDirectory() / "Tallynet.conf",
+                                   history->planCarry);
     out = json ? reportJson(*history, *os.clock) : reportText(*history, *os.clock, version);
     if (out.empty()) {
         err = "tallynet: the system gives no local date for now.\n";
         return 1;
+    }
+    if (options.hours) {
+        if (json)
+            out.insert(out.size() - 2, ",\"hours\":" + reportHoursJson(*history, *os.clock));
+        else
+            out += reportHoursText(*history, *os.clock);
     }
     return 0;
 }

@@ -1,5 +1,7 @@
 #pragma once
 #include "platform/clock.h"
+#include "stats/data_plan.h"
+#include "stats/hour_file.h"
 #include "stats/stat_file.h"
 
 #include <cstdint>
@@ -23,7 +25,28 @@ struct ReportHistory {
     // Frames the capture dropped, as a running program last wrote them to TN.log.
     std::optional<std::uint64_t> framesDropped;
     std::string droppedLogged; // "YYYY-MM-DD HH:MM:SS" of that line
+    // The last 48 hours (hours.dat), read when asked for; `hoursWhy` says why there are none.
+    std::optional<HourRecords> hours;
+    std::string hoursWhy;
+    // The data plan of the settings file, when one is set.
+    std::optional<DataPlan> plan;
+    PlanCarry planCarry;
 };
+
+// Reads the plan from the settings file's text without writing; empty without a plan or a
+// readable file.
+std::optional<DataPlan> readReportPlan(IFileStore& files, const std::filesystem::path& settingsFile,
+                                       PlanCarry& carry);
+
+// What the terminal asked for.
+struct ReportOptions {
+    bool json = false;
+    bool hours = false; // --hours: the last 48 hours too
+};
+
+// Reads hours.dat in `folder` without writing; empty with `why` set when it holds no hours.
+std::optional<HourRecords> readReportHours(IFileStore& files, const std::filesystem::path& folder,
+                                           std::string& why);
 
 // The TN.log line a running program writes while its capture drops frames, and its reading:
 // the newest such line of a log's bytes, or nothing.
@@ -45,6 +68,9 @@ void clearStaleForReport(StatRecords& records, const std::optional<LocalTime>& s
 std::string reportText(const ReportHistory& history, const IClock& clock,
                        const std::string& version);
 std::string reportJson(const ReportHistory& history, const IClock& clock);
+// The last 48 hours, oldest first, as a table or as a JSON array (or null without hours).
+std::string reportHoursText(const ReportHistory& history, const IClock& clock);
+std::string reportHoursJson(const ReportHistory& history, const IClock& clock);
 
 // A JSON string of `s`, quoted, with quotes, backslashes and control characters escaped.
 std::string jsonString(const std::string& s);
@@ -52,5 +78,7 @@ std::string jsonString(const std::string& s);
 // `tallynet --report [--json]`: the exit code; the report goes to `out`, a failure to `err`.
 int runReport(const PlatformServices& os, bool json, const std::string& version, std::string& out,
               std::string& err);
+int runReport(const PlatformServices& os, const ReportOptions& options, const std::string& version,
+              std::string& out, std::string& err);
 
 } // namespace tn

@@ -55,6 +55,9 @@ TEST(CommandLineTest, Problem_NamesEveryUnknownOption) {
               "tallynet: unknown options --a, -b (tallynet --help lists the options)\n");
     EXPECT_EQ(commandLineProblem(parseCommandLine({"--json"})),
               "tallynet: --json goes with --report\n");
+    EXPECT_EQ(commandLineProblem(parseCommandLine({"--hours"})),
+              "tallynet: --hours goes with --report\n");
+    EXPECT_TRUE(parseCommandLine({"--report", "--hours"}).hours);
     EXPECT_EQ(commandLineProblem(parseCommandLine({"--report"})), "");
 }
 

@@ -42,7 +42,8 @@ using Result = std::map<std::string, std::string>;
 
 // Runs body in a child with a network namespace of its own (loopback up) and, when asked, as
 // nobody; returns the key/value pairs body filled in.
-Result inOwnNamespace(bool unprivileged, const std::function<void(Result&)>& body) {
+Result inOwnNamespace(bool unprivileged, const std::function<void(Result&)>& body,
+                      uid_t uid = kNobody) {
     int fds[2];
     if (::pipe(fds) != 0)
         return {{"error", "pipe"}};
@@ -56,8 +57,8 @@ Result inOwnNamespace(bool unprivileged, const std::function<void(Result&)>& bod
         if (s < 0 || ::ioctl(s, SIOCGIFFLAGS, &ifr) != 0 ||
             (ifr.ifr_flags |= IFF_UP, ::ioctl(s, SIOCSIFFLAGS, &ifr) != 0))
             r["error"] = "no namespace";
-        else if (unprivileged && (::setgroups(0, nullptr) != 0 || ::setgid(kNoGroup) != 0 ||
-                                  ::setuid(kNobody) != 0))
+        else if (unprivileged &&
+                 (::setgroups(0, nullptr) != 0 || ::setgid(kNoGroup) != 0 || ::setuid(uid) != 0))
             r["error"] = "could not become nobody";
         else
             body(r);
@@ -499,6 +500,61 @@ TEST_F(CaptureHelperTest, OnlyThoseTheFileAllowsCapture_AndNoPayloadLeavesTheHel
         EXPECT_EQ(r.at("longest"), std::to_string(14 + 40 + 4));
         EXPECT_EQ(r.at("payload seen"), "no");
     }
+}
+
+} // namespace
+} // namespace tn
+
+namespace tn {
+namespace {
+
+// Each capture holds a kernel ring that no memory limit of the user's is charged for: one user
+// runs a few at a time, not any number.
+TEST_F(CaptureHelperTest, OneUserRunsFourCapturesAtATime) {
+    // A user of its own, whom no other capture on this machine belongs to; it owns its helper.
+    constexpr uid_t kUser = 61731;
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    fs::permissions(dir.path(),
+                    fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    const fs::path helper = dir.path() / "tallynet-capture";
+    fs::copy_file(kHelper, helper);
+    ASSERT_EQ(::chown(helper.c_str(), kUser, kNoGroup), 0);
+    ASSERT_EQ(::chmod(helper.c_str(), 0700), 0);
+    if (std::system(
+            ("setcap " + std::string(kHelperCapabilities) + " " + helper.string() + " 2>/dev/null")
+                .c_str()) != 0)
+        GTEST_SKIP() << "this file system takes no file capabilities";
+    const Result r = inOwnNamespace(
+        true,
+        [&helper](Result& r) {
+            HelperCaptureFactory factory(helper);
+            CaptureOptions options;
+            options.readTimeoutMs = 50;
+            options.promiscuous = false;
+            std::vector<std::unique_ptr<ICaptureDevice>> open;
+            std::string reasons;
+            for (int i = 0; i < 5; ++i) {
+                CaptureOpenStatus status = CaptureOpenStatus::DeviceFailed;
+                std::string reason;
+                if (auto device = factory.openLive("lo", options, status, reason))
+                    open.push_back(std::move(device));
+                else
+                    reasons += reason;
+            }
+            r["open"] = std::to_string(open.size());
+            r["refused"] = reasons;
+            open.pop_back();
+            CaptureOpenStatus status = CaptureOpenStatus::DeviceFailed;
+            std::string reason;
+            r["after one ended"] =
+                factory.openLive("lo", options, status, reason) ? "opens" : reason;
+        },
+        kUser);
+    ASSERT_EQ(r.count("error"), 0u) << r.at("error");
+    EXPECT_EQ(r.at("open"), "4");
+    EXPECT_EQ(r.at("refused"), "this user runs 4 captures already");
+    EXPECT_EQ(r.at("after one ended"), "opens");
 }
 
 } // namespace

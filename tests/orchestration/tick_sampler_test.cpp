@@ -1,4 +1,5 @@
 #include "orchestration/tick_sampler.h"
+#include "stats/data_plan.h"
 
 #include "app/global.h"
 #include "support/fake_platform.h"
@@ -6,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string_view>
 #include <vector>
 
 namespace tn {
@@ -311,6 +314,100 @@ TEST_F(TickSamplerTest, DroppedFramesReachTheTooltipAndTheLogOnceAMinute) {
          p = text.find("Capture dropped", p + 1))
         ++lines;
     EXPECT_EQ(lines, 2u);
+}
+
+// The drop lines the log holds, in order, by their count.
+std::vector<std::string> dropLines(const std::string& log) {
+    std::vector<std::string> out;
+    constexpr std::string_view kHead = "Capture dropped ";
+    for (std::size_t p = log.find(kHead); p != std::string::npos; p = log.find(kHead, p + 1)) {
+        const std::size_t start = p + kHead.size();
+        out.push_back(log.substr(start, log.find(' ', start) - start));
+    }
+    return out;
+}
+
+TEST_F(TickSamplerTest, Exit_LogsTheDropTotalWheneverItGrewSinceTheLastLine) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint64_t> perTick; // the capture's count at each tick, one second apart
+        std::uint64_t atExit;               // its count once the capture has stopped
+        std::vector<std::string> lines;     // the drop counts the log holds afterwards
+    };
+    const Case cases[] = {
+        {"no drops at all", {0, 0, 0}, 0, {}},
+        {"told at a tick, no growth after", {0, 17, 17}, 17, {"17"}},
+        {"grew within the minute after the line", {17, 30, 45}, 45, {"17", "45"}},
+        {"only the last statistics dropped", {0, 0}, 5, {"5"}},
+        {"a run too short for a tick", {}, 9, {"9"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(dir / "data/TN.log");
+        capture.dropped = 0;
+        sampler = std::make_unique<CTickSampler>(*global, clock, *counters, capture, &events);
+        sampler->setAdapterCount(1);
+        sampler->setAdapterName("eth0");
+        sampler->start();
+        table.set(1000, 2000);
+        for (const std::uint64_t d : c.perTick) {
+            capture.dropped = d;
+            tickAfter();
+        }
+        capture.dropped = c.atExit;
+        sampler->logFinalDrops();
+        EXPECT_EQ(dropLines(log()), c.lines);
+        sampler->logFinalDrops(); // a second call (shutdown runs once, but never twice a line)
+        EXPECT_EQ(dropLines(log()), c.lines);
+    }
+}
+
+} // namespace
+} // namespace tn
+
+namespace tn {
+namespace {
+
+TEST_F(TickSamplerTest, ADataPlanAddsItsLineToTheTooltip_NoPlanAddsNothing) {
+    test::TzScope tz("UTC0");
+    CDataPlanWatch watch(*global, clock);
+    sampler->setTooltipLine([&] { return watch.step(capture.recordsValue); });
+    clock.setLocal(2026, 3, 10, 12);
+    capture.recordsValue.daysReceived[9][0] = 41ull << 30;
+    capture.recordsValue.daysSent[8][0] = 1ull << 28;
+    EXPECT_EQ(tickAfter().tooltip, "In : 0 B  Out : 0 B");
+    global->PlanBytes = 50ull << 30;
+    EXPECT_EQ(tickAfter().tooltip, "In : 0 B  Out : 0 B\nPlan: 41.2 GB of 50.0 GB (82%)");
+}
+
+// A move of the connection to another adapter: its counters are taken as they stand, so the
+// period goes on without the jump between two adapters' totals; with capture totals added to
+// the counters at the start, the new adapter's counters replace the old bases.
+TEST_F(TickSamplerTest, SwitchingAdapters_GoesOnWithoutAJump) {
+    struct Case {
+        int winPCap;
+        int incremtotal;
+    };
+    for (const Case& c : {Case{0, 0}, Case{1, 0}, Case{1, 1}}) {
+        SCOPED_TRACE(c.winPCap * 10 + c.incremtotal);
+        global->WinPCap = c.winPCap;
+        global->Incremtotal = c.incremtotal;
+        sampler->setAdapterName("eth0");
+        table.rows = {InterfaceRow{"eth0", 1000, 1000, 0}, InterfaceRow{"wlan0", 90000, 90000, 0}};
+        capture.rx = capture.tx = 200;
+        sampler->restartPeriod();
+        tickAfter();
+        table.rows[0].inOctets += 300;
+        capture.rx += 300;
+        tickAfter();
+        ASSERT_EQ(sampler->periodReceived(), 300u);
+        sampler->switchAdapter("wlan0");
+        table.rows[1].inOctets += 700;
+        capture.rx += 700;
+        const TickView v = tickAfter();
+        EXPECT_EQ(v.receivedDelta, 700u);
+        EXPECT_EQ(sampler->periodReceived(), 1000u);
+    }
 }
 
 } // namespace

@@ -29,6 +29,10 @@ public:
             }
         return false;
     }
+    std::string defaultRoute; // the interface the fake default route goes through
+    std::string defaultRouteInterface() override { return defaultRoute; }
+    bool reportsRoute = false; // off: the window shows no "Automatic" entry, as before
+    bool reportsDefaultRoute() const override { return reportsRoute; }
 };
 
 // A device that hands out its frames in batches of `batchSize` and then, when `endless` is

@@ -116,7 +116,7 @@ public:
     int adapterCount() const override { return static_cast<int>(adapters.size()); }
     std::string adapterDescription(int i) const override { return adapters.at(std::size_t(i)); }
     int selectedIndex() const override { return selected; }
-    std::string selectedAdapterName() const override { return {}; }
+    std::string selectedAdapterName() const override { return adapterName(selected); }
     void clearCategory(int category) override {
         calls.push_back("clear " + std::to_string(category));
     }
@@ -130,6 +130,18 @@ public:
         ++snapshots;
         return recordsValue;
     }
+    HourRecords hoursValue;
+    HourRecords hours() const override { return hoursValue; }
+    // The interface names are the descriptions here.
+    std::string adapterName(int i) const override {
+        return i >= 0 && i < static_cast<int>(adapters.size())
+                   ? adapters[static_cast<std::size_t>(i)]
+                   : std::string{};
+    }
+    bool followRoute = false; // off: no "Automatic" entry, as before
+    std::string route;
+    std::string defaultRouteInterface() const override { return route; }
+    bool canFollowDefaultRoute() const override { return followRoute; }
 };
 
 // Everything the program takes from the operating system, faked.

@@ -79,7 +79,10 @@ private slots:
             QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->metaObject()->className()));
             numbered += !w->objectName().isEmpty();
         }
-        QCOMPARE(numbered, 32);
+        QCOMPARE(numbered, 34); // and the programs button, the hours box and the plan button
+        QCOMPARE(v.control(1091)->accessibleName(), QString("Applications"));
+        QCOMPARE(v.control(1201)->accessibleName(), QString("Data plan"));
+        QCOMPARE(v.control(1200)->accessibleName(), QString("Show hours"));
         QCOMPARE(static_cast<ui::CPlainLabel*>(v.control(1075))->textColor(), QColor(215, 0, 21));
         QCOMPARE(static_cast<ui::CPlainLabel*>(v.control(1076))->textColor(), QColor(62, 128, 21));
         QCOMPARE(v.palette().color(QPalette::Window), QColor(70, 100, 200));
@@ -140,6 +143,50 @@ private slots:
         box->click();
         QCOMPARE(int(v.chart()->model().count()), 31);
         QCOMPARE(v.chart()->windowTitle(), QString("April  , 2026"));
+        QCOMPARE(Rig::text(v, 1057), QString("2.93 KB"));
+    }
+
+    void showHours_showsFortyEightHoursInTheSameTable_andLeavesTheOtherControlsWhereTheyWere() {
+        Rig rig;
+        // 21:00 today and 22:00 yesterday (CEST, UTC+2).
+        const std::int64_t nine = rig.clock.fromLocal(LocalTime{2026, 5, 3, 21, 0, 0, -1}).value();
+        for (const std::int64_t start : {nine, nine - 23 * 3600}) {
+            HourRecord& h = rig.owner.hoursValue[static_cast<std::size_t>(hourSlot(start))];
+            h.start = start;
+            h.sent[0] = start == nine ? 2048 : 1024;
+            h.received[4] = 3u << 20;
+        }
+        CLogViewer v(rig.global, rig.clock, &rig.owner);
+        const QRect months = v.control(1081)->geometry();
+        const QRect done = v.control(1)->geometry();
+        const QRect chartRect = v.chart()->geometry();
+        auto* hours = static_cast<QCheckBox*>(v.control(1200));
+        auto* monthBox = static_cast<QCheckBox*>(v.control(1081));
+        monthBox->click();
+        hours->click();
+        QVERIFY(!monthBox->isChecked()); // one view at a time
+        QCOMPARE(int(v.chart()->model().count()), 48);
+        QCOMPARE(v.chart()->selectedIndex(), 47);
+        QCOMPARE(v.chart()->windowTitle(), QString("Sunday, May 03, 2026  21:00 - 22:00"));
+        QCOMPARE(Rig::text(v, 1057), QString("2.00 KB"));
+        QCOMPARE(Rig::text(v, 1070), QString("3.00 MB"));
+        QCOMPARE(Rig::text(v, 1077), QString("3.00 MB"));
+        QTest::mouseClick(v.chart(), Qt::LeftButton, {}, Rig::labelPoint(v.chart(), 24));
+        QCOMPARE(v.chart()->windowTitle(), QString("Saturday, May 02, 2026  22:00 - 23:00"));
+        QCOMPARE(Rig::text(v, 1057), QString("1.00 KB"));
+        QTest::keyClick(v.chart(), Qt::Key_Left);
+        QCOMPARE(Rig::text(v, 1057), QString("0 B"));
+        QCOMPARE(v.control(1081)->geometry(), months);
+        QCOMPARE(v.control(1)->geometry(), done);
+        QCOMPARE(v.chart()->geometry(), chartRect);
+        monthBox->click(); // back to the months, which the day records fill
+        QVERIFY(!hours->isChecked());
+        QCOMPARE(int(v.chart()->model().count()), 12);
+        QCOMPARE(Rig::text(v, 1057), QString("5.00 MB"));
+        monthBox->click();
+        hours->click();
+        hours->click();
+        QCOMPARE(int(v.chart()->model().count()), 31);
         QCOMPARE(Rig::text(v, 1057), QString("2.93 KB"));
     }
 

@@ -208,7 +208,9 @@ private slots:
         QCOMPARE(rig.combo()->currentText(), QString("wlan0"));
         QVERIFY(rig.combo()->isRemembered(1));
         QVERIFY(!rig.combo()->isRemembered(0));
-        QCOMPARE(rig.stats.calls, (std::vector<std::string>{"init -1", "stop", "init 1"}));
+        QCOMPARE(rig.stats.calls, (std::vector<std::string>{"init -1", "stop"}));
+        QVERIFY(QTest::qWaitForWindowExposed(rig.dlg.get()));
+        QTRY_COMPARE(rig.stats.calls, (std::vector<std::string>{"init -1", "stop", "init 1"}));
 
         rig.combo()->setCurrentIndex(0);
         QTest::mouseClick(rig.button(1087), Qt::LeftButton);
@@ -220,6 +222,59 @@ private slots:
         QCOMPARE(rig.global->LastAdapterName, std::string());
         QVERIFY(!rig.combo()->isRemembered(0));
         QCOMPARE(rig.store.getString("LastAdapterName").value_or("?"), std::string());
+    }
+
+    void automatic_isFirstAndChosenOnAFirstStart_followsTheDefaultRouteWithoutAJump() {
+        Rig rig([](CGlobal&) {});
+        rig.stats.followRoute = true;
+        rig.stats.route = "wlan0";
+        rig.dlg->initDialog();
+        QCOMPARE(rig.combo()->count(), 3);
+        QCOMPARE(rig.combo()->itemText(0), QString("Automatic (wlan0)"));
+        QCOMPARE(rig.combo()->currentIndex(), 0);
+        // The capture opens once the window is painted.
+        QVERIFY(QTest::qWaitForWindowExposed(rig.dlg.get()));
+        QTRY_COMPARE(rig.stats.selected, 1); // wlan0 opened
+        const auto rows = [&](std::uint64_t eth, std::uint64_t wlan) {
+            rig.table.rows = {InterfaceRow{"eth0", eth, eth, 0},
+                              InterfaceRow{"wlan0", wlan, wlan, 0}};
+            rig.clock.advance(1);
+            rig.dlg->onTick();
+        };
+        rows(900000, 1000);
+        rows(900000, 3048);
+        QCOMPARE(rig.text(1001), QString("2.00 KB"));
+        // The route moves to eth0, whose counters are far higher: the period goes on from
+        // them, with no jump of 900 KB.
+        rig.stats.route = "eth0";
+        rig.stats.calls.clear();
+        rows(900000, 4072); // read from wlan0, then the switch
+        QCOMPARE(rig.stats.calls, (std::vector<std::string>{"stop", "init 0"}));
+        QCOMPARE(rig.combo()->itemText(0), QString("Automatic (eth0)"));
+        QCOMPARE(rig.combo()->currentIndex(), 0);
+        QCOMPARE(rig.text(1001), QString("3.00 KB"));
+        rows(900000 + 2048, 9999);
+        QCOMPARE(rig.text(1001), QString("5.00 KB"));
+        QCOMPARE(rig.text(1000), QString("2.00 KB/s"));
+        QVERIFY(test::readText(rig.dir / "data/TN.log")
+                    .find("Automatic: the default route moved from wlan0 to eth0") !=
+                std::string::npos);
+        // No default route for a moment: the adapter in use stays.
+        rig.stats.route.clear();
+        rig.stats.calls.clear();
+        rows(900000 + 4096, 9999);
+        QVERIFY(rig.stats.calls.empty());
+        // Remembered as "Automatic", and a chosen adapter stops the following.
+        QTest::mouseClick(rig.button(1087), Qt::LeftButton);
+        QCOMPARE(rig.store.getString("LastAdapterName").value_or("?"), std::string("Automatic"));
+        QVERIFY(rig.combo()->isRemembered(0));
+        rig.combo()->setCurrentIndex(2);
+        emit rig.combo()->activated(2);
+        QCOMPARE(rig.stats.selected, 1);
+        rig.stats.route = "eth0";
+        rig.stats.calls.clear();
+        rows(1, 1);
+        QVERIFY(rig.stats.calls.empty());
     }
 
     void userSelection_reopensCapture_andRestartsThePeriod() {
@@ -345,7 +400,8 @@ private slots:
         for (QAction* a : menu->actions())
             if (!a->isSeparator())
                 texts << a->text();
-        QCOMPARE(texts, (QStringList{"Hide", "View Log", "Applications", "Options", "Exit"}));
+        QCOMPARE(texts, (QStringList{"Hide", "View Log", "Applications", "Options", "Data plan",
+                                     "Outage notices", "Exit"}));
         auto action = [menu](const QString& text) -> QAction* {
             rig_updateMenu(menu);
             for (QAction* a : menu->actions())
@@ -360,7 +416,7 @@ private slots:
         action("Show")->trigger();
         QVERIFY(rig.dlg->isVisible());
 
-        for (const char* command : {"View Log", "Applications", "Options"}) {
+        for (const char* command : {"View Log", "Applications", "Options", "Data plan"}) {
             QString seen;
             bool freeWhileOpen = true;
             QTimer::singleShot(0, rig.dlg.get(), [&] {
@@ -378,10 +434,18 @@ private slots:
             action(command)->trigger();
             const QString expected = command == QString("View Log")       ? "CLogViewer"
                                      : command == QString("Applications") ? "CAppsDlg"
-                                                                          : "COptions";
+                                     : command == QString("Options")      ? "COptions"
+                                                                          : "CDataPlanDlg";
             QVERIFY2(seen.contains(expected), qPrintable(seen));
             QVERIFY2(!freeWhileOpen, command); // no second window over the first
         }
+
+        // The outage notices follow their menu item, however it is toggled, and are stored.
+        QVERIFY(!action("Outage notices")->isChecked());
+        action("Outage notices")->trigger();
+        QCOMPARE(rig.global->NotifyFalls, 1);
+        action("Outage notices")->setChecked(false);
+        QCOMPARE(rig.global->NotifyFalls, 0);
 
         answerNextBox(rig.dlg.get(), "confirmExit", QMessageBox::No);
         action("Exit")->trigger();
@@ -608,6 +672,45 @@ private slots:
         QCOMPARE(rig.text(1000), QString("0 B/s"));
         QTest::mouseClick(rig.button(1087), Qt::LeftButton); // nothing to remember
         QCOMPARE(rig.global->LastAdapterName, std::string());
+    }
+
+    // Start-up: the capture (the helper's start) waits for the first paint of a shown window,
+    // a window that starts hidden opens it at once, and an adapter chosen in between is the
+    // one opened, never the one that was waiting.
+    void startUp_capturesOnceTheWindowIsPainted() {
+        struct Case {
+            const char* name;
+            bool startHidden;
+            bool chooseFirstBeforePaint;
+            std::vector<std::string> atInit;  // the calls when initDialog returns
+            std::vector<std::string> painted; // and once the window is on the screen
+        };
+        const Case cases[] = {
+            {"shown", false, false, {"init -1", "stop"}, {"init -1", "stop", "init 1"}},
+            {"hidden", true, false, {"init -1", "stop", "init 1"}, {"init -1", "stop", "init 1"}},
+            {"chosen before the paint",
+             false,
+             true,
+             {"init -1", "stop", "stop", "init 0"},
+             {"init -1", "stop", "stop", "init 0"}},
+        };
+        for (const Case& c : cases) {
+            Rig rig([&](CGlobal& g) {
+                g.LastAdapterName = "wlan0";
+                g.StartMin = c.startHidden ? 1 : 0;
+            });
+            rig.dlg->initDialog();
+            if (c.chooseFirstBeforePaint) {
+                rig.combo()->setCurrentIndex(0);
+                emit rig.combo()->activated(0);
+            }
+            QVERIFY2(rig.stats.calls == c.atInit, c.name);
+            if (!c.startHidden)
+                QVERIFY(QTest::qWaitForWindowExposed(rig.dlg.get()));
+            for (int i = 0; i < 5; ++i)
+                QCoreApplication::processEvents();
+            QVERIFY2(rig.stats.calls == c.painted, c.name);
+        }
     }
 };
 

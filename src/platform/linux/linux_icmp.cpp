@@ -2,7 +2,6 @@
 
 #include "platform/linux/helper_capture.h"
 #include "platform/linux/unique_fd.h"
-#include "stats/icmp_echo.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -145,6 +144,10 @@ private:
 // and answers with its reply's fields, from which the reply is put together again as a
 // datagram socket would hand it over.
 class HelperEchoSocket final : public IIcmpSocket {
+    // The echo message: type, code, checksum, identifier, sequence, tick; then the filler.
+    static constexpr std::size_t kEchoHead = 12;
+    static constexpr std::uint8_t kEchoFiller = 0x45;
+
 public:
     explicit HelperEchoSocket(HelperEcho echo) : m_echo(std::move(echo)) {}
 
@@ -173,14 +176,14 @@ public:
     }
 
     int sendTo(std::span<const std::uint8_t> message, const Ipv4Address& to) override {
-        if (message.size() < kEchoHeaderBytes || message[0] != 8 || message[1] != 0)
+        if (message.size() < kEchoHead || message[0] != 8 || message[1] != 0)
             return EINVAL;
-        if (message.size() - kEchoHeaderBytes > channel::kMaxEchoData)
+        if (message.size() - kEchoHead > channel::kMaxEchoData)
             return EMSGSIZE;
         std::memcpy(&m_request.identifier, message.data() + 4, 2);
         std::memcpy(&m_request.sequence, message.data() + 6, 2);
         std::memcpy(&m_request.tick, message.data() + 8, 4);
-        m_request.dataSize = static_cast<std::uint16_t>(message.size() - kEchoHeaderBytes);
+        m_request.dataSize = static_cast<std::uint16_t>(message.size() - kEchoHead);
         std::memcpy(m_request.destination, to.octets, 4);
         m_request.waitMs = channel::kMaxEchoWaitMs; // this side gives up when it will
         return m_echo.send(m_request);
@@ -207,9 +210,13 @@ public:
             error = EAGAIN;
             return false;
         }
-        std::vector<std::uint8_t> reply = buildEchoRequest(m_answer->identifier, m_answer->sequence,
-                                                           m_request.tick, m_answer->dataSize);
-        reply[0] = 0; // an echo reply
+        // Type 0 (echo reply), code 0, the identifier, sequence and tick of the request, then
+        // as many filler bytes as the reply carried. Its checksum was checked by the kernel.
+        std::vector<std::uint8_t> reply(kEchoHead + m_answer->dataSize, kEchoFiller);
+        reply[0] = reply[1] = reply[2] = reply[3] = 0;
+        std::memcpy(&reply[4], &m_answer->identifier, 2);
+        std::memcpy(&reply[6], &m_answer->sequence, 2);
+        std::memcpy(&reply[8], &m_request.tick, 4);
         std::memcpy(from.octets, m_answer->from, 4);
         m_answer.reset();
         if (reply.size() > buffer.size()) {

@@ -1,3 +1,4 @@
+#include "platform/linux/dbus_notifier.h"
 #include "platform/linux/desktop_network_settings.h"
 #include "platform/linux/flock_instance_lock.h"
 #include "platform/linux/helper_capture.h"
@@ -48,6 +49,7 @@ public:
         s.sleep = &m_sleep;
         s.networkSettings = &m_networkSettings;
         s.socketOwners = &m_socketOwners;
+        s.notifier = &m_notifier;
         return s;
     }
 
@@ -69,6 +71,7 @@ private:
     LogindSleepMonitor m_sleep;
     DesktopNetworkSettings m_networkSettings;
     SockDiagOwners m_socketOwners;
+    DbusNotifier m_notifier;
 };
 
 class ReadOnlyLinuxPlatform final : public Platform {

@@ -176,4 +176,14 @@ bool NetlinkAdapterSource::ipv6Addresses(const std::string& name, std::vector<Ip
     return true;
 }
 
+std::string NetlinkAdapterSource::defaultRouteInterface() {
+    int index = m_netlink.defaultRouteIndex(AF_INET);
+    if (index == 0)
+        index = m_netlink.defaultRouteIndex(AF_INET6);
+    char name[IF_NAMESIZE] = {};
+    if (index == 0 || !if_indextoname(static_cast<unsigned>(index), name))
+        return {};
+    return name;
+}
+
 } // namespace tn

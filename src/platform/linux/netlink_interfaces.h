@@ -55,6 +55,8 @@ public:
     explicit NetlinkAdapterSource(DeviceNames& names);
     AdapterListStatus list(std::vector<AdapterInfo>& out) override;
     bool ipv6Addresses(const std::string& name, std::vector<Ipv6Address>& out) override;
+    std::string defaultRouteInterface() override;
+    bool reportsDefaultRoute() const override { return true; }
 
 private:
     DeviceNames& m_names;

@@ -1,6 +1,7 @@
 #include "platform/linux/netlink_links.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <linux/if.h>
@@ -191,11 +192,11 @@ bool NetlinkLinks::dumpIpv6(std::vector<Ipv6Info>& out, bool refill) {
     return true;
 }
 
-int NetlinkLinks::defaultRouteIndex() {
+int NetlinkLinks::defaultRouteIndex(int family) {
     if (!m_sock)
         return 0;
     nl_cache* routes = nullptr;
-    if (rtnl_route_alloc_cache(m_sock, AF_INET, 0, &routes) < 0)
+    if (rtnl_route_alloc_cache(m_sock, family, 0, &routes) < 0)
         return 0;
     int best = 0;
     std::uint32_t bestMetric = 0;

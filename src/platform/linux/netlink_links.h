@@ -72,9 +72,9 @@ public:
     bool dumpIpv4(std::vector<Ipv4Info>& out);
     // The same dump's IPv6 addresses (one dump serves both when asked right after dumpIpv4).
     bool dumpIpv6(std::vector<Ipv6Info>& out, bool refill = true);
-    // The interface of the IPv4 default route the kernel prefers (lowest metric, main
-    // table); 0 when there is none.
-    int defaultRouteIndex();
+    // The interface of the default route of `family` (AF_INET, AF_INET6) the kernel prefers
+    // (lowest metric, main table); 0 when there is none.
+    int defaultRouteIndex(int family = 2 /* AF_INET */);
 
 private:
     static void fill(struct rtnl_link* link, LinkInfo& out);

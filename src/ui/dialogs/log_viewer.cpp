@@ -4,6 +4,7 @@
 #include "app/global.h"
 #include "orchestration/statistics_owner.h"
 #include "ui/dialogs/apps_dlg.h"
+#include "ui/dialogs/data_plan_dlg.h"
 #include "ui/dialogs/ns_chart_ctrl.h"
 #include "ui/widgets/accessibility.h"
 #include "ui/widgets/control_table.h"
@@ -12,6 +13,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
 
 namespace tn::ui {
 
@@ -71,8 +73,10 @@ constexpr ControlSpec kViewerControls[] = {
     {id::kTotalTotal, K::Label, "...", 250, 224, 74, 9, "TOTAL Total", 0x000000},
     {0, K::Custom, "", 6, 221, 318, 1, "Separator"},
     {id::kDone, K::Button, "Done", 272, 240, 52, 14},
-    // Traffic per program: a control of its own left of "Done", the others stay where they are.
-    {id::kApplications, K::Button, "Applications", 206, 240, 62, 14},
+    // Beyond the original window, in the free row beside "Done".
+    {id::kShowHours, K::Custom, "Show hours", 6, 242, 66, 10},
+    {id::kApplications, K::Button, "Applications", 150, 240, 60, 14},
+    {id::kDataPlan, K::Button, "Data plan", 214, 240, 54, 14},
 };
 constexpr int kDialogWidth = 330;
 constexpr int kDialogHeight = 258;
@@ -115,6 +119,8 @@ void CLogViewer::buildControls() {
         }
         if (c.id == id::kShowMonths)
             return m_showMonths = new QCheckBox(QString::fromLatin1(c.text), this);
+        if (c.id == id::kShowHours)
+            return m_showHours = new QCheckBox(QString::fromLatin1(c.text), this);
         if (*c.text != '\0') {
             auto* header = new CPlainLabel(QString::fromLatin1(c.text), this);
             header->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -154,6 +160,11 @@ void CLogViewer::buildControls() {
     connect(m_chart, &CNSChartCtrl::clicked, this,
             [this](int index, const QString&, double) { onChartClicked(index); });
     connect(m_showMonths, &QCheckBox::toggled, this, &CLogViewer::onShowMonths);
+    connect(m_showHours, &QCheckBox::toggled, this, &CLogViewer::onShowHours);
+    connect(static_cast<QPushButton*>(control(id::kDataPlan)), &QPushButton::clicked, this, [this] {
+        CDataPlanDlg plan(m_global, m_clock, m_stats, this);
+        plan.exec();
+    });
 }
 
 std::optional<StatRecords> CLogViewer::snapshot() const {
@@ -194,6 +205,11 @@ void CLogViewer::showTable() {
 }
 
 void CLogViewer::onChartClicked(int index) {
+    if (m_table.hourView()) {
+        m_table.selectHour(index, m_global.CustField, m_global.CustName1);
+        showTable();
+        return;
+    }
     const auto records = snapshot();
     m_table.selectBar(index, records ? &*records : nullptr, m_global.CustField, m_global.CustName1);
     showTable();
@@ -204,7 +220,8 @@ void CLogViewer::onApplications() {
     AppsSelection selection;
     selection.month = !m_table.dayView();
     selection.index = selection.month ? m_table.selectedMonth() : m_table.selectedDay();
-    const std::string title = m_table.title();
+    // Programs are kept per day: the hours' view shows the day's programs.
+    const std::string title = m_table.hourView() ? std::string() : m_table.title();
     selection.title = title.empty() || title == HistoryTable::kInitialTitle || title == "n/a"
                           ? (selection.month ? "Month " : "Day ") + std::to_string(selection.index)
                           : title;
@@ -213,12 +230,45 @@ void CLogViewer::onApplications() {
 }
 
 void CLogViewer::onShowMonths(bool checked) {
+    if (checked && m_showHours->isChecked()) {
+        // One view at a time: leaving the hours refills with the months.
+        const QSignalBlocker block(m_showHours);
+        m_showHours->setChecked(false);
+        m_table.setHourView(false);
+    }
     m_chart->clearValues();
     m_chart->update();
     m_table.setDayView(!checked);
     const auto records = snapshot();
     fillChart(records ? &*records : nullptr);
     fillTable(records ? &*records : nullptr);
+}
+
+void CLogViewer::onShowHours(bool checked) {
+    if (checked && m_showMonths->isChecked()) {
+        const QSignalBlocker block(m_showMonths);
+        m_showMonths->setChecked(false);
+        m_table.setDayView(true);
+    }
+    m_table.setHourView(checked);
+    m_chart->clearValues();
+    m_chart->update();
+    if (!checked) {
+        const auto records = snapshot();
+        fillChart(records ? &*records : nullptr);
+        fillTable(records ? &*records : nullptr);
+        return;
+    }
+    const std::optional<HourRecords> hours =
+        m_stats ? std::optional<HourRecords>(m_stats->hours()) : std::nullopt;
+    const HistoryChartFill fill =
+        m_table.fillHourChart(hours ? &*hours : nullptr, m_global.CustField, m_global.CustName1);
+    for (const HistoryChartEntry& e : fill.values)
+        m_chart->addValue(e.value, QString::fromStdString(e.label), false);
+    if (!fill.values.empty())
+        m_chart->setSelectedIndex(fill.selected);
+    m_chart->update();
+    showTable();
 }
 
 } // namespace tn::ui

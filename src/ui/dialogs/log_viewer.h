@@ -41,6 +41,7 @@ private:
     void onChartClicked(int index);
     void onShowMonths(bool checked);
     void onApplications();
+    void onShowHours(bool checked);
 
     CGlobal& m_global;
     const IClock& m_clock;
@@ -49,6 +50,7 @@ private:
     QHash<int, QWidget*> m_controls;
     CNSChartCtrl* m_chart = nullptr;
     QCheckBox* m_showMonths = nullptr;
+    QCheckBox* m_showHours = nullptr;
     QLabel* m_cells[kHistoryRows.size()][3] = {};
     QLabel* m_customName = nullptr;
 };

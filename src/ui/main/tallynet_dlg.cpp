@@ -3,6 +3,7 @@
 #include "app/control_ids.h"
 #include "app/global.h"
 #include "app/help_about.h"
+#include "capture/connection_follower.h"
 #include "orchestration/statistics_owner.h"
 #include "platform/capture_device.h"
 #include "platform/clock.h"
@@ -10,6 +11,7 @@
 #include "platform/session_events.h"
 #include "ui/dialogs/about_dlg.h"
 #include "ui/dialogs/apps_dlg.h"
+#include "ui/dialogs/data_plan_dlg.h"
 #include "ui/dialogs/help_dlg.h"
 #include "ui/dialogs/log_viewer.h"
 #include "ui/dialogs/options_dlg.h"
@@ -53,7 +55,16 @@ CTallynetDlg::CTallynetDlg(MainWindowServices services, QWidget* parent)
     m_tray = std::make_unique<CSystemTray>(std::move(services.trayShell));
     buildTrayMenu();
     m_sampler = std::make_unique<CTickSampler>(m_global, m_clock, m_counters, m_stats, this);
+    // The data plan's line under the tooltip's traffic, and its notices.
+    m_planWatch = std::make_unique<CDataPlanWatch>(m_global, m_clock);
+    m_sampler->setTooltipLine([this] { return m_planWatch->step(m_stats.records()); });
     m_detector = std::make_unique<COutageDetector>(m_global, m_clock, *this);
+    m_notices = std::make_unique<CNotices>(m_global, m_clock, services.notifier);
+    m_detector->setNotices(m_notices.get());
+    if (services.notifier)
+        m_planWatch->setNotify([this](const std::string& summary, const std::string& body) {
+            m_notices->plan(summary, body);
+        });
     m_probe = std::make_unique<CProbe>(services.icmp, m_clock);
     m_timer.setInterval(kTimerPeriodMs);
     m_timer.setTimerType(Qt::CoarseTimer);
@@ -153,6 +164,11 @@ void CTallynetDlg::buildControls() {
     m_txBar = static_cast<CSpeedBar*>(control(kSentBar));
     m_graph = static_cast<GraphControl*>(control(kGraph));
     m_graph->attach();
+    // The tick rewrites these texts; a label of fixed size asks the dialog for no new layout
+    // when its text changes.
+    for (QWidget* w : std::as_const(m_controls))
+        if (qobject_cast<QLabel*>(w))
+            w->setFixedSize(w->size());
     static_cast<QLabel*>(control(kStatusText))->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     m_picture->setPictureId(131);
 
@@ -190,6 +206,19 @@ void CTallynetDlg::buildTrayMenu() {
         showWindow();
         onOptions();
     });
+    m_trayDataPlan = m_trayMenu->addAction("Data plan", this, [this] {
+        showWindow();
+        CDataPlanDlg plan(m_global, m_clock, &m_stats, this);
+        plan.exec();
+    });
+    // Desktop notices of outages: off unless asked for, stored the moment it changes.
+    m_trayOutageNotices = m_trayMenu->addAction("Outage notices");
+    m_trayOutageNotices->setCheckable(true);
+    m_trayOutageNotices->setChecked(m_global.NotifyFalls != 0);
+    connect(m_trayOutageNotices, &QAction::toggled, this, [this](bool on) {
+        m_global.NotifyFalls = on ? 1 : 0;
+        m_global.writeInt("NotifyFalls", m_global.NotifyFalls);
+    });
     m_trayMenu->addSeparator();
     m_trayExit = m_trayMenu->addAction("Exit", this, &CTallynetDlg::onExit);
     connect(m_trayMenu, &QMenu::aboutToShow, this, &CTallynetDlg::updateTrayMenu);
@@ -206,6 +235,7 @@ void CTallynetDlg::updateTrayMenu() {
     m_trayViewLog->setEnabled(free);
     m_trayApps->setEnabled(free);
     m_trayOptions->setEnabled(free);
+    m_trayDataPlan->setEnabled(free);
     m_trayExit->setEnabled(free);
 }
 
@@ -282,7 +312,9 @@ void CTallynetDlg::initDialog() {
     m_rxBar->setRange(barMaximum(m_global.ConSpeed));
     m_txBar->setRange(barMaximum(m_global.ConSpeed));
     restorePosition();
+    m_openAfterPaint = true;
     loadAdapterList();
+    m_openAfterPaint = false;
     m_graph->setTimerPeriods(1000, 100);
     m_graph->setScalingMode(m_global.TMaxScale);
     m_graph->restorePinPoint(m_global.PinPoint);
@@ -296,6 +328,13 @@ void CTallynetDlg::initDialog() {
         show();
     else if (!m_tray->areaAvailable() || m_tray->isHidden())
         showMinimized(); // no notification area to come back from
+    if (m_startHidden)
+        openPendingAdapter(); // no paint to wait for
+}
+
+void CTallynetDlg::openPendingAdapter() {
+    if (m_pendingOpen >= 0 && !m_shutDown)
+        initialiseAdapter(std::exchange(m_pendingOpen, -1), false);
 }
 
 void CTallynetDlg::onSleepChange(bool sleeping) {
@@ -313,6 +352,7 @@ void CTallynetDlg::shutdown() {
         storePosition();
         m_timer.stop();
         m_stats.stopAndSave();
+        m_sampler->logFinalDrops(); // the capture's last statistics are in now
     }
     m_tray->removeIcon();
 }
@@ -359,6 +399,7 @@ void CTallynetDlg::openOverWindow(QMessageBox* box) {
 
 void CTallynetDlg::showEvent(QShowEvent* event) {
     CBitmapDlg::showEvent(event);
+    applyShownView();
     updateTrayMenu();
     if (m_pendingBoxes.isEmpty())
         return;
@@ -386,19 +427,30 @@ void CTallynetDlg::onTick() {
         showIdleState();
         return;
     }
+    // After this second was read from the old adapter, so the switch loses none of it.
+    followConnection();
     m_tray->setIcon(v.trayIcon);
     m_tray->setTooltipText(QString::fromStdString(v.tooltip));
     m_graph->setCurrentIncoming(v.receivedSpeed);
     m_graph->setCurrentOutgoing(v.sentSpeed);
-    m_graph->update();
+    m_shownView = std::move(v);
+    if (isVisible())
+        applyShownView(); // a hidden window gets the last view when it shows again
+    if (++m_tickCount % 5 == 0)
+        m_tray->checkNotificationArea();
+}
+
+void CTallynetDlg::applyShownView() {
+    if (!m_shownView)
+        return;
+    const TickView v = *std::exchange(m_shownView, std::nullopt);
+    m_graph->requestFrame();
     m_rxBar->setRange(v.barMaximum);
     m_txBar->setRange(v.barMaximum);
     m_rxBar->setPosition(v.receivedSpeed);
     m_txBar->setPosition(v.sentSpeed);
     for (const auto& [id, text] : v.texts)
         setText(id, QString::fromStdString(text));
-    if (++m_tickCount % 5 == 0)
-        m_tray->checkNotificationArea();
 }
 
 void CTallynetDlg::setText(int id, const QString& text) {
@@ -422,7 +474,9 @@ void CTallynetDlg::loadAdapterList() {
 
     const QSignalBlocker block(m_combo);
     m_combo->clear();
+    m_autoOffset = 0;
     if (count == 0) {
+        m_following = false;
         m_combo->addItem(kNoAdapters);
         m_combo->setCurrentIndex(0);
         adapterSelectionChange(false);
@@ -430,9 +484,20 @@ void CTallynetDlg::loadAdapterList() {
     }
     for (int i = 0; i < count; ++i)
         m_combo->addItem(QString::fromStdString(m_stats.adapterDescription(i)));
+    addAutomaticEntry();
     const int selected = m_stats.selectedIndex();
-    m_combo->setCurrentIndex(selected >= 0 && selected < count ? selected : 0);
+    m_combo->setCurrentIndex(selected >= 0 && selected < count ? selected + m_autoOffset : 0);
 
+    // "Automatic" when remembered, and on a first start (nothing remembered) where offered.
+    if (m_autoOffset != 0 && (m_global.LastAdapterName == CConnectionFollower::kSetting ||
+                              m_global.LastAdapterName.empty())) {
+        if (!m_global.LastAdapterName.empty())
+            m_combo->setRemembered(0, true);
+        m_combo->setCurrentIndex(0);
+        m_sampler->setAdapterName("");
+        adapterSelectionChange(false);
+        return;
+    }
     const int remembered = m_combo->findText(QString::fromStdString(m_global.LastAdapterName),
                                              Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (remembered < 0) {
@@ -440,11 +505,56 @@ void CTallynetDlg::loadAdapterList() {
         adapterSelectionChange(false);
         return;
     }
+    m_following = false;
     m_combo->setCurrentIndex(remembered);
     m_combo->setRemembered(remembered, true);
     m_sampler->setAdapterName(m_global.LastAdapterName);
     m_stats.stopCapture();
-    initialiseAdapter(remembered, false);
+    initialiseAdapter(remembered - m_autoOffset, false);
+}
+
+void CTallynetDlg::addAutomaticEntry() {
+    m_autoOffset = 0;
+    if (!m_stats.canFollowDefaultRoute() || m_stats.adapterCount() == 0)
+        return;
+    const int t = followedAdapter();
+    m_combo->insertItem(0, QString::fromStdString(CConnectionFollower::automaticText(
+                               t >= 0 ? m_stats.adapterDescription(t) : std::string{})));
+    m_autoOffset = 1;
+}
+
+int CTallynetDlg::followedAdapter() const {
+    std::vector<std::string> names;
+    for (int i = 0; i < m_stats.adapterCount(); ++i)
+        names.push_back(m_stats.adapterName(i));
+    return CConnectionFollower::target(m_stats.defaultRouteInterface(), names);
+}
+
+void CTallynetDlg::followConnection() {
+    if (!m_following || m_autoOffset == 0 || m_sampler->adapterCount() == 0)
+        return;
+    const int current = m_stats.selectedIndex();
+    const int t = followedAdapter();
+    if (t < 0 || t == current)
+        return;
+    const std::string from = current >= 0 ? m_stats.adapterName(current) : std::string{};
+    const std::string description = m_stats.adapterDescription(t);
+    const std::string name = m_stats.adapterName(t);
+    m_global.writeLog(CConnectionFollower::switchLogText(from, name));
+    m_stats.stopCapture();
+    initialiseAdapter(t, false);
+    // The list is built again as capture opens, and a moved default route reorders it: the
+    // index may now name another adapter.
+    if (m_stats.selectedAdapterName() != name)
+        for (int i = 0; i < m_stats.adapterCount(); ++i)
+            if (m_stats.adapterName(i) == name) {
+                m_stats.stopCapture();
+                initialiseAdapter(i, false);
+                break;
+            }
+    // The counters of the new adapter become the previous reading: no jump, no lost period.
+    m_sampler->switchAdapter(description);
+    fillAdapterCombo();
 }
 
 void CTallynetDlg::fillAdapterCombo() {
@@ -455,15 +565,28 @@ void CTallynetDlg::fillAdapterCombo() {
     m_combo->clearRemembered();
     for (int i = 0; i < count; ++i)
         m_combo->addItem(QString::fromStdString(m_stats.adapterDescription(i)));
+    addAutomaticEntry();
     const int selected = m_stats.selectedIndex();
-    m_combo->setCurrentIndex(selected >= 0 && selected < count ? selected : 0);
-    const int remembered = m_combo->findText(QString::fromStdString(m_global.LastAdapterName),
-                                             Qt::MatchExactly | Qt::MatchCaseSensitive);
+    m_combo->setCurrentIndex(m_following && m_autoOffset != 0    ? 0
+                             : selected >= 0 && selected < count ? selected + m_autoOffset
+                                                                 : 0);
+    const int remembered =
+        m_autoOffset != 0 && m_global.LastAdapterName == CConnectionFollower::kSetting
+            ? 0
+            : m_combo->findText(QString::fromStdString(m_global.LastAdapterName),
+                                Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (remembered >= 0)
         m_combo->setRemembered(remembered, true);
 }
 
 bool CTallynetDlg::initialiseAdapter(int index, bool byUser) {
+    m_pendingOpen = -1; // a later choice replaces the one still waiting for the first paint
+    if (m_openAfterPaint) {
+        // Starting the capture (its helper, the device) waits until the window is on the
+        // screen; the records and the list are loaded already.
+        m_pendingOpen = index;
+        return true;
+    }
     // Initialise saves what was counted since the last save before it reloads the records.
     if (m_stats.initialise(index) != 0)
         return true;
@@ -484,11 +607,21 @@ void CTallynetDlg::adapterSelectionChange(bool byUser) {
     const int index = m_combo->currentIndex();
     if (index < 0)
         return;
-    const QString selected = m_combo->itemText(index);
+    QString selected = m_combo->itemText(index);
+    int adapter = index - m_autoOffset;
+    m_following = m_autoOffset != 0 && index == 0;
+    if (m_following) {
+        // The connection in use, or the first adapter (the default route's, if any) for now.
+        adapter = std::max(followedAdapter(), 0);
+        selected = QString::fromStdString(m_stats.adapterDescription(adapter));
+        const QSignalBlocker block(m_combo);
+        m_combo->setItemText(
+            0, QString::fromStdString(CConnectionFollower::automaticText(selected.toStdString())));
+    }
     if (selected.toStdString() != m_sampler->adapterName()) {
         if (m_sampler->adapterCount() != 0) {
             m_stats.stopCapture();
-            initialiseAdapter(index, byUser);
+            initialiseAdapter(adapter, byUser);
             m_sampler->setAdapterName(selected.toStdString());
         }
         m_sampler->restartPeriod();
@@ -505,7 +638,9 @@ void CTallynetDlg::onRemember() {
     const int index = m_combo->currentIndex();
     if (m_sampler->adapterCount() == 0 || index < 0 || m_combo->itemText(index).isEmpty())
         return;
-    const std::string selected = m_combo->itemText(index).toStdString();
+    const std::string selected = m_autoOffset != 0 && index == 0
+                                     ? std::string(CConnectionFollower::kSetting)
+                                     : m_combo->itemText(index).toStdString();
     if (m_global.LastAdapterName != selected) {
         m_global.LastAdapterName = selected;
         m_combo->clearRemembered();
@@ -552,6 +687,8 @@ void CTallynetDlg::paintEvent(QPaintEvent* event) {
     if (!m_firstPaintSeen) {
         m_firstPaintSeen = true;
         emit firstPaint();
+        // Once this paint has reached the screen.
+        QTimer::singleShot(0, this, &CTallynetDlg::openPendingAdapter);
     }
 }
 

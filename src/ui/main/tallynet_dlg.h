@@ -1,6 +1,8 @@
 #pragma once
 #include "capture/adapter.h"
 #include "orchestration/tick_sampler.h"
+#include "stats/data_plan.h"
+#include "stats/notices.h"
 #include "stats/outage_detector.h"
 #include "stats/probe.h"
 #include "ui/main/graph_control.h"
@@ -14,8 +16,10 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace tn {
 class CGlobal;
@@ -23,6 +27,7 @@ class IClock;
 class IIcmpFactory;
 class IInterfaceTable;
 class INetworkSettings;
+class INotifier;
 class IStatisticsOwner;
 } // namespace tn
 
@@ -43,6 +48,7 @@ struct MainWindowServices {
     IStatisticsOwner* stats = nullptr;           // capture, accounting and stat.dat
     IIcmpFactory* icmp = nullptr;                // null: probes fail quietly
     INetworkSettings* networkSettings = nullptr; // null: the status picture opens nothing
+    INotifier* notifier = nullptr;               // null: no desktop notices
     std::unique_ptr<ITrayShell> trayShell;       // null: the desktop's notification area
 };
 
@@ -135,6 +141,11 @@ private:
     void onAbout();
     void loadAdapterList();
     void fillAdapterCombo();
+    // "Automatic": the first entry when the system tells the default route's interface.
+    void addAutomaticEntry();
+    int followedAdapter() const;
+    // While "Automatic" is chosen: moves capture and counters to the default route's adapter.
+    void followConnection();
     void adapterSelectionChange(bool byUser);
     bool initialiseAdapter(int index, bool byUser);
     void showIdleState();
@@ -144,6 +155,8 @@ private:
     void restorePosition();
     void storePosition();
     void setText(int id, const QString& text);
+    void applyShownView();
+    void openPendingAdapter();
 
     CGlobal& m_global;
     const IClock& m_clock;
@@ -152,6 +165,8 @@ private:
     CAdapter m_counters;
     std::unique_ptr<CSystemTray> m_tray;
     std::unique_ptr<CTickSampler> m_sampler;
+    std::unique_ptr<CDataPlanWatch> m_planWatch;
+    std::unique_ptr<CNotices> m_notices;
     std::unique_ptr<COutageDetector> m_detector;
     std::unique_ptr<CProbe> m_probe;
     QTimer m_timer;
@@ -163,6 +178,8 @@ private:
     QAction* m_trayViewLog = nullptr;
     QAction* m_trayApps = nullptr; // "Tallynet Applications"
     QAction* m_trayOptions = nullptr;
+    QAction* m_trayDataPlan = nullptr;
+    QAction* m_trayOutageNotices = nullptr;
     QAction* m_trayExit = nullptr;
     CAdapterCombo* m_combo = nullptr;
     CPictureCtrl* m_picture = nullptr;
@@ -181,6 +198,11 @@ private:
     QList<QPointer<QMessageBox>> m_pendingBoxes;
     void openOverWindow(QMessageBox* box);
     int m_tickCount = 0;
+    int m_autoOffset = 0;     // 1 while the combo's first entry is "Automatic"
+    bool m_following = false; // "Automatic" is chosen
+    std::optional<TickView> m_shownView; // the last tick's view, until the window shows it
+    bool m_openAfterPaint = false;       // start-up: the capture opens after the first paint
+    int m_pendingOpen = -1;              // the adapter to open then
 };
 
 } // namespace tn::ui

@@ -8,6 +8,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRegion>
+#include <QWindow>
+
+#include <algorithm>
+#include <vector>
 
 namespace tn {
 
@@ -30,9 +34,14 @@ QRegion roundedRegion(int w, int h) {
 
 void MFTrafficButton::drawLabel(QPainter& p, int x, int y, const Label& label, int height,
                                 const QColor& fg, const QColor& bg) {
-    p.fillRect(QRect(x, y, label.width, height), bg);
+    // Kept inside its box, so that the box is all a label covers when the grid moves under it.
+    const QRect box(x, y, label.width, height);
+    p.setClipRect(box);
+    p.fillRect(box, bg);
     p.setPen(fg);
     p.drawStaticText(x, y, label.text);
+    p.setClipping(false);
+    m_overlays.push_back(box);
 }
 
 const MFTrafficButton::Label& MFTrafficButton::Label::update(const std::string& s,
@@ -61,7 +70,7 @@ MFTrafficButton::MFTrafficButton(CGlobal& global, QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     setMouseTracking(true);
-    connect(&m_repaintTimer, &QTimer::timeout, this, [this] { update(); });
+    connect(&m_repaintTimer, &QTimer::timeout, this, &MFTrafficButton::requestFrame);
     connect(&m_sampleTimer, &QTimer::timeout, this, [this] { sampleTick(); });
 }
 
@@ -74,6 +83,7 @@ void MFTrafficButton::attach() {
     m_model.attach(w, h);
     setMask(roundedRegion(w, h));
     m_buffer = QImage(qMax(w, 1), qMax(h, 1), QImage::Format_RGB32);
+    m_stale = true;
     buildBarSheet();
 }
 
@@ -128,13 +138,13 @@ void MFTrafficButton::setCurrentOutgoing(std::uint32_t bytesPerSecond) {
 
 void MFTrafficButton::selectTrafficType(int type) {
     m_model.selectTrafficType(type);
-    update();
+    requestFrame();
 }
 
 void MFTrafficButton::selectTimeBase(int base) {
     m_model.selectTimeBase(base);
     restartRepaintTimer();
-    update();
+    requestFrame();
 }
 
 void MFTrafficButton::restartRepaintTimer() {
@@ -156,6 +166,7 @@ void MFTrafficButton::hideEvent(QHideEvent* event) {
 }
 
 void MFTrafficButton::showEvent(QShowEvent* event) {
+    m_stale = true; // the show repaints it whole, with what was sampled meanwhile
     if (m_repaintPaused) {
         m_repaintPaused = false;
         m_repaintTimer.start();
@@ -192,10 +203,10 @@ void MFTrafficButton::runCommand(int command) {
     switch (m_model.executeCommand(command)) {
     case GraphCommandEffect::RestartRepaintTimer:
         restartRepaintTimer();
-        update();
+        requestFrame();
         break;
     case GraphCommandEffect::Repaint:
-        update();
+        requestFrame();
         break;
     case GraphCommandEffect::None:
         break;
@@ -205,7 +216,7 @@ void MFTrafficButton::runCommand(int command) {
 void MFTrafficButton::mouseMoveEvent(QMouseEvent* event) {
     const QPoint pos = event->position().toPoint();
     if (m_model.mouseMove(pos.x(), pos.y()))
-        update();
+        requestFrame();
     QWidget::mouseMoveEvent(event);
 }
 
@@ -225,25 +236,143 @@ void MFTrafficButton::mousePressEvent(QMouseEvent* event) {
     QWidget::mousePressEvent(event);
 }
 
-void MFTrafficButton::paintEvent(QPaintEvent*) {
+void MFTrafficButton::requestFrame() {
+    if (!isVisible()) {
+        m_stale = true; // whatever paints it next (a show, a grab) draws a new frame
+        return;
+    }
+    if (m_framePending)
+        return;
+    m_framePending = true;
+    QMetaObject::invokeMethod(this, &MFTrafficButton::produceFrame, Qt::QueuedConnection);
+}
+
+namespace {
+
+// Two frames that differ in nothing but the grid's scroll position.
+bool sameButGrid(const GraphFrame& a, const GraphFrame& b) {
+    return a.width == b.width && a.height == b.height && a.gridOffsetY == b.gridOffsetY &&
+           a.barTop == b.barTop && a.barVisible == b.barVisible && a.infoText == b.infoText &&
+           a.infoMode == b.infoMode && a.pinX == b.pinX && a.pinY == b.pinY &&
+           a.crosshair.timeLabel == b.crosshair.timeLabel &&
+           a.crosshair.valueLabel == b.crosshair.valueLabel;
+}
+
+// Whether column x carries a vertical grid line at the given offset.
+bool gridColumn(int x, int offset, int width) {
+    constexpr int kCell = CTrafficGraphModel::kGridCell;
+    return x >= offset && (x - offset) % kCell == 0 && (x - offset) / kCell <= width / kCell;
+}
+
+} // namespace
+
+void MFTrafficButton::produceFrame() {
+    m_framePending = false;
+    if (!m_model.ready() || !isVisible())
+        return; // hidden: nothing is drawn and the grid stands still; the show repaints it whole
+    if (const QWindow* w = window()->windowHandle(); w && !w->isExposed()) {
+        m_stale = true; // minimised or covered whole: the expose that ends it repaints all
+        return;
+    }
+    if (m_stale) {
+        update();
+        return;
+    }
+    m_model.snapshot(m_next);
+    m_model.advanceGrid();
+    if (!sameButGrid(m_next, m_frame)) {
+        std::swap(m_next, m_frame);
+        drawFrame(m_frame);
+        update();
+        return;
+    }
+    // Between two samples only the vertical grid lines move: their old and new columns are
+    // drawn again, and the one rectangle around the pixels that changed is repainted. One
+    // rectangle, not a strip per line: a copy clipped to dozens of strips, and as many
+    // transfers to the display, cost more than the whole picture in one piece.
+    const int before = m_frame.gridOffsetX;
+    m_frame.gridOffsetX = m_next.gridOffsetX;
+    if (const QRect changed = redrawGridColumns(before); !changed.isEmpty())
+        update(changed);
+}
+
+QRect MFTrafficButton::redrawGridColumns(int previousOffset) {
+    const GraphFrame& f = m_frame;
+    const int w = f.width;
+    const int h = f.height;
+    constexpr int kBar = CTrafficGraphModel::kBarWidth;
+    std::vector<char> gridRow(static_cast<std::size_t>(std::max(h, 0)), 0);
+    for (int i = 0; i <= h / CTrafficGraphModel::kGridCell; ++i)
+        if (const int y = f.gridOffsetY + h - i * CTrafficGraphModel::kGridCell - 2;
+            y >= 0 && y < h)
+            gridRow[static_cast<std::size_t>(y)] = 1;
+    const QRgb background = kBackgroundColour.rgb();
+    const QRgb grid = kGridColour.rgb();
+    uchar* const bits = m_buffer.bits();
+    const qsizetype stride = m_buffer.bytesPerLine();
+    int left = w, right = -1, top = h, bottom = -1; // of the pixels that changed
+    for (int x = 0; x < w; ++x) {
+        const bool line = gridColumn(x, f.gridOffsetX, w);
+        if (line == gridColumn(x, previousOffset, w))
+            continue;
+        const std::size_t bar = static_cast<std::size_t>(x / kBar);
+        const bool barHere = bar < f.barTop.size() && f.barVisible[bar] != 0;
+        // The bar hides the grid from its top down; the crosshair and the labels stay as they
+        // are.
+        const int barTop = barHere ? std::max(f.barTop[bar], 0) : h;
+        const char* cover = m_covered.data() + x;
+        for (int y = 0; y < barTop; ++y, cover += w) {
+            if (*cover)
+                continue;
+            const QRgb c = line || gridRow[static_cast<std::size_t>(y)] ? grid : background;
+            QRgb& pixel = reinterpret_cast<QRgb*>(bits + y * stride)[x];
+            if (pixel != c) {
+                pixel = c;
+                left = std::min(left, x);
+                right = x;
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    }
+    const QRect changed = right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+    return changed;
+}
+
+void MFTrafficButton::drawNextFrame() {
+    m_model.snapshot(m_frame);
+    m_model.advanceGrid();
+    drawFrame(m_frame);
+}
+
+void MFTrafficButton::paintEvent(QPaintEvent* event) {
     if (!m_model.ready())
         return;
+    if (m_stale) {
+        // The first paint, or the first after a hide: a new frame over the whole control.
+        m_stale = false;
+        drawNextFrame();
+        if (event->region().boundingRect() != rect())
+            update(); // the rest of the control still shows an older frame
+    }
+    // Any other paint (an expose, or the pixels produceFrame found changed) shows the frame
+    // on the screen as it is.
+    // One copy; the paint's region clips it to the pixels asked for.
     QPainter p(this);
-    renderFrame(p);
+    p.drawImage(0, 0, m_buffer);
 }
 
 void MFTrafficButton::renderFrame(QPainter& p) {
     if (!m_model.ready())
         return;
-    m_model.snapshot(m_frame);
-    m_model.advanceGrid();
-    drawFrame(m_frame);
+    drawNextFrame();
     p.drawImage(0, 0, m_buffer);
 }
 
 void MFTrafficButton::drawFrame(const GraphFrame& f) {
     const int w = f.width;
     const int h = f.height;
+    m_overlays.clear();
     {
         QPainter p(&m_buffer);
         p.fillRect(QRect(0, 0, w, h), kBackgroundColour);
@@ -272,6 +401,8 @@ void MFTrafficButton::drawFrame(const GraphFrame& f) {
                              info.width);
         p.fillRect(QRect(0, f.pinY, w, 1), Qt::black);
         p.fillRect(QRect(f.pinX, 0, 1, h), Qt::black);
+        m_overlays.push_back(QRect(0, f.pinY, w, 1));
+        m_overlays.push_back(QRect(f.pinX, 0, 1, h));
         drawLabel(p, labels.timeX, labels.timeY, timeLabel, textHeight, Qt::black, Qt::white);
         drawLabel(p, labels.valueX, labels.valueY, valueLabel, textHeight, Qt::black, Qt::white);
     }
@@ -279,6 +410,14 @@ void MFTrafficButton::drawFrame(const GraphFrame& f) {
     // The label sits on an opaque black box; the shadow is drawn first, one pixel to the right.
     drawLabel(p, 6, 5, info, textHeight, kShadowColour, Qt::black);
     drawLabel(p, 5, 5, info, textHeight, kMarkerColour, Qt::black);
+
+    m_covered.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
+    for (const QRect& r : m_overlays) {
+        const QRect in = r & QRect(0, 0, w, h);
+        for (int y = in.top(); y <= in.bottom(); ++y)
+            std::fill_n(m_covered.begin() + static_cast<std::ptrdiff_t>(y) * w + in.left(),
+                        in.width(), 1);
+    }
 }
 
 void MFTrafficButton::drawBars(const GraphFrame& f) {

@@ -8,7 +8,7 @@
 //   graph->setScalingMode(global.TMaxScale);
 //   graph->restorePinPoint(global.PinPoint);
 //   graph->setFixedMaximum(double((global.ConSpeed << 10) >> 3));  // again when ConSpeed changes
-//   each tick: setCurrentIncoming(in), setCurrentOutgoing(out), update();
+//   each tick: setCurrentIncoming(in), setCurrentOutgoing(out), requestFrame();
 // selectTrafficType (writes TraffTpe) and selectTimeBase (not stored) are what the context menu
 // runs; the menu also toggles the scale (TMaxScale) and info mode (GNfoMode). With info mode on,
 // the destructor stores the pinned crosshair in PinPoint.
@@ -17,6 +17,7 @@
 #include <QColor>
 #include <QFont>
 #include <QImage>
+#include <QRegion>
 #include <QStaticText>
 #include <QTimer>
 #include <QWidget>
@@ -24,6 +25,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QMenu;
 class QPainter;
@@ -57,6 +59,10 @@ public:
 
     // What the sample timer does once a second.
     void sampleTick();
+    // The next frame, as the repaint timer asks for it: drawn off screen once control returns
+    // to the event loop (requests until then make one frame), and only the pixels that differ
+    // from the frame on the screen are repainted.
+    Q_INVOKABLE void requestFrame();
     // One frame: moves the grid one step and copies the whole picture to p at (0, 0).
     void renderFrame(QPainter& p);
 
@@ -85,13 +91,16 @@ private:
         const Label& update(const std::string& s, const QFont& font);
     };
     // Draws a label on its box; (x, y) is the box's top-left corner.
-    static void drawLabel(QPainter& p, int x, int y, const Label& label, int height,
-                          const QColor& fg, const QColor& bg);
+    void drawLabel(QPainter& p, int x, int y, const Label& label, int height, const QColor& fg,
+                   const QColor& bg);
 
     void buildBarSheet();
     void drawFrame(const GraphFrame& f);
     void drawBars(const GraphFrame& f);
     void restartRepaintTimer();
+    void produceFrame();
+    void drawNextFrame();
+    QRect redrawGridColumns(int previousOffset);
 
     CTrafficGraphModel m_model;
     QFont m_font;
@@ -102,12 +111,17 @@ private:
     QTimer m_repaintTimer;
     bool m_repaintPaused = false; // the repaint timer rests while the window is hidden
     QTimer m_sampleTimer;
-    // The off-screen surface every paint draws into before one copy to the screen.
+    // The frame on the screen: every paint copies from it.
     QImage m_buffer;
+    bool m_framePending = false; // a produceFrame() is queued
+    bool m_stale = true;         // the buffer misses what happened while hidden
     // The bar gradient over the whole control: two gradient columns and one black gap column
     // per bar, fixed to the control so a low bar shows only the dark bottom colours.
     QImage m_barSheet;
-    GraphFrame m_frame;
+    GraphFrame m_frame; // what the buffer shows
+    GraphFrame m_next;
+    std::vector<QRect> m_overlays; // the crosshair and the labels, drawn over grid and bars
+    std::vector<char> m_covered;   // per pixel, row by row: under one of the overlays
 };
 
 } // namespace tn

@@ -3,6 +3,7 @@
 #include "ui/widgets/artwork.h"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace tn::ui {
@@ -44,28 +45,53 @@ CGroupFrame::CGroupFrame(const QString& title, QWidget* parent) : QWidget(parent
 void CGroupFrame::setTitle(const QString& title) {
     if (title == m_title)
         return;
+    // Only the title badge changes: repainting the whole frame would repaint every label in it.
+    const QRect before = titleBadge().rect;
     m_title = title;
-    update();
+    update(before.united(titleBadge().rect).adjusted(-1, -1, 1, 1));
 }
 
-void CGroupFrame::paintEvent(QPaintEvent*) {
+// Laid out once per title (and width): the period captions change every second.
+const CGroupFrame::Badge& CGroupFrame::titleBadge() const {
+    if (!m_badge.valid || m_badge.title != m_title || m_badge.width != width()) {
+        const QFontMetrics fm = fontMetrics();
+        m_badge.shown = fm.elidedText(m_title, Qt::ElideRight, std::max(0, width() - 18));
+        m_badge.rect = QRect(8, 0, fm.horizontalAdvance(m_badge.shown) + 6, fm.height());
+        m_badge.title = m_title;
+        m_badge.width = width();
+        m_badge.valid = true;
+    }
+    return m_badge;
+}
+
+void CGroupFrame::paintEvent(QPaintEvent* event) {
+    // The labels inside repaint it under them every second: the rounded outline is drawn once
+    // per size into an image and copied from there.
+    const qreal dpr = devicePixelRatioF();
+    if (m_outline.size() != size() * dpr || m_outline.devicePixelRatio() != dpr) {
+        m_outline = QImage(size() * dpr, QImage::Format_ARGB32_Premultiplied);
+        m_outline.setDevicePixelRatio(dpr);
+        m_outline.fill(Qt::transparent);
+        QPainter o(&m_outline);
+        o.setRenderHint(QPainter::Antialiasing);
+        const int top = fontMetrics().height() / 2;
+        o.setPen(QPen(QColor(48, 62, 78), 1));
+        o.setBrush(QColor(0, 0, 0, 40));
+        o.drawRoundedRect(QRectF(rect()).adjusted(0.5, top + 0.5, -0.5, -0.5), 4, 4);
+    }
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QFontMetrics fm = fontMetrics();
-    const int top = fm.height() / 2;
-    QRectF frame = QRectF(rect()).adjusted(0.5, top + 0.5, -0.5, -0.5);
-    p.setPen(QPen(QColor(48, 62, 78), 1));
-    p.setBrush(QColor(0, 0, 0, 40));
-    p.drawRoundedRect(frame, 4, 4);
+    p.drawImage(0, 0, m_outline);
     if (m_title.isEmpty())
         return; // a bare frame, no empty title badge
-    const QString shown = fm.elidedText(m_title, Qt::ElideRight, std::max(0, width() - 18));
-    const QRect textRect(8, 0, fm.horizontalAdvance(shown) + 6, fm.height());
+    const Badge& badge = titleBadge();
+    if (!event->rect().intersects(badge.rect))
+        return;
+    p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(48, 62, 78));
-    p.drawRoundedRect(textRect, 3, 3);
+    p.drawRoundedRect(badge.rect, 3, 3);
     p.setPen(QColor(240, 244, 248));
-    p.drawText(textRect.adjusted(3, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, shown);
+    p.drawText(badge.rect.adjusted(3, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, badge.shown);
 }
 
 } // namespace tn::ui

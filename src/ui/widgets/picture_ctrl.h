@@ -1,4 +1,5 @@
 #pragma once
+#include <QImage>
 #include <QLabel>
 
 namespace tn::ui {
@@ -36,7 +37,17 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    struct Badge {
+        bool valid = false;
+        QString title;
+        int width = 0;
+        QString shown; // elided to the width
+        QRect rect;
+    };
+    const Badge& titleBadge() const;
     QString m_title;
+    mutable Badge m_badge;
+    QImage m_outline; // the rounded frame at the present size
 };
 
 } // namespace tn::ui
