@@ -74,6 +74,7 @@ void CAppCounter::settle(Flow& f, int app, int day, int month) {
 }
 
 void CAppCounter::resolveHeld(std::int64_t now, int day, int month) {
+    flushLast();
     m_now = now;
     m_day = day;
     m_month = month;
@@ -96,8 +97,11 @@ void CAppCounter::resolveHeld(std::int64_t now, int day, int month) {
         }
         if (owner && !owner->empty())
             settle(f, intern(*owner), day, month);
-        else if (now - f.firstSeen >= kGiveUpSeconds || !m_owners)
-            settle(f, kNotAProgramId, day, month);
+        else if (now - f.firstSeen >= kGiveUpSeconds || !m_owners) {
+            const std::optional<std::string> guess =
+                m_owners ? m_owners->lastGuess(f.key) : std::nullopt;
+            settle(f, guess && !guess->empty() ? intern(*guess) : kNotAProgramId, day, month);
+        }
         if (f.app >= 0)
             f.queued = false;
         else
@@ -154,21 +158,25 @@ void CAppCounter::clearRecord(std::size_t r) {
 }
 
 void CAppCounter::clearDayRecord(int index) {
+    flushLast();
     if (index >= 0 && index < 31)
         clearRecord(static_cast<std::size_t>(index));
 }
 
 void CAppCounter::clearMonthRecord(int index) {
+    flushLast();
     if (index >= 0 && index < 12)
         clearRecord(static_cast<std::size_t>(31 + index));
 }
 
 void CAppCounter::clearAllRecords() {
+    flushLast();
     for (std::size_t r = 0; r < m_records.size(); ++r)
         clearRecord(r);
 }
 
 void CAppCounter::restore(const AppRecords& records) {
+    flushLast();
     clearAllRecords();
     const auto put = [this](std::size_t r, const std::vector<AppUsage>& usage) {
         for (const AppUsage& u : usage) {

@@ -357,7 +357,7 @@ inline void CIPStat::countApp(bool self, int dir, std::uint8_t protocol, const s
     // Only a frame of this computer's own address, of TCP or UDP with its ports, can belong to
     // one of its sockets; a neighbour's frame (LanOnly off) or ICMP never does.
     if (self && portsPresent && (protocol == 6 || protocol == 17))
-        m_apps->count(makeFlowKey(protocol, src, dst, addrBytes, srcPort, dstPort, sent), sent,
+        m_apps->count(makeFlowWords(protocol, src, dst, addrBytes, srcPort, dstPort, sent), sent,
                       length, m_calendar.day(), m_calendar.month());
     else
         m_apps->countUnowned(sent, length, m_calendar.day(), m_calendar.month());

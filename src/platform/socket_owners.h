@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -16,7 +17,14 @@ struct FlowKey {
     std::uint16_t pad = 0; // always zero: keys compare and hash as plain bytes
     std::array<std::uint8_t, 16> local{};
     std::array<std::uint8_t, 16> remote{};
-    bool operator==(const FlowKey&) const = default;
+    // Five words, not a library memcmp: the packet handler compares a key per frame.
+    bool operator==(const FlowKey& o) const {
+        std::uint64_t a[5];
+        std::uint64_t b[5];
+        std::memcpy(a, this, sizeof a);
+        std::memcpy(b, &o, sizeof b);
+        return ((a[0] ^ b[0]) | (a[1] ^ b[1]) | (a[2] ^ b[2]) | (a[3] ^ b[3]) | (a[4] ^ b[4])) == 0;
+    }
 };
 static_assert(sizeof(FlowKey) == 40);
 
@@ -29,6 +37,10 @@ public:
     // The program's name ("firefox-esr", "python3 sync.py") or, for a socket of another user,
     // "user <name>"; empty while no socket of the flow is known.
     virtual std::optional<std::string> ownerOf(const FlowKey& flow) = 0;
+    // Asked once for a flow that stayed unnamed for as long as the capture waits: the likeliest
+    // program for a socket of this computer that went unseen, or nothing when no socket of this
+    // computer is known to have carried the flow.
+    virtual std::optional<std::string> lastGuess(const FlowKey& /*flow*/) { return std::nullopt; }
     // Raised whenever what the service knows changed: a flow not found is asked about again
     // only then, however many frames it carries meanwhile.
     virtual std::uint64_t knowledge() const = 0;

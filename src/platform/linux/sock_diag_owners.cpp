@@ -61,6 +61,12 @@ FlowKey remoteOnly(const FlowKey& k) {
     return r;
 }
 
+FlowKey hostOnly(const FlowKey& k) {
+    FlowKey r = remoteOnly(k);
+    r.remotePort = 0;
+    return r;
+}
+
 FlowKey localOnly(const FlowKey& k, bool withAddress) {
     FlowKey r = k;
     r.remote = {};
@@ -522,8 +528,10 @@ void SockDiagOwners::learn(const std::vector<Socket>& all) {
                 changed = true;
             }
             seen.last = now;
-            if (!s.wildcard)
+            if (!s.wildcard) {
                 m_byRemote[remoteOnly(s.key)] = Seen{name, now};
+                m_byHost[hostOnly(s.key)] = Seen{name, now};
+            }
         }
         static thread_local Clock::time_point lastExpiry{};
         if (now - lastExpiry >= 1s) {
@@ -540,6 +548,7 @@ void SockDiagOwners::expire(Clock::time_point now) {
     std::erase_if(m_flows, [&](const auto& e) { return old(e.second); });
     std::erase_if(m_wildcards, [&](const auto& e) { return now - e.second.last > 2s; });
     std::erase_if(m_byRemote, [&](const auto& e) { return old(e.second); });
+    std::erase_if(m_byHost, [&](const auto& e) { return old(e.second); });
     std::erase_if(m_gone, [&](const auto& e) { return now - e.second > kKeep; });
 }
 
@@ -555,9 +564,12 @@ std::optional<std::string> SockDiagOwners::ownerOf(const FlowKey& flow) {
         if (const auto it = m_wildcards.find(localOnly(flow, withAddress)); it != m_wildcards.end())
             return it->second.name;
     if (m_gone.count(flow)) {
+        // Gone before it was seen: the program that talked to the same remote port is the
+        // likeliest. Until one did, the flow waits; a list taken just after may catch the next
+        // connection of a series alive.
         if (const auto it = m_byRemote.find(remoteOnly(flow)); it != m_byRemote.end())
             return it->second.name;
-        return std::string("Other programs");
+        return std::nullopt;
     }
     if (m_queries.size() < 4096)
         m_queries.push_back(flow);
@@ -566,6 +578,20 @@ std::optional<std::string> SockDiagOwners::ownerOf(const FlowKey& flow) {
         [[maybe_unused]] const auto n = ::write(m_wake.get(), &one, sizeof one);
     }
     return std::nullopt;
+}
+
+std::optional<std::string> SockDiagOwners::lastGuess(const FlowKey& flow) {
+    const std::lock_guard lock(m_mutex);
+    if (const auto it = m_flows.find(flow); it != m_flows.end())
+        return it->second.name;
+    if (!m_gone.count(flow))
+        return std::nullopt;
+    if (const auto it = m_byRemote.find(remoteOnly(flow)); it != m_byRemote.end())
+        return it->second.name;
+    if (const auto it = m_byHost.find(hostOnly(flow)); it != m_byHost.end())
+        return it->second.name;
+    // A socket of this computer carried it, whose is not known.
+    return std::string("Other programs");
 }
 
 } // namespace tn

@@ -38,6 +38,7 @@ public:
     SockDiagOwners& operator=(const SockDiagOwners&) = delete;
 
     std::optional<std::string> ownerOf(const FlowKey& flow) override;
+    std::optional<std::string> lastGuess(const FlowKey& flow) override;
     std::uint64_t knowledge() const override { return m_knowledge.load(); }
 
     // Whole lists taken so far, for measurements.
@@ -92,6 +93,7 @@ private:
     std::unordered_map<FlowKey, Seen, KeyHash> m_flows;
     std::unordered_map<FlowKey, Seen, KeyHash> m_wildcards; // remote part zero
     std::unordered_map<FlowKey, Seen, KeyHash> m_byRemote;  // local part zero: who talked there
+    std::unordered_map<FlowKey, Seen, KeyHash> m_byHost;    // the remote address alone
     std::unordered_map<FlowKey, std::chrono::steady_clock::time_point, KeyHash> m_gone;
     std::vector<FlowKey> m_queries; // asked and not found: looked up by the thread at once
 
