@@ -9,6 +9,8 @@ CAppCounter::CAppCounter(ISocketOwners* owners)
       m_recordsStore(std::make_unique<std::array<Record, 43>>()), m_records(*m_recordsStore) {
     intern(kNotAProgram);
     intern(kOtherPrograms);
+    if (m_owners)
+        m_owners->begin();
 }
 
 CAppCounter::~CAppCounter() = default;

@@ -36,6 +36,9 @@ public:
     virtual ~ISocketOwners() = default;
     // The program's name ("firefox-esr", "python3 sync.py") or, for a socket of another user,
     // "user <name>"; empty while no socket of the flow is known.
+    // Called as counting per program begins: the service starts listening for sockets that go,
+    // so that a connection ended before its first frame is asked about is still known as one.
+    virtual void begin() {}
     virtual std::optional<std::string> ownerOf(const FlowKey& flow) = 0;
     // Asked once for a flow that stayed unnamed for as long as the capture waits: the likeliest
     // program for a socket of this computer that went unseen, or nothing when no socket of this

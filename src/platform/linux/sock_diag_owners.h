@@ -37,6 +37,7 @@ public:
     SockDiagOwners(const SockDiagOwners&) = delete;
     SockDiagOwners& operator=(const SockDiagOwners&) = delete;
 
+    void begin() override { start(); }
     std::optional<std::string> ownerOf(const FlowKey& flow) override;
     std::optional<std::string> lastGuess(const FlowKey& flow) override;
     std::uint64_t knowledge() const override { return m_knowledge.load(); }
