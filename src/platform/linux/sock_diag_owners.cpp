@@ -8,6 +8,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
@@ -30,9 +31,11 @@ using namespace std::chrono_literals;
 // While flows are being asked about, every socket is listed this often; most flows are found
 // by their own lookup, the list is for those that end before they are asked about.
 constexpr auto kBusyInterval = 1s;
+// With the kernel's notices of sockets that go, a list now and then only renews what is known.
+constexpr auto kNoticedInterval = 10s;
 // A socket went that was never seen: its family is listed again at once (at most this often),
 // to catch its program's next connection alive. Short connections come in series.
-constexpr auto kMissedListInterval = 10ms;
+constexpr auto kMissedListInterval = 50ms;
 // Nobody asked for this long: the capture is idle or stopped.
 constexpr auto kIdleAfter = 30s;
 constexpr auto kIdleInterval = 5s;
@@ -58,12 +61,6 @@ FlowKey remoteOnly(const FlowKey& k) {
     FlowKey r = k;
     r.local = {};
     r.localPort = 0;
-    return r;
-}
-
-FlowKey hostOnly(const FlowKey& k) {
-    FlowKey r = remoteOnly(k);
-    r.remotePort = 0;
     return r;
 }
 
@@ -135,10 +132,12 @@ void SockDiagOwners::start() {
         sockaddr_nl addr{};
         addr.nl_family = AF_NETLINK;
         if (::bind(m_destroyed.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+            int joined = 0;
             for (int group : {SKNLGRP_INET_TCP_DESTROY, SKNLGRP_INET_UDP_DESTROY,
                               SKNLGRP_INET6_TCP_DESTROY, SKNLGRP_INET6_UDP_DESTROY})
-                ::setsockopt(m_destroyed.get(), SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group,
-                             sizeof group);
+                joined += ::setsockopt(m_destroyed.get(), SOL_NETLINK, NETLINK_ADD_MEMBERSHIP,
+                                       &group, sizeof group) == 0;
+            m_noticed = joined == 4;
         }
         // A busy machine destroys many sockets: room for a burst between two reads.
         const int bytes = 1 << 20;
@@ -156,7 +155,8 @@ void SockDiagOwners::run() {
         const Clock::time_point now = Clock::now();
         const bool asked = nowNs() - m_lastAskedNs.load() <
                            std::chrono::duration_cast<std::chrono::nanoseconds>(kIdleAfter).count();
-        const std::chrono::milliseconds interval = asked ? kBusyInterval : kIdleInterval;
+        const std::chrono::milliseconds interval =
+            !asked ? kIdleInterval : (m_noticed ? kNoticedInterval : kBusyInterval);
         if (now - lastLook >= interval) {
             lookNow();
             lastLook = now;
@@ -323,7 +323,10 @@ void SockDiagOwners::readDestroyed() {
                     continue;
                 m_gone[k] = now;
                 missed = true;
-                m_missedFamilies |= m.idiag_family == AF_INET ? 1 : 2;
+                // A list is taken to catch the next connection of a series alive; a series
+                // whose program is known already needs none.
+                if (!m_byRemote.count(remoteOnly(k)))
+                    m_missedFamilies |= m.idiag_family == AF_INET ? 1 : 2;
             }
         }
     }
@@ -416,26 +419,32 @@ void SockDiagOwners::findInodes(const std::vector<std::uint64_t>& wanted) {
         if (!left.empty() && scan(pid))
             recent.push_back(pid);
     if (!left.empty()) {
-        DIR* d = ::opendir(m_proc.c_str());
-        while (d && !left.empty()) {
-            dirent* e = ::readdir(d);
-            if (!e)
-                break;
-            char* end = nullptr;
-            const long pid = std::strtol(e->d_name, &end, 10);
-            if (pid <= 0 || *end != '\0')
-                continue;
-            // Only this user's processes: those of others may not be looked into.
-            struct stat st {};
-            if (::fstatat(::dirfd(d), e->d_name, &st, 0) != 0 || st.st_uid != m_uid)
-                continue;
-            if (std::find(m_recentPids.begin(), m_recentPids.end(), pid) != m_recentPids.end())
-                continue;
-            if (scan(static_cast<pid_t>(pid)))
-                recent.push_back(static_cast<pid_t>(pid));
-        }
-        if (d)
+        // This user's processes, the newest first: a socket not yet found is most often a new
+        // program's (a download tool, a script), and a short connection's is found before it
+        // goes.
+        std::vector<pid_t> pids;
+        if (DIR* d = ::opendir(m_proc.c_str())) {
+            while (dirent* e = ::readdir(d)) {
+                char* end = nullptr;
+                const long pid = std::strtol(e->d_name, &end, 10);
+                if (pid <= 0 || *end != '\0')
+                    continue;
+                // Only this user's processes: those of others may not be looked into.
+                struct stat st {};
+                if (::fstatat(::dirfd(d), e->d_name, &st, 0) != 0 || st.st_uid != m_uid)
+                    continue;
+                if (std::find(m_recentPids.begin(), m_recentPids.end(), pid) == m_recentPids.end())
+                    pids.push_back(static_cast<pid_t>(pid));
+            }
             ::closedir(d);
+        }
+        std::sort(pids.begin(), pids.end(), std::greater<>());
+        for (pid_t pid : pids) {
+            if (left.empty())
+                break;
+            if (scan(pid))
+                recent.push_back(pid);
+        }
     }
     for (pid_t pid : m_recentPids)
         if (recent.size() < 32 && std::find(recent.begin(), recent.end(), pid) == recent.end())
@@ -528,10 +537,8 @@ void SockDiagOwners::learn(const std::vector<Socket>& all) {
                 changed = true;
             }
             seen.last = now;
-            if (!s.wildcard) {
+            if (!s.wildcard)
                 m_byRemote[remoteOnly(s.key)] = Seen{name, now};
-                m_byHost[hostOnly(s.key)] = Seen{name, now};
-            }
         }
         static thread_local Clock::time_point lastExpiry{};
         if (now - lastExpiry >= 1s) {
@@ -548,7 +555,6 @@ void SockDiagOwners::expire(Clock::time_point now) {
     std::erase_if(m_flows, [&](const auto& e) { return old(e.second); });
     std::erase_if(m_wildcards, [&](const auto& e) { return now - e.second.last > 2s; });
     std::erase_if(m_byRemote, [&](const auto& e) { return old(e.second); });
-    std::erase_if(m_byHost, [&](const auto& e) { return old(e.second); });
     std::erase_if(m_gone, [&](const auto& e) { return now - e.second > kKeep; });
 }
 
@@ -587,8 +593,6 @@ std::optional<std::string> SockDiagOwners::lastGuess(const FlowKey& flow) {
     if (!m_gone.count(flow))
         return std::nullopt;
     if (const auto it = m_byRemote.find(remoteOnly(flow)); it != m_byRemote.end())
-        return it->second.name;
-    if (const auto it = m_byHost.find(hostOnly(flow)); it != m_byHost.end())
         return it->second.name;
     // A socket of this computer carried it, whose is not known.
     return std::string("Other programs");

@@ -88,13 +88,13 @@ private:
     std::atomic<std::uint64_t> m_knowledge{1};
     std::atomic<std::uint64_t> m_looks{0};
     std::atomic<std::int64_t> m_lastAskedNs{0};
+    bool m_noticed = false;   // the kernel tells us of every socket that goes
     int m_missedFamilies = 0; // bit 1 IPv4, bit 2 IPv6: sockets went unseen, list them again
 
     std::mutex m_mutex; // what the worker asks about, against what the thread learnt
     std::unordered_map<FlowKey, Seen, KeyHash> m_flows;
     std::unordered_map<FlowKey, Seen, KeyHash> m_wildcards; // remote part zero
     std::unordered_map<FlowKey, Seen, KeyHash> m_byRemote;  // local part zero: who talked there
-    std::unordered_map<FlowKey, Seen, KeyHash> m_byHost;    // the remote address alone
     std::unordered_map<FlowKey, std::chrono::steady_clock::time_point, KeyHash> m_gone;
     std::vector<FlowKey> m_queries; // asked and not found: looked up by the thread at once
 
