@@ -19,7 +19,8 @@
 # Every meter runs once per round, the rounds interleaved; the table ends with each case's
 # medians and ranges over the rounds. CPU is measured in clock ticks (1/100 s): over a 10 s
 # round one tick is 0.1 % of a core, so figures below a few tenths of a percent are ticks.
-#   CASES="tcp udp churn" METERS="tallynet iftop tcpdump" to narrow a run; FLOOD names the
+#   CASES="tcp udp churn" METERS="tallynet tn-noapps iftop tcpdump" to narrow a run (tn-noapps:
+#   Tallynet with traffic per program off, CountApps=0, beside the default with it on); FLOOD names the
 #   datagram sender (default build/bench/bench_live_capture, else iperf3 -u -l 18).
 # Other work on the machine makes the CPU figures noisy: compare meters within a round.
 set -eu
@@ -30,7 +31,7 @@ LOAD_SECONDS=${3:-10}
 SMALL_RATE=${SMALL_RATE:-300000pps}
 CASES=${CASES:-tcp udp churn}
 FLOOD=$(readlink -m "${FLOOD:-build/bench/bench_live_capture}") # the 46-byte UDP sender
-METERS=${METERS:-tallynet iftop tcpdump}
+METERS=${METERS:-tallynet tn-noapps iftop tcpdump}
 if [ "$(id -u)" -ne 0 ]; then
     echo "needs root: creates a network namespace and a veth pair" >&2
     exit 1
@@ -110,7 +111,7 @@ link_frames() { echo $(($(stat_of rx_packets) + $(stat_of tx_packets))); }
 # Frames meter $1 says its capture dropped, once it has ended; "-" when it does not say.
 meter_drops() {
     case $1 in
-    tallynet)
+    tallynet | tn-noapps)
         awk '/ Capture dropped [0-9]+ frames/ { for (i = 1; i < NF; i++) if ($i == "dropped") d = $(i + 1) }
              END { print d + 0 }' "$XDG_DATA_HOME/Tallynet/TN.log" 2>/dev/null || echo 0
         ;;
@@ -170,13 +171,15 @@ CFG
 # Starts meter $1 and leaves its pid in MPID once it captures.
 start_meter() {
     case $1 in
-    tallynet)
+    tallynet | tn-noapps)
         export HOME="$TMP/home" XDG_CONFIG_HOME="$TMP/home/.config"
         export XDG_DATA_HOME="$TMP/home/.local/share" XDG_RUNTIME_DIR="$TMP/run"
         rm -rf "$TMP/home" "$TMP/run"
         mkdir -p "$XDG_CONFIG_HOME/Tallynet" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
         chmod 700 "$XDG_RUNTIME_DIR"
         printf '[SetariGenerale]\nLastAdapterName=%s\n' "$H" >"$XDG_CONFIG_HOME/Tallynet/Tallynet.conf"
+        # tn-noapps: the same program with traffic per program off.
+        [ "$1" = tn-noapps ] && echo CountApps=0 >>"$XDG_CONFIG_HOME/Tallynet/Tallynet.conf"
         "$TALLYNET" >"$TMP/meter.log" 2>&1 &
         MPID=$!
         i=0
@@ -200,7 +203,7 @@ start_meter() {
 # Stops the meter and prints what it counted: "bytes N" or "frames N".
 stop_meter() {
     case $1 in
-    tallynet)
+    tallynet | tn-noapps)
         kill -TERM "$MPID"
         wait "$MPID" || true
         # Today's day records (received, then sent): 11 counters from byte 8 of each record.

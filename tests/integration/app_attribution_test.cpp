@@ -62,7 +62,7 @@ protected:
 
         // Scripts readable by the other user, under names of their own.
         std::filesystem::permissions(dir.path(), std::filesystem::perms(0755));
-        for (const char* name : {"fetch.py", "chat.py", "other.py"})
+        for (const char* name : {"fetch.py", "chat.py", "other.py", "burst.py"})
             std::filesystem::copy_file(kScripts / "client.py", dir.path() / name);
         int out[2];
         ASSERT_EQ(::pipe(out), 0);
@@ -118,7 +118,7 @@ protected:
     std::time_t m_now = std::time(nullptr);
 };
 
-TEST_F(AppAttributionTest, EachProgramsBytesAreFoundUnderItsNameAndAnotherUsersUnderTheUser) {
+TEST_F(AppAttributionTest, EachProgramsBytesAreFoundUnderItsName_ShortConnectionsToo_AnotherUsersUnderTheUser) {
     test::HelperCaptureRig rig;
     CIPStat& stat = *rig.stat;
     const int index = rig.indexOf(net->host);
@@ -132,13 +132,18 @@ TEST_F(AppAttributionTest, EachProgramsBytesAreFoundUnderItsNameAndAnotherUsersU
     const test::IpBytes fetch = run("fetch.py", "tcp 300000 400");
     const test::IpBytes chat = run("chat.py", "udp 40 500 400");
     const test::IpBytes other = run("other.py", "tcp 100000 400", "65534");
+    // Then connections that end within milliseconds, to the port another user's program used
+    // last: none is seen by its first frame, each must still be burst.py's.
+    const test::IpBytes burst = run("burst.py", "short 40 20000");
     ASSERT_GT(fetch.received, 300000u);
+    ASSERT_GT(burst.received, 40u * 20000);
     ASSERT_GT(chat.sent, 40u * 500);
     ASSERT_GT(other.received, 100000u);
 
     const std::string python = std::filesystem::canonical("/usr/bin/python3").filename().string();
     const std::string fetchName = python + " fetch.py";
     const std::string chatName = python + " chat.py";
+    const std::string burstName = python + " burst.py";
     passwd* nobody = ::getpwuid(65534);
     const std::string otherName = std::string("user ") + (nobody ? nobody->pw_name : "65534");
     // The capture hands frames over in blocks, and a flow waits for its program a moment.
@@ -147,13 +152,15 @@ TEST_F(AppAttributionTest, EachProgramsBytesAreFoundUnderItsNameAndAnotherUsersU
         got = today(stat);
         if (got[fetchName].total() == fetch.sent + fetch.received &&
             got[chatName].total() == chat.sent + chat.received &&
-            got[otherName].total() == other.sent + other.received)
+            got[otherName].total() == other.sent + other.received &&
+            got[burstName].total() == burst.sent + burst.received)
             break;
         std::this_thread::sleep_for(100ms);
     }
     EXPECT_EQ(got[fetchName], (AppUsage{fetchName, fetch.sent, fetch.received}));
     EXPECT_EQ(got[chatName], (AppUsage{chatName, chat.sent, chat.received}));
     EXPECT_EQ(got[otherName], (AppUsage{otherName, other.sent, other.received}));
+    EXPECT_EQ(got[burstName], (AppUsage{burstName, burst.sent, burst.received}));
     EXPECT_EQ(got[kNotAProgram].total(), 0u);
     // Every byte of the day's records is some program's.
     std::uint64_t all = 0;

@@ -31,8 +31,6 @@ using namespace std::chrono_literals;
 // While flows are being asked about, every socket is listed this often; most flows are found
 // by their own lookup, the list is for those that end before they are asked about.
 constexpr auto kBusyInterval = 1s;
-// With the kernel's notices of sockets that go, a list now and then only renews what is known.
-constexpr auto kNoticedInterval = 10s;
 // A socket went that was never seen: its family is listed again at once (at most this often),
 // to catch its program's next connection alive. Short connections come in series.
 constexpr auto kMissedListInterval = 50ms;
@@ -125,23 +123,26 @@ void SockDiagOwners::start() {
     if (m_started.exchange(true))
         return;
     m_diag = UniqueFd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
-    m_destroyed =
-        UniqueFd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_SOCK_DIAG));
     m_wake = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (m_destroyed.get() >= 0) {
+    // One listener per protocol: a notice itself does not say whether it was TCP or UDP.
+    for (int protocol : {IPPROTO_TCP, IPPROTO_UDP}) {
+        UniqueFd& fd = protocol == IPPROTO_TCP ? m_destroyedTcp : m_destroyedUdp;
+        fd = UniqueFd(
+            ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_SOCK_DIAG));
+        if (fd.get() < 0)
+            continue;
         sockaddr_nl addr{};
         addr.nl_family = AF_NETLINK;
-        if (::bind(m_destroyed.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-            int joined = 0;
-            for (int group : {SKNLGRP_INET_TCP_DESTROY, SKNLGRP_INET_UDP_DESTROY,
-                              SKNLGRP_INET6_TCP_DESTROY, SKNLGRP_INET6_UDP_DESTROY})
-                joined += ::setsockopt(m_destroyed.get(), SOL_NETLINK, NETLINK_ADD_MEMBERSHIP,
-                                       &group, sizeof group) == 0;
-            m_noticed = joined == 4;
-        }
+        if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+            continue;
+        const int groups[2] = {
+            protocol == IPPROTO_TCP ? SKNLGRP_INET_TCP_DESTROY : SKNLGRP_INET_UDP_DESTROY,
+            protocol == IPPROTO_TCP ? SKNLGRP_INET6_TCP_DESTROY : SKNLGRP_INET6_UDP_DESTROY};
+        for (int group : groups)
+            ::setsockopt(fd.get(), SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group, sizeof group);
         // A busy machine destroys many sockets: room for a burst between two reads.
         const int bytes = 1 << 20;
-        ::setsockopt(m_destroyed.get(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
     }
     if (m_diag.get() < 0 || m_wake.get() < 0)
         return;
@@ -155,8 +156,7 @@ void SockDiagOwners::run() {
         const Clock::time_point now = Clock::now();
         const bool asked = nowNs() - m_lastAskedNs.load() <
                            std::chrono::duration_cast<std::chrono::nanoseconds>(kIdleAfter).count();
-        const std::chrono::milliseconds interval =
-            !asked ? kIdleInterval : (m_noticed ? kNoticedInterval : kBusyInterval);
+        const std::chrono::milliseconds interval = asked ? kBusyInterval : kIdleInterval;
         if (now - lastLook >= interval) {
             lookNow();
             lastLook = now;
@@ -175,14 +175,18 @@ void SockDiagOwners::run() {
                                                                           Clock::now());
         if (m_missedFamilies != 0)
             wait = std::min<std::chrono::milliseconds>(wait, kMissedListInterval);
-        pollfd fds[2] = {{m_destroyed.get(), POLLIN, 0}, {m_wake.get(), POLLIN, 0}};
-        const int n = ::poll(fds, 2, static_cast<int>(std::max<std::int64_t>(wait.count(), 1)));
-        if (n > 0 && (fds[1].revents & POLLIN)) {
+        pollfd fds[3] = {{m_wake.get(), POLLIN, 0},
+                         {m_destroyedTcp.get(), POLLIN, 0},
+                         {m_destroyedUdp.get(), POLLIN, 0}};
+        const int n = ::poll(fds, 3, static_cast<int>(std::max<std::int64_t>(wait.count(), 1)));
+        if (n > 0 && (fds[0].revents & POLLIN)) {
             std::uint64_t count = 0;
             [[maybe_unused]] const auto r = ::read(m_wake.get(), &count, sizeof count);
         }
-        if (n > 0 && (fds[0].revents & POLLIN))
-            readDestroyed();
+        if (n > 0 && (fds[1].revents & POLLIN))
+            readDestroyed(m_destroyedTcp.get(), IPPROTO_TCP);
+        if (n > 0 && (fds[2].revents & POLLIN))
+            readDestroyed(m_destroyedUdp.get(), IPPROTO_UDP);
         answerQueries();
     }
 }
@@ -212,6 +216,17 @@ bool SockDiagOwners::dump(int family, int protocol, std::vector<Socket>& out) {
 }
 
 bool SockDiagOwners::lookup(const FlowKey& flow, std::vector<Socket>& out) {
+    // The kernel looks a UDP socket up as for a datagram arriving: the remote end first.
+    if (flow.protocol == IPPROTO_UDP) {
+        FlowKey swapped = flow;
+        std::swap(swapped.local, swapped.remote);
+        std::swap(swapped.localPort, swapped.remotePort);
+        return lookupAs(swapped, out);
+    }
+    return lookupAs(flow, out);
+}
+
+bool SockDiagOwners::lookupAs(const FlowKey& flow, std::vector<Socket>& out) {
     // An IPv4 flow may be on an IPv6 socket that takes both: asked both ways.
     for (int family : {flow.family == 4 ? AF_INET : AF_INET6, AF_INET6}) {
         struct {
@@ -289,12 +304,12 @@ bool SockDiagOwners::receive(int protocol, std::vector<Socket>& out) {
     }
 }
 
-void SockDiagOwners::readDestroyed() {
+void SockDiagOwners::readDestroyed(int fd, int protocol) {
     alignas(nlmsghdr) static thread_local std::uint8_t buf[1 << 16];
     const Clock::time_point now = Clock::now();
     bool missed = false;
     for (;;) {
-        const ssize_t n = ::recv(m_destroyed.get(), buf, sizeof buf, 0);
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
         if (n <= 0) {
             // ENOBUFS: notices were lost; a list makes up for it.
             if (n < 0 && errno == ENOBUFS) {
@@ -314,20 +329,15 @@ void SockDiagOwners::readDestroyed() {
                 continue;
             inet_diag_msg m;
             std::memcpy(&m, NLMSG_DATA(h), sizeof m);
-            // The notice does not say TCP or UDP: the group does, but one socket reads them all.
-            for (int protocol : {IPPROTO_TCP, IPPROTO_UDP}) {
-                const FlowKey k = keyOf(m, protocol);
-                if (m_flows.count(k))
-                    continue;
-                if (k.remotePort == 0)
-                    continue;
-                m_gone[k] = now;
-                missed = true;
-                // A list is taken to catch the next connection of a series alive; a series
-                // whose program is known already needs none.
-                if (!m_byRemote.count(remoteOnly(k)))
-                    m_missedFamilies |= m.idiag_family == AF_INET ? 1 : 2;
-            }
+            const FlowKey k = keyOf(m, protocol);
+            if (m_flows.count(k) || k.remotePort == 0)
+                continue;
+            m_gone[k] = now;
+            missed = true;
+            // A list is taken to catch the next connection of a series alive; a series whose
+            // program is known already needs none.
+            if (!m_byRemote.count(remoteOnly(k)))
+                m_missedFamilies |= m.idiag_family == AF_INET ? 1 : 2;
         }
     }
     if (missed)
@@ -569,14 +579,11 @@ std::optional<std::string> SockDiagOwners::ownerOf(const FlowKey& flow) {
     for (bool withAddress : {true, false})
         if (const auto it = m_wildcards.find(localOnly(flow, withAddress)); it != m_wildcards.end())
             return it->second.name;
-    if (m_gone.count(flow)) {
-        // Gone before it was seen: the program that talked to the same remote port is the
-        // likeliest. Until one did, the flow waits; a list taken just after may catch the next
-        // connection of a series alive.
-        if (const auto it = m_byRemote.find(remoteOnly(flow)); it != m_byRemote.end())
-            return it->second.name;
+    // Gone before it was seen: the flow waits, and its last guess is asked for when the capture
+    // stops waiting. Meanwhile a list may catch the next connection of its series alive, which
+    // makes the guess that program rather than whichever talked to the same port before.
+    if (m_gone.count(flow))
         return std::nullopt;
-    }
     if (m_queries.size() < 4096)
         m_queries.push_back(flow);
     if (m_wake.get() >= 0) {

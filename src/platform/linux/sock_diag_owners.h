@@ -67,10 +67,11 @@ private:
     bool dump(int family, int protocol, std::vector<Socket>& out);
     // The socket of one flow, asked by its addresses and ports.
     bool lookup(const FlowKey& flow, std::vector<Socket>& out);
+    bool lookupAs(const FlowKey& request, std::vector<Socket>& out);
     bool receive(int protocol, std::vector<Socket>& out);
     void answerQueries();
     void learn(const std::vector<Socket>& sockets);
-    void readDestroyed();
+    void readDestroyed(int fd, int protocol);
     std::string nameOf(const Socket& s, std::vector<std::uint64_t>& unknownInodes);
     void findInodes(const std::vector<std::uint64_t>& inodes);
     std::string programOf(pid_t pid) const;
@@ -80,7 +81,8 @@ private:
     const std::string m_proc;
     const std::uint32_t m_uid;
     UniqueFd m_diag;      // requests and dumps
-    UniqueFd m_destroyed; // destruction notices
+    UniqueFd m_destroyedTcp; // destruction notices, one listener per protocol
+    UniqueFd m_destroyedUdp;
     UniqueFd m_wake;      // eventfd: stop
     std::thread m_thread;
     std::atomic<bool> m_started{false};
@@ -88,7 +90,6 @@ private:
     std::atomic<std::uint64_t> m_knowledge{1};
     std::atomic<std::uint64_t> m_looks{0};
     std::atomic<std::int64_t> m_lastAskedNs{0};
-    bool m_noticed = false;   // the kernel tells us of every socket that goes
     int m_missedFamilies = 0; // bit 1 IPv4, bit 2 IPv6: sockets went unseen, list them again
 
     std::mutex m_mutex; // what the worker asks about, against what the thread learnt
