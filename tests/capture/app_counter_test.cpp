@@ -101,6 +101,46 @@ TEST_F(AppCounterTest, AFlowFoundLateKeepsTheBytesItCarriedMeanwhile) {
     EXPECT_EQ(stat->apps()->runningTotals().size(), 1u);
 }
 
+// Within one handed-over block, a flow's frames in a row skip the flow table and are added up
+// apart: they must reach the records at the block's end, under their own program and day, and
+// neither twice nor under the flow that interrupted them.
+TEST_F(AppCounterTest, OneBlocksFramesReachTheRecordsAtItsEnd_UnderTheirProgramAndDay) {
+    owners.names = {{50000, "wget"}, {50001, "curl"}};
+    select();
+    const auto wgetIn = test::ethernetFrame(tcp(kRemote, 80, kSelf, 50000, 1000));
+    const auto wgetOut = test::ethernetFrame(tcp(kSelf, 50000, kRemote, 80, 60));
+    const auto curlOut = test::ethernetFrame(tcp(kSelf, 50001, kRemote, 443, 100));
+    feed(wgetIn); // both flows named before the blocks
+    feed(curlOut);
+    const auto block = [this](const std::vector<const std::vector<std::uint8_t>*>& frames) {
+        stat->batchStarting();
+        for (const auto* f : frames) {
+            CaptureHeader h;
+            h.capturedLength = h.wireLength = static_cast<std::uint32_t>(f->size());
+            stat->packetHandler(h, f->data());
+        }
+        stat->batchEnded();
+    };
+    std::vector<const std::vector<std::uint8_t>*> frames(50, &wgetIn);
+    frames.push_back(&curlOut);
+    frames.insert(frames.end(), 50, &wgetOut);
+    frames.push_back(&wgetIn);
+    block(frames);
+    auto t = today();
+    EXPECT_EQ(t["wget"], (AppUsage{"wget", 50 * 60, 52 * 1000}));
+    EXPECT_EQ(t["curl"], (AppUsage{"curl", 2 * 100, 0}));
+    EXPECT_EQ(t["wget"].total() + t["curl"].total(),
+              accountedToday(Direction::Sent) + accountedToday(Direction::Received));
+
+    clock.setLocal(2026, 3, 18, 0, 0, 1); // the next block comes after midnight
+    block(std::vector<const std::vector<std::uint8_t>*>(10, &wgetIn));
+    const AppRecords r = stat->apps()->snapshot();
+    ASSERT_EQ(r.days[17].size(), 1u);
+    EXPECT_EQ(r.days[17][0], (AppUsage{"wget", 0, 10 * 1000}));
+    EXPECT_EQ(today()["wget"], (AppUsage{"wget", 50 * 60, 52 * 1000})); // the 17th keeps its own
+    ASSERT_EQ(r.months[2].size(), 2u);
+}
+
 TEST_F(AppCounterTest, ManyFlowsAtOnceLoseNoByte) {
     // More flows than the table holds: those pushed out while waiting go to nobody, none is lost.
     select();
