@@ -36,7 +36,6 @@ constexpr auto kBusyInterval = 1s;
 constexpr auto kMissedListInterval = 50ms;
 // Nobody asked for this long: the capture is idle or stopped.
 constexpr auto kIdleAfter = 30s;
-constexpr auto kIdleInterval = 5s;
 // How long a socket's owner is remembered after the socket went.
 constexpr auto kKeep = 120s;
 constexpr std::size_t kMaxCmdline = 8192;
@@ -154,10 +153,13 @@ void SockDiagOwners::run() {
     Clock::time_point lastMissedList{};
     while (!m_stop.load()) {
         const Clock::time_point now = Clock::now();
+        // Lists serve flows being asked about; with none for a while (an idle line, capture
+        // stopped), the thread waits for a question or a notice and costs nothing.
         const bool asked = nowNs() - m_lastAskedNs.load() <
                            std::chrono::duration_cast<std::chrono::nanoseconds>(kIdleAfter).count();
-        const std::chrono::milliseconds interval = asked ? kBusyInterval : kIdleInterval;
-        if (now - lastLook >= interval) {
+        if (!asked)
+            m_missedFamilies = 0;
+        if (asked && now - lastLook >= kBusyInterval) {
             lookNow();
             lastLook = now;
             m_missedFamilies = 0;
@@ -171,14 +173,20 @@ void SockDiagOwners::run() {
             lastMissedList = now;
             learn(all);
         }
-        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(lastLook + interval -
-                                                                          Clock::now());
+        std::int64_t wait = -1;
+        if (asked)
+            wait = std::max<std::int64_t>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(lastLook + kBusyInterval -
+                                                                      Clock::now())
+                    .count(),
+                1);
         if (m_missedFamilies != 0)
-            wait = std::min<std::chrono::milliseconds>(wait, kMissedListInterval);
+            wait = wait < 0 ? kMissedListInterval.count()
+                            : std::min<std::int64_t>(wait, kMissedListInterval.count());
         pollfd fds[3] = {{m_wake.get(), POLLIN, 0},
                          {m_destroyedTcp.get(), POLLIN, 0},
                          {m_destroyedUdp.get(), POLLIN, 0}};
-        const int n = ::poll(fds, 3, static_cast<int>(std::max<std::int64_t>(wait.count(), 1)));
+        const int n = ::poll(fds, 3, static_cast<int>(wait));
         if (n > 0 && (fds[0].revents & POLLIN)) {
             std::uint64_t count = 0;
             [[maybe_unused]] const auto r = ::read(m_wake.get(), &count, sizeof count);
