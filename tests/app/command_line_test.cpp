@@ -58,6 +58,9 @@ TEST(CommandLineTest, Problem_NamesEveryUnknownOption) {
     EXPECT_EQ(commandLineProblem(parseCommandLine({"--hours"})),
               "tallynet: --hours goes with --report\n");
     EXPECT_TRUE(parseCommandLine({"--report", "--hours"}).hours);
+    // The programs are kept per day and month only: no report may drop --hours unsaid.
+    EXPECT_EQ(commandLineProblem(parseCommandLine({"--report", "--apps", "--hours"})),
+              "tallynet: --apps and --hours go one at a time\n");
     EXPECT_EQ(commandLineProblem(parseCommandLine({"--report"})), "");
 }
 
