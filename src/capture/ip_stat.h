@@ -27,7 +27,7 @@ public:
     static constexpr int kMonths = 12;
     static constexpr int kUserBufferBytes = 524288;
     static constexpr int kKernelBufferBytes = 524288;
-    static constexpr int kAppsReadTimeoutMs = 20;
+    static constexpr int kAppsReadTimeoutMs = 100;
 
     CIPStat(CGlobal& global, const IClock& clock);
     ~CIPStat() override;

@@ -132,9 +132,10 @@ TEST_F(AppAttributionTest, EachProgramsBytesAreFoundUnderItsName_ShortConnection
     const test::IpBytes fetch = run("fetch.py", "tcp 300000 400");
     const test::IpBytes chat = run("chat.py", "udp 40 500 400");
     const test::IpBytes other = run("other.py", "tcp 100000 400", "65534");
-    // Then connections that end within milliseconds, to the port another user's program used
-    // last: none is seen by its first frame, each must still be burst.py's.
-    const test::IpBytes burst = run("burst.py", "short 40 20000");
+    // Then a series of connections of some 30 ms each, as a web page's requests are, to the
+    // port another user's program used last: each must be burst.py's, none guessed to be that
+    // user's.
+    const test::IpBytes burst = run("burst.py", "short 40 20000 30");
     ASSERT_GT(fetch.received, 300000u);
     ASSERT_GT(burst.received, 40u * 20000);
     ASSERT_GT(chat.sent, 40u * 500);

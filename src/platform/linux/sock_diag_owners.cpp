@@ -34,6 +34,10 @@ constexpr auto kBusyInterval = 1s;
 // A socket went that was never seen: its family is listed again at once (at most this often),
 // to catch its program's next connection alive. Short connections come in series.
 constexpr auto kMissedListInterval = 50ms;
+// Connections to one remote port that end within this of each other are taken for one series.
+constexpr auto kSeriesGap = 1s;
+// The newest processes whose sockets are read just before such a list.
+constexpr std::size_t kPrescanProcesses = 8;
 // Nobody asked for this long: the capture is idle or stopped.
 constexpr auto kIdleAfter = 30s;
 // How long a socket's owner is remembered after the socket went.
@@ -164,6 +168,7 @@ void SockDiagOwners::run() {
             lastLook = now;
             m_missedFamilies = 0;
         } else if (m_missedFamilies != 0 && now - lastMissedList >= kMissedListInterval) {
+            prescan();
             std::vector<Socket> all;
             for (int family : {AF_INET, AF_INET6})
                 if (m_missedFamilies & (family == AF_INET ? 1 : 2))
@@ -342,9 +347,15 @@ void SockDiagOwners::readDestroyed(int fd, int protocol) {
                 continue;
             m_gone[k] = now;
             missed = true;
-            // A list is taken to catch the next connection of a series alive; a series whose
-            // program is known already needs none.
-            if (!m_byRemote.count(remoteOnly(k)))
+            // A list is taken to catch the next connection of a series alive, until one of
+            // the series was seen: a sighting from before the series began may be another
+            // program's that talked to the same port.
+            Series& series = m_series[remoteOnly(k)];
+            if (now - series.lastNotice > kSeriesGap)
+                series.start = now;
+            series.lastNotice = now;
+            const auto seen = m_byRemote.find(remoteOnly(k));
+            if (seen == m_byRemote.end() || seen->second.last < series.start)
                 m_missedFamilies |= m.idiag_family == AF_INET ? 1 : 2;
         }
     }
@@ -398,69 +409,109 @@ std::string SockDiagOwners::programOf(pid_t pid) const {
     return programName(exePath, argv);
 }
 
+template <class Each>
+void SockDiagOwners::forEachSocket(pid_t pid, Each each) const {
+    const std::string fdDir = m_proc + "/" + std::to_string(pid) + "/fd";
+    const UniqueFd dfd(::open(fdDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dfd.get() < 0)
+        return;
+    DIR* d = ::fdopendir(::dup(dfd.get()));
+    if (!d)
+        return;
+    while (dirent* e = ::readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;
+        char link[64];
+        const ssize_t n = ::readlinkat(dfd.get(), e->d_name, link, sizeof link - 1);
+        if (n <= 8 || std::memcmp(link, "socket:[", 8) != 0)
+            continue;
+        link[n] = '\0';
+        each(std::strtoull(link + 8, nullptr, 10));
+    }
+    ::closedir(d);
+}
+
+std::vector<pid_t> SockDiagOwners::userPids(std::size_t most) const {
+    // This user's processes, the newest first: a socket not yet found is most often a new
+    // program's (a download tool, a script). Only this user's: others' may not be looked into.
+    std::vector<pid_t> all;
+    DIR* d = ::opendir(m_proc.c_str());
+    if (!d)
+        return all;
+    while (dirent* e = ::readdir(d)) {
+        char* end = nullptr;
+        const long pid = std::strtol(e->d_name, &end, 10);
+        if (pid > 0 && *end == '\0')
+            all.push_back(static_cast<pid_t>(pid));
+    }
+    std::sort(all.begin(), all.end(), std::greater<>());
+    std::vector<pid_t> mine;
+    for (pid_t pid : all) {
+        if (mine.size() >= most)
+            break;
+        struct stat st {};
+        if (::fstatat(::dirfd(d), std::to_string(pid).c_str(), &st, 0) == 0 && st.st_uid == m_uid)
+            mine.push_back(pid);
+    }
+    ::closedir(d);
+    return mine;
+}
+
+void SockDiagOwners::prescan() {
+    // Taken just before a list: a connection of a few milliseconds is then open both here and
+    // in the list, where looking for its inode only afterwards would find it closed.
+    m_early.clear();
+    std::vector<pid_t> pids = m_recentPids;
+    for (pid_t pid : userPids(kPrescanProcesses))
+        if (std::find(pids.begin(), pids.end(), pid) == pids.end())
+            pids.push_back(pid);
+    for (pid_t pid : pids)
+        forEachSocket(pid, [&](std::uint64_t inode) { m_early.emplace(inode, pid); });
+}
+
 void SockDiagOwners::findInodes(const std::vector<std::uint64_t>& wanted) {
-    std::vector<std::uint64_t> left = wanted;
+    std::vector<std::uint64_t> left;
+    std::vector<pid_t> recent;
+    std::map<pid_t, std::string> early;
+    for (std::uint64_t inode : wanted) {
+        const auto it = m_early.find(inode);
+        if (it == m_early.end()) {
+            left.push_back(inode);
+            continue;
+        }
+        auto [name, fresh] = early.try_emplace(it->second);
+        if (fresh)
+            name->second = programOf(it->second);
+        m_inodeNames[inode] = name->second;
+        if (std::find(recent.begin(), recent.end(), it->second) == recent.end())
+            recent.push_back(it->second);
+    }
+    m_early.clear();
     std::sort(left.begin(), left.end());
     const auto scan = [&](pid_t pid) {
-        const std::string fdDir = m_proc + "/" + std::to_string(pid) + "/fd";
-        const UniqueFd dfd(::open(fdDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (dfd.get() < 0)
-            return false;
-        DIR* d = ::fdopendir(::dup(dfd.get()));
-        if (!d)
-            return false;
         std::string name;
         bool any = false;
-        while (dirent* e = ::readdir(d)) {
-            if (e->d_name[0] == '.')
-                continue;
-            char link[64];
-            const ssize_t n = ::readlinkat(dfd.get(), e->d_name, link, sizeof link - 1);
-            if (n <= 8 || std::memcmp(link, "socket:[", 8) != 0)
-                continue;
-            link[n] = '\0';
-            const std::uint64_t inode = std::strtoull(link + 8, nullptr, 10);
+        forEachSocket(pid, [&](std::uint64_t inode) {
             const auto it = std::lower_bound(left.begin(), left.end(), inode);
             if (it == left.end() || *it != inode)
-                continue;
+                return;
             if (name.empty())
                 name = programOf(pid);
             m_inodeNames[inode] = name;
             left.erase(it);
             any = true;
-        }
-        ::closedir(d);
+        });
         return any;
     };
-    std::vector<pid_t> recent;
     for (pid_t pid : m_recentPids)
         if (!left.empty() && scan(pid))
             recent.push_back(pid);
     if (!left.empty()) {
-        // This user's processes, the newest first: a socket not yet found is most often a new
-        // program's (a download tool, a script), and a short connection's is found before it
-        // goes.
-        std::vector<pid_t> pids;
-        if (DIR* d = ::opendir(m_proc.c_str())) {
-            while (dirent* e = ::readdir(d)) {
-                char* end = nullptr;
-                const long pid = std::strtol(e->d_name, &end, 10);
-                if (pid <= 0 || *end != '\0')
-                    continue;
-                // Only this user's processes: those of others may not be looked into.
-                struct stat st {};
-                if (::fstatat(::dirfd(d), e->d_name, &st, 0) != 0 || st.st_uid != m_uid)
-                    continue;
-                if (std::find(m_recentPids.begin(), m_recentPids.end(), pid) == m_recentPids.end())
-                    pids.push_back(static_cast<pid_t>(pid));
-            }
-            ::closedir(d);
-        }
-        std::sort(pids.begin(), pids.end(), std::greater<>());
-        for (pid_t pid : pids) {
+        for (pid_t pid : userPids(SIZE_MAX)) {
             if (left.empty())
                 break;
-            if (scan(pid))
+            if (std::find(m_recentPids.begin(), m_recentPids.end(), pid) == m_recentPids.end() &&
+                scan(pid))
                 recent.push_back(pid);
         }
     }
@@ -574,6 +625,7 @@ void SockDiagOwners::expire(Clock::time_point now) {
     std::erase_if(m_wildcards, [&](const auto& e) { return now - e.second.last > 2s; });
     std::erase_if(m_byRemote, [&](const auto& e) { return old(e.second); });
     std::erase_if(m_gone, [&](const auto& e) { return now - e.second > kKeep; });
+    std::erase_if(m_series, [&](const auto& e) { return now - e.second.lastNotice > kKeep; });
 }
 
 std::optional<std::string> SockDiagOwners::ownerOf(const FlowKey& flow) {

@@ -74,6 +74,9 @@ private:
     void readDestroyed(int fd, int protocol);
     std::string nameOf(const Socket& s, std::vector<std::uint64_t>& unknownInodes);
     void findInodes(const std::vector<std::uint64_t>& inodes);
+    template <class Each> void forEachSocket(pid_t pid, Each each) const;
+    std::vector<pid_t> userPids(std::size_t most) const;
+    void prescan();
     std::string programOf(pid_t pid) const;
     std::string userName(std::uint32_t uid);
     void expire(std::chrono::steady_clock::time_point now);
@@ -97,6 +100,11 @@ private:
     std::unordered_map<FlowKey, Seen, KeyHash> m_wildcards; // remote part zero
     std::unordered_map<FlowKey, Seen, KeyHash> m_byRemote;  // local part zero: who talked there
     std::unordered_map<FlowKey, std::chrono::steady_clock::time_point, KeyHash> m_gone;
+    struct Series {
+        std::chrono::steady_clock::time_point start;
+        std::chrono::steady_clock::time_point lastNotice;
+    };
+    std::unordered_map<FlowKey, Series, KeyHash> m_series; // unseen sockets going, per remote
     std::vector<FlowKey> m_queries; // asked and not found: looked up by the thread at once
 
     // The thread's own.
@@ -104,6 +112,7 @@ private:
     std::unordered_map<std::uint64_t, bool> m_unfindable; // in no process of this user
     std::map<std::uint32_t, std::string> m_users;
     std::vector<pid_t> m_recentPids; // processes that held sockets lately: looked at first
+    std::unordered_map<std::uint64_t, pid_t> m_early; // sockets read just before a list
 };
 
 } // namespace tn

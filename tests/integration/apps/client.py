@@ -1,7 +1,7 @@
 # A program of known traffic for the traffic-per-program tests and benchmark.
 #   client.py ADDR PORT tcp BYTES HOLD_MS      one download, the socket held HOLD_MS first
 #   client.py ADDR PORT udp COUNT SIZE HOLD_MS COUNT datagrams of SIZE bytes, each echoed
-#   client.py ADDR PORT short COUNT BYTES      COUNT connections one after another
+#   client.py ADDR PORT short COUNT BYTES [HOLD_MS]  COUNT connections one after another
 # Prints the bytes of payload it moved.
 import socket, sys, time
 
@@ -24,8 +24,9 @@ moved = 0
 if mode == "tcp":
     moved = download(int(sys.argv[4]), int(sys.argv[5]))
 elif mode == "short":
+    hold = int(sys.argv[6]) if len(sys.argv) > 6 else 0
     for _ in range(int(sys.argv[4])):
-        moved += download(int(sys.argv[5]), 0)
+        moved += download(int(sys.argv[5]), hold)
 elif mode == "udp":
     count, size, hold = int(sys.argv[4]), int(sys.argv[5]), int(sys.argv[6])
     u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
