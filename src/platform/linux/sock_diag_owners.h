@@ -17,18 +17,19 @@ namespace tn {
 
 // Which program a flow is, without privilege. A thread of its own asks the kernel's socket
 // diagnostics (NETLINK_SOCK_DIAG, open to every user) for the owner and inode of a socket, and
-// finds the inodes among the open files of this user's own processes (/proc/<pid>/fd). Sockets
-// of other users count as "user <name>". A flow the capture asks about is looked up at once by
-// its addresses and ports (a hash lookup in the kernel); besides, every socket is listed now
-// and then, so that connections that end before their first frame reaches the window were
-// seen alive. A whole list walks the kernel's socket tables (a millisecond on a large machine),
-// which is why it is not taken more often. What was seen is kept a while after the socket went.
+// finds the inodes among the open files of this user's own processes (/proc/<pid>/fd), the
+// newest processes first. Sockets of other users count as "user <name>". A flow the capture
+// asks about is looked up at once by its addresses and ports (a hash lookup in the kernel);
+// while flows are being asked about, every socket is also listed once a second (a walk of the
+// kernel's tables, a millisecond or two), and on an idle line nothing runs at all.
 //
-// A socket that lived and went between two lists is not lost: the kernel tells every listener
-// of its destruction (multicast groups of NETLINK_SOCK_DIAG, no privilege needed), though
-// without owner or inode. Such a flow goes to the program that last talked to the same remote
-// address and port, else to "Other programs"; a notice of a socket never seen lists that
-// family's sockets again at once, so that the next connection of a series is seen alive.
+// A socket that lived and went before it was asked about is not lost: the kernel tells every
+// listener of its destruction (multicast groups of NETLINK_SOCK_DIAG, no privilege needed),
+// though without owner or inode. Such a notice makes the thread read the sockets of the newest
+// processes and list the sockets at once, so that the next connection of the same series is
+// caught open with its program. A flow never seen open is given, when the capture stops
+// waiting for it, to the program that last talked to the same remote address and port, else
+// to "Other programs".
 class SockDiagOwners final : public ISocketOwners {
 public:
     // `procRoot` is where the process table is read ("/proc").
