@@ -3,7 +3,8 @@
 # hidden in the tray, peak resident memory, and the time from launch to the first painted window.
 #
 #   scripts/deps.sh bench && scripts/build.sh && bench/measure_tallynet.sh [build/tallynet] [seconds]
-#   STARTS=10 adds the median time to the first paint over ten starts.
+#   STARTS=10 adds the median time to the first paint over ten starts; APPS_OFF=1 measures
+#   both again with traffic per program off.
 #
 # As root the program watches one end of a veth pair that carries about 20 datagrams a second
 # from a network namespace (198.18.0.0/15, no route out); otherwise it watches the adapter it
@@ -118,6 +119,12 @@ measure() { # name, extra setting
 
 measure shown ""
 measure hidden "StartMin=1"
+# APPS_OFF=1: the same with traffic per program off, for the cost of counting per program.
+if [ "${APPS_OFF:-0}" = 1 ]; then
+    measure shown-off "CountApps=0"
+    measure hidden-off "StartMin=1
+CountApps=0"
+fi
 
 # STARTS=N: the median of N starts from launch to the first painted window (nothing else).
 if [ "${STARTS:-0}" -gt 0 ]; then
