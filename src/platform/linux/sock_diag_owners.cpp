@@ -30,7 +30,11 @@ using namespace std::chrono_literals;
 
 // While flows are being asked about, every socket is listed this often; most flows are found
 // by their own lookup, the list is for those that end before they are asked about.
-constexpr auto kBusyInterval = 1s;
+constexpr auto kBusyInterval = 30s;
+// UDP sockets are listed every second: a datagram exchange may end before its first datagram
+// is asked about, and the UDP tables are quick to walk (a walk of TCP's established hash costs
+// a millisecond or two, and a TCP connection is found by its lookup or after its notice).
+constexpr auto kUdpInterval = 1s;
 // A socket went that was never seen: its family is listed again at once (at most this often),
 // to catch its program's next connection alive. Short connections come in series.
 constexpr auto kMissedListInterval = 50ms;
@@ -154,6 +158,7 @@ void SockDiagOwners::start() {
 
 void SockDiagOwners::run() {
     Clock::time_point lastLook{};
+    Clock::time_point lastUdpLook{};
     Clock::time_point lastMissedList{};
     while (!m_stop.load()) {
         const Clock::time_point now = Clock::now();
@@ -165,8 +170,14 @@ void SockDiagOwners::run() {
             m_missedFamilies = 0;
         if (asked && now - lastLook >= kBusyInterval) {
             lookNow();
-            lastLook = now;
+            lastLook = lastUdpLook = now;
             m_missedFamilies = 0;
+        } else if (asked && now - lastUdpLook >= kUdpInterval && m_missedFamilies == 0) {
+            std::vector<Socket> all;
+            for (int family : {AF_INET, AF_INET6})
+                dump(family, IPPROTO_UDP, all);
+            lastUdpLook = now;
+            learn(all);
         } else if (m_missedFamilies != 0 && now - lastMissedList >= kMissedListInterval) {
             prescan();
             std::vector<Socket> all;
@@ -181,8 +192,8 @@ void SockDiagOwners::run() {
         std::int64_t wait = -1;
         if (asked)
             wait = std::max<std::int64_t>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(lastLook + kBusyInterval -
-                                                                      Clock::now())
+                std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::min(lastLook + kBusyInterval, lastUdpLook + kUdpInterval) - Clock::now())
                     .count(),
                 1);
         if (m_missedFamilies != 0)

@@ -20,8 +20,9 @@ namespace tn {
 // finds the inodes among the open files of this user's own processes (/proc/<pid>/fd), the
 // newest processes first. Sockets of other users count as "user <name>". A flow the capture
 // asks about is looked up at once by its addresses and ports (a hash lookup in the kernel);
-// while flows are being asked about, every socket is also listed once a second (a walk of the
-// kernel's tables, a millisecond or two), and on an idle line nothing runs at all.
+// while flows are being asked about, the UDP sockets are also listed once a second and all
+// sockets every half minute (a walk of TCP's tables costs a millisecond or two), and on an idle
+// line nothing runs at all.
 //
 // A socket that lived and went before it was asked about is not lost: the kernel tells every
 // listener of its destruction (multicast groups of NETLINK_SOCK_DIAG, no privilege needed),
