@@ -161,6 +161,11 @@ int CTallynetApp::run(int argc, char* argv[]) {
             QMetaObject::invokeMethod(
                 &dlg, [&dlg, sleeping] { dlg.onSleepChange(sleeping); }, Qt::QueuedConnection);
         });
+    if (os.screenLock)
+        os.screenLock->start([&dlg](bool locked) {
+            QMetaObject::invokeMethod(
+                &dlg, [&dlg, locked] { dlg.onScreenLock(locked); }, Qt::QueuedConnection);
+        });
     // The desktop session is ending: save now, the end itself follows as a signal or as the
     // loss of the display.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &dlg,
@@ -173,6 +178,8 @@ int CTallynetApp::run(int argc, char* argv[]) {
         os.activation->stop();
     if (os.sleep)
         os.sleep->stop();
+    if (os.screenLock)
+        os.screenLock->stop();
     dlg.shutdown();
     if (os.termination)
         os.termination->stop();

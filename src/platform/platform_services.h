@@ -16,6 +16,7 @@ class IInstanceActivation;
 class IFileStore;
 class ITerminationSource;
 class ISleepMonitor;
+class IScreenLockMonitor;
 class INetworkSettings;
 class ISocketOwners;
 class INotifier;
@@ -37,6 +38,7 @@ struct PlatformServices {
     IFileStore* files = nullptr;
     ITerminationSource* termination = nullptr;
     ISleepMonitor* sleep = nullptr;
+    IScreenLockMonitor* screenLock = nullptr; // the session locked: nothing to show meanwhile
     INetworkSettings* networkSettings = nullptr;
     ISocketOwners* socketOwners = nullptr; // which program a flow is; asked by the capture worker
     INotifier* notifier = nullptr; // desktop notifications

@@ -23,6 +23,16 @@ public:
     virtual void stop() = 0;
 };
 
+// The user's session locked (true: the screen locker is up) and unlocked again (false). The
+// callback runs on a thread of the platform's; the receiver hands it to its own thread.
+class IScreenLockMonitor {
+public:
+    virtual ~IScreenLockMonitor() = default;
+    // False when the system does not report locking here.
+    virtual bool start(std::function<void(bool locked)> onChange) = 0;
+    virtual void stop() = 0;
+};
+
 // Opens the desktop's network settings.
 class INetworkSettings {
 public:

@@ -215,9 +215,9 @@ private slots:
     }
 
     // The tick of a shown window repaints the controls whose text or value changed and no
-    // other, and asks for no new layout; a hidden window paints nothing at all and shows the
-    // last tick's texts when it comes back.
-    void tick_repaintsOnlyWhatChanged_nothingWhileHidden() {
+    // other, and asks for no new layout; a hidden window, or one of a locked session, paints
+    // nothing at all and shows the last tick's texts when it comes back.
+    void tick_repaintsOnlyWhatChanged_nothingWhileHiddenOrLocked() {
         TimerParker parker;
         qApp->installEventFilter(&parker);
         test::FakeStatisticsOwner stats;
@@ -278,6 +278,25 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         settle();
         QCOMPARE(static_cast<const QLabel*>(receivedSpeed)->text(), expected);
+
+        // The session locked: the shown window draws nothing either, and unlocked it shows the
+        // last second at once.
+        dlg.onScreenLock(true);
+        settle();
+        log.paints.clear();
+        for (int i = 0; i < 3; ++i) {
+            tick(9000);
+            dlg.graph()->requestFrame();
+            settle();
+        }
+        int lockedPaints = 0;
+        for (int n : std::as_const(log.paints))
+            lockedPaints += n;
+        QCOMPARE(lockedPaints, 0);
+        dlg.onScreenLock(false);
+        settle();
+        QCOMPARE(static_cast<const QLabel*>(receivedSpeed)->text(), QString("8.79 KB/s"));
+        QVERIFY(log.paints.value(dlg.graph()) > 0);
         qApp->removeEventFilter(&log);
         dlg.shutdown();
     }

@@ -47,6 +47,7 @@ public:
         s.files = &m_files;
         s.termination = &m_termination;
         s.sleep = &m_sleep;
+        s.screenLock = &m_screenLock;
         s.networkSettings = &m_networkSettings;
         s.socketOwners = &m_socketOwners;
         s.notifier = &m_notifier;
@@ -69,6 +70,7 @@ private:
     PosixFileStore m_files;
     SignalTermination m_termination;
     LogindSleepMonitor m_sleep;
+    LogindLockMonitor m_screenLock;
     DesktopNetworkSettings m_networkSettings;
     SockDiagOwners m_socketOwners;
     DbusNotifier m_notifier;

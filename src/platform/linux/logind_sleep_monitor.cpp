@@ -2,6 +2,11 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <systemd/sd-bus.h>
@@ -50,11 +55,82 @@ void runLoop(sd_bus* bus, int wake) {
     }
 }
 
-void watch(BusPtr bus, SlotPtr slot, std::unique_ptr<Callback> callback, int wake) {
+void watch(BusPtr bus, std::vector<SlotPtr> slots, std::unique_ptr<Callback> callback,
+           int wake) {
     runLoop(bus.get(), wake);
-    slot.reset(); // the match goes before the bus and the callback it points to
+    slots.clear(); // the matches go before the bus and the callback they point to
     bus.reset();
     callback.reset();
+}
+
+// Hands the bus, its matches and their callback to a new watcher thread.
+bool startWatcher(BusWatcher& w, BusPtr bus, std::vector<SlotPtr> slots,
+                  std::unique_ptr<Callback> callback) {
+    w.wake = UniqueFd(::eventfd(0, EFD_CLOEXEC));
+    if (w.wake.get() < 0)
+        return false;
+    // The bus connection is used by the watcher alone from here on.
+    w.thread = std::jthread([bus = std::move(bus), slots = std::move(slots),
+                             callback = std::move(callback), wake = w.wake.get()]() mutable {
+        watch(std::move(bus), std::move(slots), std::move(callback), wake);
+    });
+    return true;
+}
+
+// PropertiesChanged of a session: the new LockedHint, when it is among the changes.
+int onSessionProperties(sd_bus_message* message, void* userdata, sd_bus_error*) {
+    if (sd_bus_message_skip(message, "s") < 0 ||
+        sd_bus_message_enter_container(message, 'a', "{sv}") < 0)
+        return 0;
+    while (sd_bus_message_enter_container(message, 'e', "sv") > 0) {
+        const char* name = nullptr;
+        if (sd_bus_message_read(message, "s", &name) < 0 || !name)
+            return 0;
+        if (std::strcmp(name, "LockedHint") == 0) {
+            int locked = 0;
+            if (sd_bus_message_read(message, "v", "b", &locked) >= 0)
+                (*static_cast<Callback*>(userdata))(locked != 0);
+            return 0;
+        }
+        if (sd_bus_message_skip(message, "v") < 0 || sd_bus_message_exit_container(message) < 0)
+            return 0;
+    }
+    return 0;
+}
+
+int onLock(sd_bus_message*, void* userdata, sd_bus_error*) {
+    (*static_cast<Callback*>(userdata))(true);
+    return 0;
+}
+
+int onUnlock(sd_bus_message*, void* userdata, sd_bus_error*) {
+    (*static_cast<Callback*>(userdata))(false);
+    return 0;
+}
+
+// The object path of this process's session, or of the session XDG_SESSION_ID names.
+std::string sessionPath(sd_bus* bus) {
+    sd_bus_message* reply = nullptr;
+    const char* path = nullptr;
+    std::string out;
+    if (sd_bus_call_method(bus, "org.freedesktop.login1", "/org/freedesktop/login1",
+                           "org.freedesktop.login1.Manager", "GetSessionByPID", nullptr, &reply,
+                           "u", static_cast<std::uint32_t>(::getpid())) >= 0 &&
+        sd_bus_message_read(reply, "o", &path) >= 0 && path)
+        out = path;
+    sd_bus_message_unref(reply);
+    if (!out.empty())
+        return out;
+    const char* id = std::getenv("XDG_SESSION_ID");
+    reply = nullptr;
+    if (id && *id &&
+        sd_bus_call_method(bus, "org.freedesktop.login1", "/org/freedesktop/login1",
+                           "org.freedesktop.login1.Manager", "GetSession", nullptr, &reply, "s",
+                           id) >= 0 &&
+        sd_bus_message_read(reply, "o", &path) >= 0 && path)
+        out = path;
+    sd_bus_message_unref(reply);
+    return out;
 }
 
 } // namespace
@@ -64,7 +140,7 @@ LogindSleepMonitor::~LogindSleepMonitor() {
 }
 
 bool LogindSleepMonitor::start(std::function<void(bool sleeping)> onChange) {
-    if (m_watcher.joinable())
+    if (m_watcher.running())
         return false;
     sd_bus* raw = nullptr;
     if (sd_bus_open_system(&raw) < 0)
@@ -76,25 +152,58 @@ bool LogindSleepMonitor::start(std::function<void(bool sleeping)> onChange) {
                             "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
                             "PrepareForSleep", onPrepareForSleep, callback.get()) < 0)
         return false;
-    SlotPtr slot(slotRaw);
-    m_wake = UniqueFd(::eventfd(0, EFD_CLOEXEC));
-    if (m_wake.get() < 0)
-        return false;
-    // The bus connection is used by the watcher alone from here on.
-    m_watcher = std::jthread([bus = std::move(bus), slot = std::move(slot),
-                              callback = std::move(callback), wake = m_wake.get()]() mutable {
-        watch(std::move(bus), std::move(slot), std::move(callback), wake);
-    });
-    return true;
+    std::vector<SlotPtr> slots;
+    slots.emplace_back(slotRaw);
+    return startWatcher(m_watcher, std::move(bus), std::move(slots), std::move(callback));
 }
 
 void LogindSleepMonitor::stop() {
-    if (!m_watcher.joinable())
+    m_watcher.stop();
+}
+
+void BusWatcher::stop() {
+    if (!thread.joinable())
         return;
     const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(m_wake.get(), &one, sizeof one);
-    m_watcher.join();
-    m_wake = UniqueFd();
+    [[maybe_unused]] const ssize_t n = ::write(wake.get(), &one, sizeof one);
+    thread.join();
+    wake = UniqueFd();
+}
+
+LogindLockMonitor::~LogindLockMonitor() {
+    stop();
+}
+
+bool LogindLockMonitor::start(std::function<void(bool locked)> onChange) {
+    if (m_watcher.running())
+        return false;
+    sd_bus* raw = nullptr;
+    if (sd_bus_open_system(&raw) < 0)
+        return false;
+    BusPtr bus(raw);
+    const std::string path = sessionPath(bus.get());
+    if (path.empty())
+        return false;
+    auto callback = std::make_unique<Callback>(std::move(onChange));
+    std::vector<SlotPtr> slots;
+    const auto match = [&](const char* interface, const char* member,
+                           sd_bus_message_handler_t handler) {
+        sd_bus_slot* slot = nullptr;
+        if (sd_bus_match_signal(bus.get(), &slot, "org.freedesktop.login1", path.c_str(),
+                                interface, member, handler, callback.get()) < 0)
+            return false;
+        slots.emplace_back(slot);
+        return true;
+    };
+    if (!match("org.freedesktop.DBus.Properties", "PropertiesChanged", onSessionProperties) ||
+        !match("org.freedesktop.login1.Session", "Lock", onLock) ||
+        !match("org.freedesktop.login1.Session", "Unlock", onUnlock))
+        return false;
+    return startWatcher(m_watcher, std::move(bus), std::move(slots), std::move(callback));
+}
+
+void LogindLockMonitor::stop() {
+    m_watcher.stop();
 }
 
 } // namespace tn

@@ -6,6 +6,14 @@
 
 namespace tn {
 
+// The thread that watches the system bus for one of the monitors below, and its stop.
+struct BusWatcher {
+    UniqueFd wake; // ends the watcher
+    std::jthread thread;
+    bool running() const { return thread.joinable(); }
+    void stop();
+};
+
 // logind's PrepareForSleep signal on the system bus, watched on a thread of its own. Without a
 // system bus (containers, minimal systems) start() says so and nothing is reported.
 class LogindSleepMonitor final : public ISleepMonitor {
@@ -18,8 +26,23 @@ public:
     void stop() override;
 
 private:
-    UniqueFd m_wake; // ends the watcher
-    std::jthread m_watcher;
+    BusWatcher m_watcher;
+};
+
+// logind's word on the caller's session being locked: the session's LockedHint property (set by
+// the desktop's screen locker) and its Lock and Unlock signals, on the system bus, watched on a
+// thread of its own. Without a system bus or a session of logind's, start() says so.
+class LogindLockMonitor final : public IScreenLockMonitor {
+public:
+    LogindLockMonitor() = default;
+    ~LogindLockMonitor() override;
+    LogindLockMonitor(const LogindLockMonitor&) = delete;
+    LogindLockMonitor& operator=(const LogindLockMonitor&) = delete;
+    bool start(std::function<void(bool locked)> onChange) override;
+    void stop() override;
+
+private:
+    BusWatcher m_watcher;
 };
 
 } // namespace tn

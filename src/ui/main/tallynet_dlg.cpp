@@ -337,6 +337,22 @@ void CTallynetDlg::openPendingAdapter() {
         initialiseAdapter(std::exchange(m_pendingOpen, -1), false);
 }
 
+void CTallynetDlg::onScreenLock(bool locked) {
+    if (locked == m_screenLocked)
+        return;
+    m_screenLocked = locked;
+    m_graph->setOffScreen(locked);
+    if (locked)
+        return;
+    // The last second at once, in the window and the tray.
+    if (m_shownView) {
+        m_tray->setIcon(m_shownView->trayIcon);
+        m_tray->setTooltipText(QString::fromStdString(m_shownView->tooltip));
+    }
+    if (isVisible())
+        applyShownView();
+}
+
 void CTallynetDlg::onSleepChange(bool sleeping) {
     if (sleeping)
         m_stats.save(); // a machine that never wakes up keeps the last minute too
@@ -429,12 +445,14 @@ void CTallynetDlg::onTick() {
     }
     // After this second was read from the old adapter, so the switch loses none of it.
     followConnection();
-    m_tray->setIcon(v.trayIcon);
-    m_tray->setTooltipText(QString::fromStdString(v.tooltip));
+    if (!m_screenLocked) {
+        m_tray->setIcon(v.trayIcon);
+        m_tray->setTooltipText(QString::fromStdString(v.tooltip));
+    }
     m_graph->setCurrentIncoming(v.receivedSpeed);
     m_graph->setCurrentOutgoing(v.sentSpeed);
     m_shownView = std::move(v);
-    if (isVisible())
+    if (isVisible() && !m_screenLocked)
         applyShownView(); // a hidden window gets the last view when it shows again
     if (++m_tickCount % 5 == 0)
         m_tray->checkNotificationArea();

@@ -79,6 +79,8 @@ public:
     // Resume from suspend: reopen the adapter and start a new measuring period.
     void onResume();
     // The machine goes to sleep (save now) or wakes up (resume).
+    // The session locked: nothing is drawn, counting goes on; unlocked: the last second shows.
+    void onScreenLock(bool locked);
     void onSleepChange(bool sleeping);
     // A later start of the program: the window comes up, also when hidden or minimised.
     void showFromElsewhere();
@@ -187,6 +189,7 @@ private:
     CSpeedBar* m_txBar = nullptr;
     GraphControl* m_graph = nullptr;
     bool m_startHidden = false;
+    bool m_screenLocked = false;
     bool m_initialised = false;
     bool m_ending = false;
     bool m_shutDown = false;

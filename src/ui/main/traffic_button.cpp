@@ -165,9 +165,28 @@ void MFTrafficButton::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
 }
 
+void MFTrafficButton::setOffScreen(bool off) {
+    if (off == m_offScreen)
+        return;
+    m_offScreen = off;
+    if (off) {
+        if (m_repaintTimer.isActive()) {
+            m_repaintTimer.stop();
+            m_repaintPaused = true;
+        }
+        return;
+    }
+    m_stale = true;
+    if (m_repaintPaused && isVisible()) {
+        m_repaintPaused = false;
+        m_repaintTimer.start();
+    }
+    requestFrame();
+}
+
 void MFTrafficButton::showEvent(QShowEvent* event) {
     m_stale = true; // the show repaints it whole, with what was sampled meanwhile
-    if (m_repaintPaused) {
+    if (m_repaintPaused && !m_offScreen) {
         m_repaintPaused = false;
         m_repaintTimer.start();
     }
@@ -237,7 +256,7 @@ void MFTrafficButton::mousePressEvent(QMouseEvent* event) {
 }
 
 void MFTrafficButton::requestFrame() {
-    if (!isVisible()) {
+    if (!isVisible() || m_offScreen) {
         m_stale = true; // whatever paints it next (a show, a grab) draws a new frame
         return;
     }

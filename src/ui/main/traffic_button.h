@@ -63,6 +63,9 @@ public:
     // to the event loop (requests until then make one frame), and only the pixels that differ
     // from the frame on the screen are repainted.
     Q_INVOKABLE void requestFrame();
+    // Nothing on the screen to draw for (the session is locked): it rests as when hidden, and
+    // sampling goes on so the history stays complete.
+    void setOffScreen(bool off);
     // One frame: moves the grid one step and copies the whole picture to p at (0, 0).
     void renderFrame(QPainter& p);
 
@@ -115,6 +118,7 @@ private:
     QImage m_buffer;
     bool m_framePending = false; // a produceFrame() is queued
     bool m_stale = true;         // the buffer misses what happened while hidden
+    bool m_offScreen = false;
     // The bar gradient over the whole control: two gradient columns and one black gap column
     // per bar, fixed to the control so a low bar shows only the dark bottom colours.
     QImage m_barSheet;
