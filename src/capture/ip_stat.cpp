@@ -614,8 +614,13 @@ void CIPStat::loadHours() {
 
 void CIPStat::saveHours() {
     IFileStore* files = m_global.os().files;
-    const std::filesystem::path target = m_global.dataFile("hours.dat");
-    const ReplaceResult result = files->replace(target, {}, encodeHourFile(hourSnapshot()));
+    writeBeside(*files, "hours.dat", encodeHourFile(hourSnapshot()));
+}
+
+void CIPStat::writeBeside(IFileStore& files, const char* name,
+                          const std::vector<std::uint8_t>& bytes) {
+    const std::filesystem::path target = m_global.dataFile(name);
+    const ReplaceResult result = files.replace(target, {}, bytes);
     if (result)
         m_global.fileFailures().succeeded(target);
     else
@@ -664,15 +669,7 @@ void CIPStat::saveApps(std::int64_t stamp) {
     IFileStore* files = m_global.os().files;
     if (!files)
         return;
-    const std::filesystem::path target = m_global.dataFile("apps.dat");
-    const ReplaceResult result =
-        files->replace(target, {}, encodeAppsFile(m_apps->snapshot(), stamp));
-    if (result)
-        m_global.fileFailures().succeeded(target);
-    else
-        m_global.fileFailures().failed(target, result.error,
-                                       result.status == ReplaceStatus::NotRegular,
-                                       "Counting goes on in memory; the next save tries again.");
+    writeBeside(*files, "apps.dat", encodeAppsFile(m_apps->snapshot(), stamp));
 }
 
 void CIPStat::stopAndSave() {

@@ -2,8 +2,8 @@
 #include "capture/app_counter.h"
 #include "capture/packet.h"
 #include "capture/port_stat.h"
-#include "stats/record_calendar.h"
 #include "stats/hour_file.h"
+#include "stats/record_calendar.h"
 #include "stats/stat_file.h"
 
 #include <array>
@@ -15,6 +15,7 @@ namespace tn {
 
 class CGlobal;
 class IClock;
+class IFileStore;
 struct LocalTime;
 
 enum class Direction { Sent, Received };
@@ -104,6 +105,8 @@ private:
                                          std::uint32_t length);
     void loadHours();
     void saveHours();
+    // A file of the data folder beside stat.dat, replaced whole; a failure is told as for it.
+    void writeBeside(IFileStore& files, const char* name, const std::vector<std::uint8_t>& bytes);
     // Starts the hour of `now` in its slot unless the slot already holds it; returns the
     // hour's end.
     std::int64_t enterSlot(std::int64_t now) override;

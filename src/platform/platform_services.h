@@ -41,7 +41,7 @@ struct PlatformServices {
     IScreenLockMonitor* screenLock = nullptr; // the session locked: nothing to show meanwhile
     INetworkSettings* networkSettings = nullptr;
     ISocketOwners* socketOwners = nullptr; // which program a flow is; asked by the capture worker
-    INotifier* notifier = nullptr; // desktop notifications
+    INotifier* notifier = nullptr;         // desktop notifications
 };
 
 // Owner of one operating system's implementations.

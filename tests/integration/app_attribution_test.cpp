@@ -118,7 +118,8 @@ protected:
     std::time_t m_now = std::time(nullptr);
 };
 
-TEST_F(AppAttributionTest, EachProgramsBytesAreFoundUnderItsName_ShortConnectionsToo_AnotherUsersUnderTheUser) {
+TEST_F(AppAttributionTest,
+       EachProgramsBytesAreFoundUnderItsName_ShortConnectionsToo_AnotherUsersUnderTheUser) {
     test::HelperCaptureRig rig;
     CIPStat& stat = *rig.stat;
     const int index = rig.indexOf(net->host);

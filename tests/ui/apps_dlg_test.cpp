@@ -96,9 +96,9 @@ private slots:
         QCOMPARE(apps->text(), QString("Applications"));
         const QRect done = viewer.control(ids::log_viewer::kDone)->geometry();
         QVERIFY(!apps->geometry().intersects(done));
-        for (int id : {ids::log_viewer::kChart, ids::log_viewer::kShowMonths,
-                       ids::log_viewer::kTotalTotal, ids::log_viewer::kShowHours,
-                       ids::log_viewer::kDataPlan})
+        for (int id :
+             {ids::log_viewer::kChart, ids::log_viewer::kShowMonths, ids::log_viewer::kTotalTotal,
+              ids::log_viewer::kShowHours, ids::log_viewer::kDataPlan})
             QVERIFY(!apps->geometry().intersects(viewer.control(id)->geometry()));
         viewer.show();
         QTimer::singleShot(0, [&] {

@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <unistd.h>
-#include <vector>
 #include <poll.h>
+#include <string>
 #include <sys/eventfd.h>
 #include <systemd/sd-bus.h>
+#include <unistd.h>
+#include <vector>
 
 namespace tn {
 
@@ -55,8 +55,7 @@ void runLoop(sd_bus* bus, int wake) {
     }
 }
 
-void watch(BusPtr bus, std::vector<SlotPtr> slots, std::unique_ptr<Callback> callback,
-           int wake) {
+void watch(BusPtr bus, std::vector<SlotPtr> slots, std::unique_ptr<Callback> callback, int wake) {
     runLoop(bus.get(), wake);
     slots.clear(); // the matches go before the bus and the callback they point to
     bus.reset();
@@ -133,6 +132,13 @@ std::string sessionPath(sd_bus* bus) {
     return out;
 }
 
+BusPtr openSystemBus() {
+    sd_bus* raw = nullptr;
+    if (sd_bus_open_system(&raw) < 0)
+        return nullptr;
+    return BusPtr(raw);
+}
+
 } // namespace
 
 LogindSleepMonitor::~LogindSleepMonitor() {
@@ -140,12 +146,9 @@ LogindSleepMonitor::~LogindSleepMonitor() {
 }
 
 bool LogindSleepMonitor::start(std::function<void(bool sleeping)> onChange) {
-    if (m_watcher.running())
+    BusPtr bus = m_watcher.running() ? nullptr : openSystemBus();
+    if (!bus)
         return false;
-    sd_bus* raw = nullptr;
-    if (sd_bus_open_system(&raw) < 0)
-        return false;
-    BusPtr bus(raw);
     auto callback = std::make_unique<Callback>(std::move(onChange));
     sd_bus_slot* slotRaw = nullptr;
     if (sd_bus_match_signal(bus.get(), &slotRaw, "org.freedesktop.login1",
@@ -175,12 +178,9 @@ LogindLockMonitor::~LogindLockMonitor() {
 }
 
 bool LogindLockMonitor::start(std::function<void(bool locked)> onChange) {
-    if (m_watcher.running())
+    BusPtr bus = m_watcher.running() ? nullptr : openSystemBus();
+    if (!bus)
         return false;
-    sd_bus* raw = nullptr;
-    if (sd_bus_open_system(&raw) < 0)
-        return false;
-    BusPtr bus(raw);
     const std::string path = sessionPath(bus.get());
     if (path.empty())
         return false;
@@ -189,8 +189,8 @@ bool LogindLockMonitor::start(std::function<void(bool locked)> onChange) {
     const auto match = [&](const char* interface, const char* member,
                            sd_bus_message_handler_t handler) {
         sd_bus_slot* slot = nullptr;
-        if (sd_bus_match_signal(bus.get(), &slot, "org.freedesktop.login1", path.c_str(),
-                                interface, member, handler, callback.get()) < 0)
+        if (sd_bus_match_signal(bus.get(), &slot, "org.freedesktop.login1", path.c_str(), interface,
+                                member, handler, callback.get()) < 0)
             return false;
         slots.emplace_back(slot);
         return true;

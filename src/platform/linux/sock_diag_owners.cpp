@@ -99,6 +99,28 @@ FlowKey keyOf(const inet_diag_msg& m, int protocol) {
     return k;
 }
 
+struct DiagRequest {
+    nlmsghdr nlh;
+    inet_diag_req_v2 req;
+};
+
+DiagRequest diagRequest(int family, int protocol, std::uint16_t flags) {
+    DiagRequest msg{};
+    msg.nlh.nlmsg_len = sizeof msg;
+    msg.nlh.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    msg.nlh.nlmsg_flags = flags;
+    msg.req.sdiag_family = static_cast<std::uint8_t>(family);
+    msg.req.sdiag_protocol = static_cast<std::uint8_t>(protocol);
+    return msg;
+}
+
+bool sendToKernel(int fd, const DiagRequest& msg) {
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    return ::sendto(fd, &msg, sizeof msg, 0, reinterpret_cast<const sockaddr*>(&kernel),
+                    sizeof kernel) >= 0;
+}
+
 } // namespace
 
 std::size_t SockDiagOwners::KeyHash::operator()(const FlowKey& k) const {
@@ -216,27 +238,14 @@ void SockDiagOwners::run() {
 }
 
 bool SockDiagOwners::dump(int family, int protocol, std::vector<Socket>& out) {
-    struct {
-        nlmsghdr nlh;
-        inet_diag_req_v2 req;
-    } msg{};
-    msg.nlh.nlmsg_len = sizeof msg;
-    msg.nlh.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    msg.nlh.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    DiagRequest msg = diagRequest(family, protocol, NLM_F_REQUEST | NLM_F_DUMP);
     msg.nlh.nlmsg_seq = static_cast<std::uint32_t>(m_looks.load() + 1);
-    msg.req.sdiag_family = static_cast<std::uint8_t>(family);
-    msg.req.sdiag_protocol = static_cast<std::uint8_t>(protocol);
     // Time-wait and half-open sockets have no owner to tell: not asked for.
     msg.req.idiag_states =
         protocol == IPPROTO_TCP
             ? ~((1u << TCP_TIME_WAIT) | (1u << TCP_SYN_RECV) | (1u << TCP_LISTEN))
             : ~0u;
-    sockaddr_nl kernel{};
-    kernel.nl_family = AF_NETLINK;
-    if (::sendto(m_diag.get(), &msg, sizeof msg, 0, reinterpret_cast<sockaddr*>(&kernel),
-                 sizeof kernel) < 0)
-        return false;
-    return receive(protocol, out);
+    return sendToKernel(m_diag.get(), msg) && receive(protocol, out);
 }
 
 bool SockDiagOwners::lookup(const FlowKey& flow, std::vector<Socket>& out) {
@@ -253,15 +262,7 @@ bool SockDiagOwners::lookup(const FlowKey& flow, std::vector<Socket>& out) {
 bool SockDiagOwners::lookupAs(const FlowKey& flow, std::vector<Socket>& out) {
     // An IPv4 flow may be on an IPv6 socket that takes both: asked both ways.
     for (int family : {flow.family == 4 ? AF_INET : AF_INET6, AF_INET6}) {
-        struct {
-            nlmsghdr nlh;
-            inet_diag_req_v2 req;
-        } msg{};
-        msg.nlh.nlmsg_len = sizeof msg;
-        msg.nlh.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-        msg.nlh.nlmsg_flags = NLM_F_REQUEST;
-        msg.req.sdiag_family = static_cast<std::uint8_t>(family);
-        msg.req.sdiag_protocol = flow.protocol;
+        DiagRequest msg = diagRequest(family, flow.protocol, NLM_F_REQUEST);
         msg.req.idiag_states = ~0u;
         msg.req.id.idiag_sport = htons(flow.localPort);
         msg.req.id.idiag_dport = htons(flow.remotePort);
@@ -277,10 +278,7 @@ bool SockDiagOwners::lookupAs(const FlowKey& flow, std::vector<Socket>& out) {
             std::memcpy(src + 12, flow.local.data(), 4);
             std::memcpy(dst + 12, flow.remote.data(), 4);
         }
-        sockaddr_nl kernel{};
-        kernel.nl_family = AF_NETLINK;
-        if (::sendto(m_diag.get(), &msg, sizeof msg, 0, reinterpret_cast<sockaddr*>(&kernel),
-                     sizeof kernel) < 0)
+        if (!sendToKernel(m_diag.get(), msg))
             return false;
         const std::size_t before = out.size();
         receive(flow.protocol, out);
@@ -420,8 +418,7 @@ std::string SockDiagOwners::programOf(pid_t pid) const {
     return programName(exePath, argv);
 }
 
-template <class Each>
-void SockDiagOwners::forEachSocket(pid_t pid, Each each) const {
+template <class Each> void SockDiagOwners::forEachSocket(pid_t pid, Each each) const {
     const std::string fdDir = m_proc + "/" + std::to_string(pid) + "/fd";
     const UniqueFd dfd(::open(fdDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dfd.get() < 0)

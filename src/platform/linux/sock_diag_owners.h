@@ -85,10 +85,10 @@ private:
 
     const std::string m_proc;
     const std::uint32_t m_uid;
-    UniqueFd m_diag;      // requests and dumps
+    UniqueFd m_diag;         // requests and dumps
     UniqueFd m_destroyedTcp; // destruction notices, one listener per protocol
     UniqueFd m_destroyedUdp;
-    UniqueFd m_wake;      // eventfd: stop
+    UniqueFd m_wake; // eventfd: stop
     std::thread m_thread;
     std::atomic<bool> m_started{false};
     std::atomic<bool> m_stop{false};

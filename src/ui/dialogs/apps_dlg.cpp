@@ -39,13 +39,7 @@ CAppsDlg::CAppsDlg(const IClock& clock, IStatisticsOwner* stats, AppsSelection s
     : CBitmapDlg(parent), m_clock(clock), m_stats(stats), m_selection(std::move(selection)) {
     setWindowTitle("Tallynet Applications");
     setAccessibleName("Tallynet Applications");
-    setColours(kBackground, kFace, kText);
-    QFont f = font();
-    f.setFamilies({"Verdana"});
-    f.setStyleHint(QFont::SansSerif);
-    f.setPixelSize(11);
-    setFont(f);
-    setDialogUnitSize(kDialogWidth, kDialogHeight);
+    setSecondaryLook(kBackground, kFace, kText, kDialogWidth, kDialogHeight);
 
     ControlTableContext context;
     context.parent = this;

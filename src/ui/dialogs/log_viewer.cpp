@@ -100,13 +100,7 @@ CLogViewer::CLogViewer(CGlobal& global, const IClock& clock, IStatisticsOwner* s
 }
 
 void CLogViewer::buildControls() {
-    setColours(kBackground, kFace, kText);
-    QFont f = font();
-    f.setFamilies({"Verdana"});
-    f.setStyleHint(QFont::SansSerif);
-    f.setPixelSize(11);
-    setFont(f);
-    setDialogUnitSize(kDialogWidth, kDialogHeight);
+    setSecondaryLook(kBackground, kFace, kText, kDialogWidth, kDialogHeight);
 
     ControlTableContext context;
     context.parent = this;

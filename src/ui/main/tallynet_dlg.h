@@ -201,8 +201,8 @@ private:
     QList<QPointer<QMessageBox>> m_pendingBoxes;
     void openOverWindow(QMessageBox* box);
     int m_tickCount = 0;
-    int m_autoOffset = 0;     // 1 while the combo's first entry is "Automatic"
-    bool m_following = false; // "Automatic" is chosen
+    int m_autoOffset = 0;                // 1 while the combo's first entry is "Automatic"
+    bool m_following = false;            // "Automatic" is chosen
     std::optional<TickView> m_shownView; // the last tick's view, until the window shows it
     bool m_openAfterPaint = false;       // start-up: the capture opens after the first paint
     int m_pendingOpen = -1;              // the adapter to open then

@@ -39,6 +39,17 @@ void CBitmapDlg::setDialogUnitSize(int width, int height) {
     setFixedSize(dialogUnitsToPixelsX(width, dpi()), dialogUnitsToPixelsY(height, dpi()));
 }
 
+void CBitmapDlg::setSecondaryLook(const QColor& background, const QColor& face, const QColor& text,
+                                  int width, int height) {
+    setColours(background, face, text);
+    QFont f = font();
+    f.setFamilies({"Verdana"});
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(11);
+    setFont(f);
+    setDialogUnitSize(width, height);
+}
+
 QRect CBitmapDlg::dialogRect(int x, int y, int w, int h) const {
     const qreal d = dpi();
     const int left = dialogUnitsToPixelsX(x, d);

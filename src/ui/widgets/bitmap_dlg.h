@@ -28,6 +28,10 @@ public:
     // The dialog's three colours: the background, the face of its value cells and controls,
     // and the text on the background. Without them the main window's look is used.
     void setColours(const QColor& background, const QColor& face, const QColor& text);
+    // The secondary windows' look: their colours, 11-pixel Verdana (or the sans-serif the
+    // system has) and their size in dialog units.
+    void setSecondaryLook(const QColor& background, const QColor& face, const QColor& text,
+                          int width, int height);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
