@@ -222,7 +222,7 @@ int main() {
     std::printf("All names Tallynet gave:\n");
     for (const auto& [name, u] : on.apps)
         std::printf("    %-40s %16llu\n", name.c_str(), static_cast<unsigned long long>(u.total()));
-    std::printf("nethogs (last refresh: program/pid/uid, sent and received KB):\n%s",
+    std::printf("nethogs (last refresh: program/pid/uid, sent and received MB):\n%s",
                 on.nethogs.empty() ? "    (not installed or no output)\n" : on.nethogs.c_str());
     std::printf("CPU of the window process for the same traffic: %.3f s with counting per "
                 "program off, %.3f s on (%.2fx; the cores are shared, figures vary)\n",
