@@ -126,24 +126,23 @@ void CDataPlanDlg::onCounted(int index) {
     refresh();
 }
 
-void CDataPlanDlg::onStartDay(const QString& text) {
+void CDataPlanDlg::storeRanged(const QString& text, int low, int high, std::int32_t& setting,
+                               const char* key) {
     bool ok = false;
-    const int day = text.toInt(&ok);
-    if (!ok || day < 1 || day > 31 || day == m_global.PlanDay)
+    const int value = text.toInt(&ok);
+    if (!ok || value < low || value > high || value == setting)
         return;
-    m_global.PlanDay = day;
-    m_global.writeInt("PlanDay", day);
+    setting = value;
+    m_global.writeInt(key, value);
     refresh();
 }
 
+void CDataPlanDlg::onStartDay(const QString& text) {
+    storeRanged(text, 1, 31, m_global.PlanDay, "PlanDay");
+}
+
 void CDataPlanDlg::onWarnPercent(const QString& text) {
-    bool ok = false;
-    const int percent = text.toInt(&ok);
-    if (!ok || percent < 1 || percent > 100 || percent == m_global.PlanWarn)
-        return;
-    m_global.PlanWarn = percent;
-    m_global.writeInt("PlanWarn", percent);
-    refresh();
+    storeRanged(text, 1, 100, m_global.PlanWarn, "PlanWarn");
 }
 
 void CDataPlanDlg::onNotify(bool on) {

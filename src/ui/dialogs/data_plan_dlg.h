@@ -1,5 +1,6 @@
 #pragma once
 #include "stats/data_plan.h"
+#include <cstdint>
 
 #include <QDialog>
 #include <QHash>
@@ -33,6 +34,9 @@ private:
     void onCounted(int index);
     void onStartDay(const QString& text);
     void onWarnPercent(const QString& text);
+    // A whole number typed into a box: stored when it is in [low, high] and new.
+    void storeRanged(const QString& text, int low, int high, std::int32_t& setting,
+                     const char* key);
     void onNotify(bool on);
     void setValue(int id, const std::string& text);
 
