@@ -7,6 +7,7 @@
 #include "support/netns.h"
 
 #include <arpa/inet.h>
+#include <array>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -233,6 +234,53 @@ TEST_F(InterfacesIntegrationTest, ConnectionDurationCountsFromACarrierSeenComing
     m_clock.advance(42);
     ASSERT_EQ(tick(), 1);
     EXPECT_EQ(r.connectedSeconds, 42u);
+}
+
+// The IPv6 addresses that tell a frame's direction are asked for every second but dumped only
+// after a change: an address added or removed must still be seen at the next question, for the
+// asked interface only.
+TEST_F(InterfacesIntegrationTest, Ipv6AddressesFollowAddsAndRemovesWithoutADumpPerQuestion) {
+    ASSERT_TRUE(m_a->exec("sysctl -qw net.ipv6.conf.all.disable_ipv6=0"));
+    ASSERT_TRUE(m_a->exec("sysctl -qw net.ipv6.conf." + m_ifA + ".disable_ipv6=0"));
+    DeviceNames names;
+    NetlinkAdapterSource source(names);
+    const auto has = [&](const std::string& ifname, const char* text, int prefix) {
+        std::vector<Ipv6Address> got;
+        EXPECT_TRUE(source.ipv6Addresses(ifname, got));
+        std::array<std::uint8_t, 16> a{};
+        ::inet_pton(AF_INET6, text, a.data());
+        for (const Ipv6Address& g : got)
+            if (g.address == a && g.prefixLength == prefix)
+                return true;
+        return false;
+    };
+    const struct {
+        const char* command; // run before the question; empty: ask again with nothing changed
+        const char* ifname;  // m_ifA when null
+        const char* address;
+        int prefix;
+        bool present;
+    } steps[] = {
+        {"", nullptr, "2001:db8:7::1", 64, false},
+        {"ip addr add 2001:db8:7::1/64 dev IF nodad", nullptr, "2001:db8:7::1", 64, true},
+        {"", nullptr, "2001:db8:7::1", 64, true},
+        {"ip addr add 2001:db8:8::2/56 dev IF nodad", nullptr, "2001:db8:8::2", 56, true},
+        {"", "lo", "2001:db8:8::2", 56, false}, // another interface's list is its own
+        {"", "lo", "::1", 128, true},
+        {"", nullptr, "2001:db8:8::2", 56, true},
+        {"ip addr del 2001:db8:7::1/64 dev IF", nullptr, "2001:db8:7::1", 64, false},
+        {"", nullptr, "2001:db8:8::2", 56, true},
+    };
+    for (const auto& s : steps) {
+        std::string cmd = s.command;
+        if (const auto at = cmd.find("IF"); at != std::string::npos)
+            cmd.replace(at, 2, m_ifA);
+        if (!cmd.empty()) {
+            ASSERT_TRUE(m_a->exec(cmd)) << cmd;
+        }
+        EXPECT_EQ(has(s.ifname ? s.ifname : m_ifA, s.address, s.prefix), s.present)
+            << "after \"" << cmd << "\": " << s.address << " on " << (s.ifname ? s.ifname : m_ifA);
+    }
 }
 
 } // namespace

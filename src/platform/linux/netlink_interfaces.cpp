@@ -164,15 +164,28 @@ AdapterListStatus NetlinkAdapterSource::list(std::vector<AdapterInfo>& out) {
     return out.empty() ? AdapterListStatus::NoAdapters : AdapterListStatus::Ok;
 }
 
+// Asked every second; the addresses are dumped again only after the kernel told of a change
+// (or of an interface of the same name that came back with another index).
 bool NetlinkAdapterSource::ipv6Addresses(const std::string& name, std::vector<Ipv6Address>& out) {
     out.clear();
     const int index = static_cast<int>(if_nametoindex(name.c_str()));
-    std::vector<Ipv6Info> addrs;
-    if (index == 0 || !m_netlink.dumpIpv6(addrs))
+    if (index == 0)
         return false;
-    for (const Ipv6Info& ip : addrs)
-        if (ip.ifindex == index)
-            out.push_back(Ipv6Address{ip.address, ip.prefixLength});
+    const bool changed = m_ipv6Watch.changed();
+    if (changed || !m_ipv6Known || index != m_ipv6Index) {
+        std::vector<Ipv6Info> addrs;
+        if (!m_netlink.dumpIpv6(addrs)) {
+            m_ipv6Known = false;
+            return false;
+        }
+        m_ipv6.clear();
+        for (const Ipv6Info& ip : addrs)
+            if (ip.ifindex == index)
+                m_ipv6.push_back(Ipv6Address{ip.address, ip.prefixLength});
+        m_ipv6Index = index;
+        m_ipv6Known = true;
+    }
+    out = m_ipv6;
     return true;
 }
 

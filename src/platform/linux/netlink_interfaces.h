@@ -4,6 +4,8 @@
 #include "platform/linux/device_names.h"
 #include "platform/linux/netlink_links.h"
 
+#include <sys/socket.h>
+
 #include <map>
 #include <memory>
 
@@ -61,6 +63,10 @@ public:
 private:
     DeviceNames& m_names;
     NetlinkLinks m_netlink;
+    AddressWatch m_ipv6Watch{AF_INET6};
+    std::vector<Ipv6Address> m_ipv6; // of interface m_ipv6Index, while m_ipv6Known
+    int m_ipv6Index = 0;
+    bool m_ipv6Known = false;
 };
 
 std::string ipv4Text(std::uint32_t networkOrder);

@@ -18,18 +18,26 @@
 
 namespace tn {
 
-LinkWatch::LinkWatch() : m_buffer(64 * 1024) {
-    m_fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
-    if (m_fd < 0)
-        return;
+namespace {
+
+// A non-blocking rtnetlink socket that receives the given multicast groups; -1 on failure.
+int openWatch(unsigned groups) {
+    const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+    if (fd < 0)
+        return -1;
     sockaddr_nl sa{};
     sa.nl_family = AF_NETLINK;
-    sa.nl_groups = RTMGRP_LINK;
-    if (::bind(m_fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-        ::close(m_fd);
-        m_fd = -1;
+    sa.nl_groups = groups;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+        ::close(fd);
+        return -1;
     }
+    return fd;
 }
+
+} // namespace
+
+LinkWatch::LinkWatch() : m_fd(openWatch(RTMGRP_LINK)), m_buffer(64 * 1024) {}
 
 LinkWatch::~LinkWatch() {
     if (m_fd >= 0)
@@ -71,6 +79,32 @@ bool LinkWatch::poll(std::vector<Event>& out) {
             }
             out.push_back(std::move(e));
         }
+    }
+}
+
+AddressWatch::AddressWatch(int family)
+    : m_fd(openWatch(family == AF_INET6 ? RTMGRP_IPV6_IFADDR : RTMGRP_IPV4_IFADDR)) {}
+
+AddressWatch::~AddressWatch() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool AddressWatch::changed() {
+    if (m_fd < 0)
+        return true;
+    bool any = false;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_TRUNC);
+        if (n >= 0) {
+            any = true; // what changed does not matter: the dump tells
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        // ENOBUFS: notifications were lost, so something changed.
+        return any || (errno != EAGAIN && errno != EWOULDBLOCK);
     }
 }
 

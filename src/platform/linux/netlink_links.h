@@ -57,6 +57,23 @@ private:
     std::vector<char> m_buffer;
 };
 
+// Address notifications of one family: whether any arrived since the last call, so that a
+// dump is taken only after a change.
+class AddressWatch {
+public:
+    explicit AddressWatch(int family);
+    ~AddressWatch();
+    AddressWatch(const AddressWatch&) = delete;
+    AddressWatch& operator=(const AddressWatch&) = delete;
+
+    // True when an address was added or removed, notifications were lost, or there is no
+    // socket to tell: the caller must dump again.
+    bool changed();
+
+private:
+    int m_fd = -1;
+};
+
 class NetlinkLinks {
 public:
     NetlinkLinks();

@@ -107,12 +107,10 @@ void MFTrafficButton::buildBarSheet() {
 
 void MFTrafficButton::setTimerPeriods(int sampleMs, int repaintMs) {
     m_model.setTimerPeriods(sampleMs, repaintMs);
-    m_repaintTimer.stop();
     m_sampleTimer.stop();
-    if (m_repaintPaused)
-        m_repaintTimer.setInterval(repaintMs);
-    else
-        m_repaintTimer.start(repaintMs);
+    m_timersSet = true;
+    m_repaintTimer.setInterval(repaintMs);
+    runRepaintTimer(isVisible() && !m_offScreen);
     m_sampleTimer.start(sampleMs);
 }
 
@@ -149,19 +147,22 @@ void MFTrafficButton::selectTimeBase(int base) {
 
 void MFTrafficButton::restartRepaintTimer() {
     m_repaintTimer.stop();
-    if (m_repaintPaused)
-        m_repaintTimer.setInterval(m_model.repaintIntervalMs());
-    else
-        m_repaintTimer.start(m_model.repaintIntervalMs());
+    m_repaintTimer.setInterval(m_model.repaintIntervalMs());
+    runRepaintTimer(isVisible() && !m_offScreen);
 }
 
-// A hidden graph has nothing to repaint; waking ten times a second for it would cost CPU while
-// the program sits in the tray. Sampling goes on so the history stays complete.
-void MFTrafficButton::hideEvent(QHideEvent* event) {
-    if (m_repaintTimer.isActive()) {
+// A graph off the screen has nothing to repaint; waking ten times a second for it would cost
+// CPU while the program sits in the tray, from the start when it starts there. Sampling goes
+// on so the history stays complete.
+void MFTrafficButton::runRepaintTimer(bool onScreen) {
+    if (!onScreen || !m_timersSet)
         m_repaintTimer.stop();
-        m_repaintPaused = true;
-    }
+    else if (!m_repaintTimer.isActive())
+        m_repaintTimer.start();
+}
+
+void MFTrafficButton::hideEvent(QHideEvent* event) {
+    runRepaintTimer(false);
     QWidget::hideEvent(event);
 }
 
@@ -169,27 +170,16 @@ void MFTrafficButton::setOffScreen(bool off) {
     if (off == m_offScreen)
         return;
     m_offScreen = off;
-    if (off) {
-        if (m_repaintTimer.isActive()) {
-            m_repaintTimer.stop();
-            m_repaintPaused = true;
-        }
+    runRepaintTimer(!off && isVisible());
+    if (off)
         return;
-    }
     m_stale = true;
-    if (m_repaintPaused && isVisible()) {
-        m_repaintPaused = false;
-        m_repaintTimer.start();
-    }
     requestFrame();
 }
 
 void MFTrafficButton::showEvent(QShowEvent* event) {
     m_stale = true; // the show repaints it whole, with what was sampled meanwhile
-    if (m_repaintPaused && !m_offScreen) {
-        m_repaintPaused = false;
-        m_repaintTimer.start();
-    }
+    runRepaintTimer(!m_offScreen);
     QWidget::showEvent(event);
 }
 
@@ -258,6 +248,7 @@ void MFTrafficButton::mousePressEvent(QMouseEvent* event) {
 void MFTrafficButton::requestFrame() {
     if (!isVisible() || m_offScreen) {
         m_stale = true; // whatever paints it next (a show, a grab) draws a new frame
+        runRepaintTimer(false);
         return;
     }
     if (m_framePending)

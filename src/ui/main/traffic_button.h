@@ -85,6 +85,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    void runRepaintTimer(bool onScreen);
     // A label laid out once per distinct text.
     struct Label {
         std::string key;
@@ -112,7 +113,7 @@ private:
     Label m_timeLabel;
     Label m_valueLabel;
     QTimer m_repaintTimer;
-    bool m_repaintPaused = false; // the repaint timer rests while the window is hidden
+    bool m_timersSet = false; // no timer runs before setTimerPeriods
     QTimer m_sampleTimer;
     // The frame on the screen: every paint copies from it.
     QImage m_buffer;
