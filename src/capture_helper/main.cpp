@@ -44,6 +44,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kChannel = 3;
 constexpr auto kStatisticsEvery = std::chrono::milliseconds(500);
+// A drop is told at the next look; counters that only grew are told this seldom, since every
+// message wakes the window.
+constexpr auto kStatisticsAnyway = std::chrono::seconds(5);
 // The kernel's ring holds far more than what gathers meanwhile.
 constexpr auto kGather = std::chrono::milliseconds(100);
 // The window sends its request as soon as the helper runs: a caller that makes it wait does not
@@ -364,17 +367,23 @@ int capture(const channel::Request& request, channel::FrameRing ring) {
     stream.ring = std::move(ring);
     stream.link = device->linkKind();
     stream.stop = &stop;
-    auto lastStatistics = Clock::now() - kStatisticsEvery;
+    auto lastLook = Clock::now() - kStatisticsEvery;
+    auto lastSent = lastLook - kStatisticsAnyway;
+    std::uint64_t droppedSent = 0;
     int rc = 0;
     for (;;) {
         const int n = device->dispatch(&onFrame, &stream);
         stream.publish();
         const auto now = Clock::now();
-        if (now - lastStatistics >= kStatisticsEvery || stop.load()) {
-            lastStatistics = now;
+        if (now - lastLook >= kStatisticsEvery || stop.load()) {
+            lastLook = now;
             CaptureStatistics st;
-            if (device->statistics(st))
+            if (device->statistics(st) &&
+                (st.dropped != droppedSent || now - lastSent >= kStatisticsAnyway || stop.load())) {
+                lastSent = now;
+                droppedSent = st.dropped;
                 stream.sendStatistics(channel::encodeStatistics({st.received, st.dropped}));
+            }
         }
         if (stop.load() || stream.failed || stream.ring.readerBroken())
             break;

@@ -70,7 +70,13 @@ MFTrafficButton::MFTrafficButton(CGlobal& global, QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     setMouseTracking(true);
-    connect(&m_repaintTimer, &QTimer::timeout, this, &MFTrafficButton::requestFrame);
+    // The timer's frame is drawn at once: a queued call, and a queued update after it, would
+    // each cost the event loop another wake-up, ten times a second. A frame asked for by a
+    // tick and still queued is the timer's frame too.
+    connect(&m_repaintTimer, &QTimer::timeout, this, [this] {
+        if (!m_framePending && isVisible() && !m_offScreen)
+            produceFrame();
+    });
     connect(&m_sampleTimer, &QTimer::timeout, this, [this] { sampleTick(); });
 }
 
@@ -293,7 +299,7 @@ void MFTrafficButton::produceFrame() {
     if (!sameButGrid(m_next, m_frame)) {
         std::swap(m_next, m_frame);
         drawFrame(m_frame);
-        update();
+        repaint();
         return;
     }
     // Between two samples only the vertical grid lines move: their old and new columns are
@@ -303,7 +309,7 @@ void MFTrafficButton::produceFrame() {
     const int before = m_frame.gridOffsetX;
     m_frame.gridOffsetX = m_next.gridOffsetX;
     if (const QRect changed = redrawGridColumns(before); !changed.isEmpty())
-        update(changed);
+        repaint(changed);
 }
 
 QRect MFTrafficButton::redrawGridColumns(int previousOffset) {
