@@ -317,7 +317,8 @@ QRect MFTrafficButton::redrawGridColumns(int previousOffset) {
     const int w = f.width;
     const int h = f.height;
     constexpr int kBar = CTrafficGraphModel::kBarWidth;
-    std::vector<char> gridRow(static_cast<std::size_t>(std::max(h, 0)), 0);
+    std::vector<char>& gridRow = m_gridRows;
+    gridRow.assign(static_cast<std::size_t>(std::max(h, 0)), 0);
     for (int i = 0; i <= h / CTrafficGraphModel::kGridCell; ++i)
         if (const int y = f.gridOffsetY + h - i * CTrafficGraphModel::kGridCell - 2;
             y >= 0 && y < h)
@@ -327,7 +328,17 @@ QRect MFTrafficButton::redrawGridColumns(int previousOffset) {
     uchar* const bits = m_buffer.bits();
     const qsizetype stride = m_buffer.bytesPerLine();
     int left = w, right = -1, top = h, bottom = -1; // of the pixels that changed
-    for (int x = 0; x < w; ++x) {
+    // Only the columns where a line was or is now can change: a few dozen of the width.
+    std::vector<int>& columns = m_gridColumns;
+    columns.clear();
+    for (int i = 0; i <= w / CTrafficGraphModel::kGridCell; ++i)
+        for (const int x : {previousOffset + i * CTrafficGraphModel::kGridCell,
+                            f.gridOffsetX + i * CTrafficGraphModel::kGridCell})
+            if (x >= 0 && x < w)
+                columns.push_back(x);
+    std::sort(columns.begin(), columns.end());
+    columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
+    for (const int x : columns) {
         const bool line = gridColumn(x, f.gridOffsetX, w);
         if (line == gridColumn(x, previousOffset, w))
             continue;

@@ -112,6 +112,8 @@ private:
     Label m_infoLabel;
     Label m_timeLabel;
     Label m_valueLabel;
+    std::vector<char> m_gridRows;   // redrawGridColumns' scratch, kept to spare an allocation
+    std::vector<int> m_gridColumns; // per frame
     QTimer m_repaintTimer;
     bool m_timersSet = false; // no timer runs before setTimerPeriods
     QTimer m_sampleTimer;
