@@ -74,7 +74,7 @@ MFTrafficButton::MFTrafficButton(CGlobal& global, QWidget* parent)
     // each cost the event loop another wake-up, ten times a second. A frame asked for by a
     // tick and still queued is the timer's frame too.
     connect(&m_repaintTimer, &QTimer::timeout, this, [this] {
-        if (!m_framePending && isVisible() && !m_offScreen)
+        if (!m_framePending)
             produceFrame();
     });
     connect(&m_sampleTimer, &QTimer::timeout, this, [this] { sampleTick(); });
