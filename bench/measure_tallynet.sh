@@ -4,7 +4,7 @@
 #
 #   scripts/deps.sh bench && scripts/build.sh && bench/measure_tallynet.sh [build/tallynet] [seconds]
 #   STARTS=10 adds the median time to the first paint over ten starts; APPS_OFF=1 measures
-#   both again with traffic per program off.
+#   both again with traffic per program off; SMAPS=1 lists the largest mappings by PSS.
 #
 # As root the program watches one end of a veth pair that carries about 20 datagrams a second
 # from a network namespace (198.18.0.0/15, no route out); otherwise it watches the adapter it
@@ -84,6 +84,17 @@ pss_kb() {
     echo "$t"
 }
 
+# SMAPS=1: where the proportional set size is, by mapping, largest first.
+pss_by_mapping() {
+    for p in "$1" $(pgrep -P "$1"); do
+        echo "  $(cat "/proc/$p/comm"):"
+        awk '/^[0-9a-f]+-[0-9a-f]+ / { name = (NF >= 6 ? $6 : "[anonymous]") }
+             /^Pss:/ { pss[name] += $2 }
+             END { for (n in pss) if (pss[n] >= 256) printf "    %8.1f MB  %s\n", pss[n] / 1024, n }' \
+            "/proc/$p/smaps" | sort -rn | head -15
+    done
+}
+
 measure() { # name, extra setting
     printf '[SetariGenerale]\n%s\n%s\n' "$ADAPTER_SETTING" "$2" >"$XDG_CONFIG_HOME/Tallynet/Tallynet.conf"
     start_ms=$(date +%s%3N)
@@ -101,6 +112,7 @@ measure() { # name, extra setting
     h1=$(helper_ticks "$pid")
     hwm=$(awk '/VmHWM/ { print $2 }' "/proc/$pid/status")
     pss=$(pss_kb "$pid")
+    [ "${SMAPS:-0}" = 1 ] && pss_by_mapping "$pid"
     kill -TERM "$pid"
     wait "$pid" || true
     awk -v t="$((t1 - t0))" -v hz="$TCK" -v s="$SECONDS_MEASURED" -v n="$1" -v kb="$hwm" \

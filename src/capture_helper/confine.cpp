@@ -1,9 +1,11 @@
 #include "capture_helper/confine.h"
 
 #include <cerrno>
+#include <linux/if_packet.h>
 #include <memory>
 #include <seccomp.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 
 namespace tn::helper {
 
@@ -55,10 +57,17 @@ bool confineToCaptureLoop() {
     for (const int call : kAllowed)
         if (seccomp_rule_add(ctx.get(), SCMP_ACT_ALLOW, call, 0) != 0)
             return false;
-    // Anonymous memory for malloc, readable and writable only.
+    // Memory for malloc and the large ring of a capture under load, readable and writable only.
     for (const int call : {SCMP_SYS(mmap), SCMP_SYS(mprotect)})
         if (seccomp_rule_add(ctx.get(), SCMP_ACT_ALLOW, call, 1,
                              SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)) != 0)
+            return false;
+    // Under load the capture sets up a large ring and gives it back again, and moves the
+    // frames from one ring to the other: those two socket options and no other.
+    for (const int option : {PACKET_RX_RING, PACKET_FANOUT_DATA})
+        if (seccomp_rule_add(ctx.get(), SCMP_ACT_ALLOW, SCMP_SYS(setsockopt), 2,
+                             SCMP_A1(SCMP_CMP_EQ, SOL_PACKET),
+                             SCMP_A2(SCMP_CMP_EQ, static_cast<scmp_datum_t>(option))) != 0)
             return false;
     // libpcap's statistics look for the interface's own drop counter in sysfs: that open fails
     // (the counter is then unknown), it does not end the capture.

@@ -47,8 +47,11 @@ constexpr auto kStatisticsEvery = std::chrono::milliseconds(500);
 // A drop is told at the next look; counters that only grew are told this seldom, since every
 // message wakes the window.
 constexpr auto kStatisticsAnyway = std::chrono::seconds(5);
-// The kernel's ring holds far more than what gathers meanwhile.
+// The kernel's ring holds far more than what gathers meanwhile. Only after a batch of a busy
+// line: at rest the blocks come by their time-out anyway, and a flood's first batch must be
+// seen at once, while the small ring of a capture at rest still holds it.
 constexpr auto kGather = std::chrono::milliseconds(100);
+constexpr int kGatherAfterFrames = 256;
 // The window sends its request as soon as the helper runs: a caller that makes it wait does not
 // keep a capable process around.
 constexpr int kRequestWaitMs = 2000;
@@ -324,6 +327,8 @@ int capture(const channel::Request& request, channel::FrameRing ring) {
     PcapCaptureFactory pcap;
     CaptureOptions options;
     options.kernelBufferBytes = static_cast<int>(channel::kMaxKernelBufferBytes);
+    // At rest a small ring; the large one only while frames come fast.
+    options.growUnderLoad = true;
     options.promiscuous = request.promiscuous;
     options.readTimeoutMs = static_cast<int>(request.readTimeoutMs);
     options.snapLength = static_cast<int>(request.snapLength);
@@ -394,7 +399,7 @@ int capture(const channel::Request& request, channel::FrameRing ring) {
         }
         // While frames flow, the kernel's ring gathers them for a while: one wake-up then
         // takes many of its blocks instead of one, and each wake-up costs more than a block.
-        if (n > 0)
+        if (n >= kGatherAfterFrames)
             std::this_thread::sleep_for(kGather);
     }
     ::shutdown(kChannel, SHUT_WR);

@@ -25,8 +25,9 @@ struct CaptureHeader {
 using FrameCallback = void (*)(void* user, const CaptureHeader& header, const std::uint8_t* frame);
 
 struct CaptureStatistics {
-    std::uint64_t received = 0; // frames the kernel passed to the capture
-    std::uint64_t dropped = 0;  // frames dropped because the ring was full
+    std::uint64_t received = 0;  // frames the kernel passed to the capture
+    std::uint64_t dropped = 0;   // frames dropped because the ring was full
+    std::uint64_t ringBytes = 0; // kernel memory the capture's rings hold now
 };
 
 struct CaptureOptions {
@@ -37,6 +38,10 @@ struct CaptureOptions {
     // Bytes from the start of an IPv4 header that the reader needs; a live capture cuts IPv4
     // frames to them where it knows the link header. 0 keeps snapLength for every frame.
     int ipv4Bytes = 0;
+    // A live capture may hold a small ring at rest and take `kernelBufferBytes` only while
+    // frames come fast, giving it back after `quietMsBeforeShrink` of light traffic.
+    bool growUnderLoad = false;
+    int quietMsBeforeShrink = 10000;
 };
 
 // One opened capture source: a live interface or a capture file.

@@ -1,13 +1,21 @@
 #include "platform/linux/pcap_capture.h"
 
+#include "platform/linux/packet_ring.h"
 #include "platform/linux/unique_fd.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <linux/capability.h>
+#include <mutex>
 #include <pcap/pcap.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -34,46 +42,169 @@ LinkKind linkKindOf(int dlt) {
 struct Trampoline {
     FrameCallback callback;
     void* user;
+    std::size_t slotBytes = 0;
 };
 
+// The room a frame takes in a TPACKET_V3 ring: the load that decides the ring's size.
+std::size_t slotBytesOf(std::uint32_t captured) {
+    return (PcapCaptureFactory::kSlotOverheadBytes + captured + 15) / 16 * 16;
+}
+
 void onPcapFrame(u_char* user, const pcap_pkthdr* h, const u_char* bytes) {
-    const auto* t = reinterpret_cast<const Trampoline*>(user);
+    auto* t = reinterpret_cast<Trampoline*>(user);
     CaptureHeader header;
     header.capturedLength = h->caplen;
     header.wireLength = h->len;
+    t->slotBytes += slotBytesOf(h->caplen);
     t->callback(t->user, header, bytes);
 }
+
+using Clock = std::chrono::steady_clock;
+
+// Setting up a large ring takes the kernel long (its memory, and a pass of RCU: 150 ms were
+// seen on a loaded machine), longer than the small ring holds a flood: it is done on a thread
+// of its own while the capture goes on reading the small ring. The thread starts with the
+// capture, before the capture is confined to its few system calls, and gives up every
+// capability it was born with (capabilities belong to each thread) before the capture goes on.
+class RingChanger {
+public:
+    enum class Stage { Small, Growing, Large, Draining, Shrinking, Refused };
+
+    RingChanger(PacketRing& ring, std::size_t largeBytes)
+        : m_ring(ring), m_largeBytes(largeBytes), m_thread([this] { run(); }) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_wake.wait(lock, [this] { return m_started; });
+    }
+    ~RingChanger() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    RingChanger(const RingChanger&) = delete;
+    RingChanger& operator=(const RingChanger&) = delete;
+
+    Stage stage() const { return m_stage.load(std::memory_order_acquire); }
+    // Growing and Shrinking hand the ring to the thread; the other stages are the reader's.
+    void set(Stage stage) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stage.store(stage, std::memory_order_release);
+        }
+        m_wake.notify_all();
+    }
+
+private:
+    void run() {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
+        const bool dropped = ::syscall(SYS_capset, &header, none) == 0;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_started = true;
+        m_wake.notify_all();
+        // A thread that kept a capability changes nothing: the small ring stays.
+        if (!dropped)
+            return;
+        for (;;) {
+            m_wake.wait(lock, [this] {
+                return m_stop || stage() == Stage::Growing || stage() == Stage::Shrinking;
+            });
+            if (m_stop)
+                return;
+            const Stage asked = stage();
+            lock.unlock();
+            Stage next = Stage::Small;
+            if (asked == Stage::Growing) {
+                next = m_ring.grow(m_largeBytes) && m_ring.takeTraffic(true) ? Stage::Large
+                                                                             : Stage::Refused;
+                if (next == Stage::Refused)
+                    m_ring.shrink();
+            } else {
+                m_ring.shrink();
+            }
+            lock.lock();
+            m_stage.store(next, std::memory_order_release);
+        }
+    }
+
+    PacketRing& m_ring;
+    std::size_t m_largeBytes;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stop = false;
+    bool m_started = false;
+    std::atomic<Stage> m_stage{Stage::Small};
+    std::thread m_thread; // last: it runs as soon as it is made
+};
 
 // A live handle is non-blocking and waited for with poll() together with an eventfd: the
 // wake-up only ends a wait, so a batch that is being handed out is always handed out to its
 // end (pcap_breakloop would stop it after the frame in progress). A capture file is read with
 // plain pcap_dispatch and stopped with pcap_breakloop.
+//
+// A live Ethernet capture may keep a small ring at rest and a large one only under load: the
+// large one belongs to a second socket in one fanout group with libpcap's (PacketRing), and the
+// group sends each frame to exactly one of them. Both rings are read at every look, the small
+// one first, so a block that one of them still held at a hand-over is never left behind.
 class PcapDevice final : public ICaptureDevice {
 public:
     PcapDevice(pcap_t* p, bool offline, int timeoutMs, UniqueFd wake)
         : m_pcap(p), m_offline(offline), m_link(linkKindOf(pcap_datalink(p))),
           m_fd(offline ? -1 : pcap_get_selectable_fd(p)), m_timeoutMs(timeoutMs),
-          m_wake(std::move(wake)) {}
-    ~PcapDevice() override { pcap_close(m_pcap); }
+          m_snapLength(pcap_snapshot(p)), m_wake(std::move(wake)) {}
+    ~PcapDevice() override {
+        m_changer.reset();
+        m_large.reset(); // leaves the group before its first member goes
+        pcap_close(m_pcap);
+    }
     PcapDevice(const PcapDevice&) = delete;
     PcapDevice& operator=(const PcapDevice&) = delete;
+
+    int selectableFd() const { return m_fd; }
+
+    void growUnderLoad(std::unique_ptr<PacketRing> large, std::size_t restBytes,
+                       std::size_t largeBytes, int quietMs) {
+        m_large = std::move(large);
+        m_restBytes = restBytes;
+        m_largeBytes = largeBytes;
+        m_changer = std::make_unique<RingChanger>(*m_large, largeBytes);
+        // One batch that fills a thirty-second of the small ring means a load the small ring
+        // would not hold for long; a second below that much means the load is gone.
+        m_growBytes = restBytes / 32;
+        m_quiet = std::chrono::milliseconds(quietMs);
+    }
 
     LinkKind linkKind() const override { return m_link; }
 
     int dispatch(FrameCallback callback, void* user) override {
-        if (!m_offline) {
-            const int ready = waitForFrames();
-            if (ready != 0)
-                return ready;
+        if (m_offline) {
+            Trampoline t{callback, user};
+            const int n = pcap_dispatch(m_pcap, -1, onPcapFrame, reinterpret_cast<u_char*>(&t));
+            if (n == PCAP_ERROR_BREAK)
+                return kBroken;
+            if (n < 0)
+                return kReadError;
+            return n == 0 ? kEndOfFile : n;
         }
+        const int large = m_changer && (m_changer->stage() == Stage::Large ||
+                                        m_changer->stage() == Stage::Draining)
+                              ? m_large->fd()
+                              : -1;
+        const int ready = waitForFrames(large);
+        if (ready != 0)
+            return ready;
         Trampoline t{callback, user};
-        const int n = pcap_dispatch(m_pcap, -1, onPcapFrame, reinterpret_cast<u_char*>(&t));
+        int n = pcap_dispatch(m_pcap, -1, onPcapFrame, reinterpret_cast<u_char*>(&t));
         if (n == PCAP_ERROR_BREAK)
             return kBroken;
         if (n < 0)
             return kReadError;
-        if (n == 0 && m_offline)
-            return kEndOfFile;
+        if (large >= 0)
+            n += m_large->read(callback, user, m_snapLength, t.slotBytes);
+        if (m_changer)
+            followLoad(t.slotBytes, Clock::now());
         return n;
     }
 
@@ -94,13 +225,68 @@ public:
             return false;
         out.received = st.ps_recv;
         out.dropped = st.ps_drop;
+        out.ringBytes = m_restBytes;
+        if (m_large) {
+            const CaptureStatistics large = m_large->statistics();
+            out.received += large.received;
+            out.dropped += large.dropped;
+            const Stage stage = m_changer->stage();
+            if (stage == Stage::Large || stage == Stage::Draining)
+                out.ringBytes += m_largeBytes;
+        }
         return true;
     }
 
 private:
+    using Stage = RingChanger::Stage;
+
+    void followLoad(std::size_t slotBytes, Clock::time_point now) {
+        switch (m_changer->stage()) {
+        case Stage::Refused:
+            // No memory for it now: the small ring goes on, a later load tries again.
+            m_retryAt = now + std::chrono::seconds(30);
+            m_changer->set(Stage::Small);
+            return;
+        case Stage::Small:
+            if (slotBytes >= m_growBytes && now >= m_retryAt) {
+                m_lastBusy = m_windowStart = now;
+                m_windowBytes = 0;
+                m_changer->set(Stage::Growing);
+            }
+            return;
+        case Stage::Draining:
+            if (slotBytes >= m_growBytes && m_large->takeTraffic(true)) {
+                m_lastBusy = m_windowStart = now;
+                m_windowBytes = 0;
+                m_changer->set(Stage::Large);
+            } else if (now >= m_shrinkAt && m_large->empty()) {
+                // Nothing is sent there any more, and what was sent has been read.
+                m_changer->set(Stage::Shrinking);
+            }
+            return;
+        case Stage::Large:
+            break;
+        case Stage::Growing:
+        case Stage::Shrinking:
+            return;
+        }
+        m_windowBytes += slotBytes;
+        if (now - m_windowStart < std::chrono::seconds(1))
+            return;
+        if (m_windowBytes >= m_growBytes)
+            m_lastBusy = now;
+        m_windowStart = now;
+        m_windowBytes = 0;
+        if (now - m_lastBusy >= m_quiet && m_large->takeTraffic(false)) {
+            // A frame on its way when the program changed lands after that in the large ring.
+            m_shrinkAt = now + std::chrono::milliseconds(m_timeoutMs);
+            m_changer->set(Stage::Draining);
+        }
+    }
+
     // 0 when frames may be ready (or the read time-out passed: the non-blocking read then
     // finds whatever the kernel has), kBroken when woken, kReadError when the wait fails.
-    int waitForFrames() {
+    int waitForFrames(int large) {
         int timeout = m_timeoutMs;
         // Where poll() cannot be trusted to report a buffer that the time-out filled, libpcap
         // says how often to look anyway.
@@ -108,11 +294,11 @@ private:
             const long ms = tv->tv_sec * 1000L + tv->tv_usec / 1000L;
             timeout = static_cast<int>(std::clamp<long>(ms, 1, timeout));
         }
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake.get(), POLLIN, 0}};
-        const int n = m_fd >= 0 ? ::poll(fds, 2, timeout) : ::poll(&fds[1], 1, timeout);
+        pollfd fds[3] = {{m_wake.get(), POLLIN, 0}, {m_fd, POLLIN, 0}, {large, POLLIN, 0}};
+        const int n = ::poll(fds, m_fd < 0 ? 1 : large < 0 ? 2 : 3, timeout);
         if (n < 0)
             return errno == EINTR ? 0 : kReadError;
-        if (fds[1].revents != 0) {
+        if (fds[0].revents != 0) {
             std::uint64_t count = 0;
             [[maybe_unused]] const ssize_t r = ::read(m_wake.get(), &count, sizeof count);
             return kBroken;
@@ -125,7 +311,19 @@ private:
     LinkKind m_link;
     int m_fd;
     int m_timeoutMs;
+    int m_snapLength;
     UniqueFd m_wake;
+    std::unique_ptr<PacketRing> m_large;
+    std::size_t m_restBytes = 0;
+    std::size_t m_largeBytes = 0;
+    std::size_t m_growBytes = 0;
+    std::chrono::milliseconds m_quiet{0};
+    std::unique_ptr<RingChanger> m_changer;
+    Clock::time_point m_retryAt;
+    Clock::time_point m_shrinkAt;
+    Clock::time_point m_lastBusy;
+    Clock::time_point m_windowStart;
+    std::size_t m_windowBytes = 0;
 };
 
 // The capture's filter: it accepts every frame, and its result is the number of bytes the
@@ -167,12 +365,9 @@ std::vector<bpf_insn> filterProgram(int dlt, int snap, int ipv4Bytes) {
     return {ret(k(snap))};
 }
 
-} // namespace
-
-std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openLive(const std::string& name,
-                                                             const CaptureOptions& options,
-                                                             CaptureOpenStatus& status,
-                                                             std::string& reason) {
+std::unique_ptr<PcapDevice> openPcap(const std::string& name, const CaptureOptions& options,
+                                     int ringBytes, CaptureOpenStatus& status,
+                                     std::string& reason) {
     char err[PCAP_ERRBUF_SIZE] = {};
     pcap_t* p = pcap_create(name.c_str(), err);
     if (!p) {
@@ -180,9 +375,7 @@ std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openLive(const std::string& 
         reason = err;
         return nullptr;
     }
-    if (pcap_set_buffer_size(
-            p, std::min(std::max(options.kernelBufferBytes, ringBytesFor(options.snapLength)),
-                        kMaxRingBytes)) != 0) {
+    if (pcap_set_buffer_size(p, ringBytes) != 0) {
         pcap_close(p);
         status = CaptureOpenStatus::KernelBufferFailed;
         return nullptr;
@@ -220,6 +413,38 @@ std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openLive(const std::string& 
     }
     status = CaptureOpenStatus::Ok;
     return std::make_unique<PcapDevice>(p, false, options.readTimeoutMs, std::move(wake));
+}
+
+} // namespace
+
+std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openLive(const std::string& name,
+                                                             const CaptureOptions& options,
+                                                             CaptureOpenStatus& status,
+                                                             std::string& reason) {
+    const int fullBytes = std::min(
+        std::max(options.kernelBufferBytes, ringBytesFor(options.snapLength)), kMaxRingBytes);
+    const bool growing = options.growUnderLoad && fullBytes > kRestRingBytes;
+    std::unique_ptr<PcapDevice> device =
+        openPcap(name, options, growing ? kRestRingBytes : fullBytes, status, reason);
+    if (!device || !growing)
+        return device;
+    std::string why;
+    std::unique_ptr<PacketRing> large;
+    if (device->linkKind() == LinkKind::Ethernet) {
+        std::vector<sock_filter> code;
+        for (const bpf_insn& i : filterProgram(DLT_EN10MB, options.snapLength, options.ipv4Bytes))
+            code.push_back({i.code, i.jt, i.jf, i.k});
+        large = PacketRing::open(device->selectableFd(), name, std::move(code),
+                                 options.readTimeoutMs, why);
+    }
+    if (large) {
+        device->growUnderLoad(std::move(large), static_cast<std::size_t>(kRestRingBytes),
+                              static_cast<std::size_t>(fullBytes), options.quietMsBeforeShrink);
+        return device;
+    }
+    // Not Ethernet, or no second socket: the capture takes the large ring from the start.
+    device.reset();
+    return openPcap(name, options, fullBytes, status, reason);
 }
 
 std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openFile(const std::filesystem::path& file,

@@ -20,6 +20,9 @@ public:
     // the kernel charges the ring to nobody's memory limit.
     static constexpr int kBurstFrames = 300000;
     static constexpr int kMaxRingBytes = 32 * 1024 * 1024;
+    // A capture that grows under load holds this much at rest: at the onset of a flood it
+    // lasts the moments the large ring takes to be set up.
+    static constexpr int kRestRingBytes = kMinRingBytes;
     static constexpr int ringBytesFor(int snapLength) {
         const int slot = (kSlotOverheadBytes + snapLength + 15) / 16 * 16;
         const int burst = slot * kBurstFrames > kMinRingBytes ? slot * kBurstFrames : kMinRingBytes;
