@@ -3,7 +3,9 @@
 #include "support/netns.h"
 #include "support/temp_dir.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -377,6 +379,119 @@ TEST_F(CaptureIntegrationTest, WakeUpDuringABatch_TheBatchIsHandedOutToItsEnd) {
         EXPECT_EQ(batch.handed, 0);
     }
     EXPECT_EQ(total, 80); // 40 datagrams and their echoes
+}
+
+// Under a burst the capture moves from its small ring to a large one, and back once the line is
+// quiet, with a trickle crossing both hand-overs. Every datagram is captured exactly once (a
+// block left behind in the ring that had the traffic, or a socket that got frames before it
+// joined the group, would show), a VLAN tag is in the frame whichever ring held it, and the
+// large ring is given back.
+TEST_F(CaptureIntegrationTest, RingGrowsUnderABurstAndShrinksAfter_EveryFrameOnce) {
+    // Every other datagram goes out through a VLAN on the veth, where the kernel has VLANs.
+    const std::string vlan = "tnv" + std::to_string(::getpid());
+    const bool haveVlan =
+        test::sh("ip link add link " + net->host + " name " + vlan + " type vlan id 7") &&
+        test::sh("ip addr add 198.18.133.1/24 dev " + vlan) &&
+        test::sh("ip link set " + vlan + " up") &&
+        test::sh("ip neigh replace 198.18.133.2 lladdr 02:00:00:00:84:01 nud permanent dev " +
+                 vlan);
+    if (!haveVlan)
+        std::printf("no VLAN in this kernel: untagged frames only\n");
+
+    PcapCaptureFactory factory;
+    CaptureOptions options;
+    options.snapLength = 64;
+    options.readTimeoutMs = 50;
+    options.kernelBufferBytes = PcapCaptureFactory::kMaxRingBytes;
+    options.growUnderLoad = true;
+    options.quietMsBeforeShrink = 300;
+    CaptureOpenStatus status = CaptureOpenStatus::DeviceFailed;
+    std::string reason;
+    const auto device = factory.openLive(net->host, options, status, reason);
+    ASSERT_TRUE(device) << reason;
+
+    constexpr std::uint16_t kPort = 40999;
+    struct Seen {
+        std::vector<int> count;
+        std::vector<int> tagged;
+    } seen{std::vector<int>(50000), std::vector<int>(50000)};
+    const auto onFrame = [](void* user, const CaptureHeader& h, const std::uint8_t* f) {
+        auto* s = static_cast<Seen*>(user);
+        std::size_t ip = 14;
+        bool tag = false;
+        if (h.capturedLength >= 18 && f[12] == 0x81 && f[13] == 0x00) {
+            tag = true;
+            ip = 18;
+        }
+        if (h.capturedLength < ip + 32 || f[ip - 2] != 0x08 || f[ip - 1] != 0x00 || f[ip + 9] != 17)
+            return;
+        if (((f[ip + 22] << 8) | f[ip + 23]) != kPort)
+            return;
+        std::uint32_t seq = 0;
+        std::memcpy(&seq, f + ip + 28, sizeof seq);
+        if (seq < s->count.size()) {
+            ++s->count[seq];
+            s->tagged[seq] += tag ? 1 : 0;
+        }
+    };
+    std::atomic<bool> stop{false};
+    std::atomic<std::uint64_t> ringBytes{0};
+    std::uint64_t largest = 0;
+    std::thread reader([&] {
+        while (!stop.load()) {
+            device->dispatch(onFrame, &seen);
+            CaptureStatistics st;
+            if (device->statistics(st)) {
+                ringBytes.store(st.ringBytes);
+                largest = std::max<std::uint64_t>(largest, st.ringBytes);
+            }
+        }
+    });
+    const int plain = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int tagged = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in to[2] = {endpoint(kFarAddr, kPort),
+                               endpoint(haveVlan ? "198.18.133.2" : kFarAddr, kPort)};
+    std::uint32_t sent = 0;
+    const auto send = [&](int n, std::chrono::microseconds gap) {
+        for (int i = 0; i < n; ++i, ++sent) {
+            const int odd = static_cast<int>(sent & 1);
+            ::sendto(odd ? tagged : plain, &sent, sizeof sent, 0,
+                     reinterpret_cast<const sockaddr*>(&to[odd]), sizeof to[odd]);
+            if (gap.count() > 0)
+                std::this_thread::sleep_for(gap);
+        }
+    };
+    const auto trickleUntil = [&](auto done) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!done() && std::chrono::steady_clock::now() < deadline)
+            send(10, 2ms);
+    };
+    const std::uint64_t rest = PcapCaptureFactory::kRestRingBytes;
+    send(200, 2ms);
+    send(20000, 0us); // the burst: the large ring takes over while it lasts
+    trickleUntil([&] { return ringBytes.load() > rest; });
+    send(20000, 0us);
+    trickleUntil([&] { return ringBytes.load() == rest; });
+    send(200, 2ms);
+    std::this_thread::sleep_for(300ms); // the last blocks go by their time-out
+    stop.store(true);
+    device->breakLoop();
+    reader.join();
+    ::close(plain);
+    ::close(tagged);
+
+    EXPECT_GT(largest, rest) << "the ring never grew";
+    EXPECT_EQ(ringBytes.load(), rest) << "the large ring was not given back";
+    int missing = 0, repeated = 0, wrongTag = 0;
+    for (std::uint32_t i = 0; i < sent; ++i) {
+        missing += seen.count[i] == 0 ? 1 : 0;
+        repeated += seen.count[i] > 1 ? 1 : 0;
+        wrongTag +=
+            seen.count[i] == 1 && seen.tagged[i] != static_cast<int>(haveVlan && (i & 1)) ? 1 : 0;
+    }
+    EXPECT_EQ(missing, 0) << "of " << sent;
+    EXPECT_EQ(repeated, 0) << "of " << sent;
+    EXPECT_EQ(wrongTag, 0) << "of " << sent;
 }
 
 } // namespace
