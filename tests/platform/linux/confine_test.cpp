@@ -3,6 +3,7 @@
 #include "capture_helper/confine.h"
 
 #include <gtest/gtest.h>
+#include <linux/if_packet.h>
 
 #include <cerrno>
 #include <csignal>
@@ -69,6 +70,24 @@ TEST(CaptureConfinement, TheLoopsCallsGoOn_AnyOtherEndsTheHelper) {
         {"opens a file: refused, not ended",
          [] { return ::open("/etc/hostname", O_RDONLY) < 0 && errno == EACCES ? 7 : 1; }, "exit 7"},
         {"opens a socket", [] { return ::socket(AF_INET, SOCK_RAW, 1); }, killed},
+        // Under load the capture sets up and frees its large ring and moves the frames.
+        {"changes the ring and the group's program",
+         [] {
+             const int zero = 0;
+             return ::setsockopt(-1, SOL_PACKET, PACKET_RX_RING, &zero, sizeof zero) < 0 &&
+                            ::setsockopt(-1, SOL_PACKET, PACKET_FANOUT_DATA, &zero, sizeof zero) <
+                                0 &&
+                            errno == EBADF
+                        ? 0
+                        : 1;
+         },
+         "exit 0"},
+        {"sets any other socket option",
+         [] {
+             const int zero = 0;
+             return ::setsockopt(-1, SOL_SOCKET, SO_DETACH_FILTER, &zero, sizeof zero);
+         },
+         killed},
         {"runs a program",
          [] {
              char* argv[] = {nullptr};
