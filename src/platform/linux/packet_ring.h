@@ -29,7 +29,6 @@ public:
     PacketRing& operator=(const PacketRing&) = delete;
 
     int fd() const { return m_fd.get(); }
-    std::size_t ringBytes() const { return m_ringBytes; }
     // Allocates and maps a ring of about `bytes`; false (and no ring) when the kernel refuses.
     bool grow(std::size_t bytes);
     // True when every frame the ring got has been read: no finished block, none being filled.
