@@ -4,7 +4,8 @@
 #
 #   scripts/deps.sh bench && scripts/build.sh && bench/measure_tallynet.sh [build/tallynet] [seconds]
 #   STARTS=10 adds the median time to the first paint over ten starts; APPS_OFF=1 measures
-#   both again with traffic per program off; SMAPS=1 lists the largest mappings by PSS.
+#   both again with traffic per program off; SMAPS=1 lists the largest mappings by PSS;
+#   THREADS=1 lists each thread's processor time and wake-ups.
 #
 # As root the program watches one end of a veth pair that carries about 20 datagrams a second
 # from a network namespace (198.18.0.0/15, no route out); otherwise it watches the adapter it
@@ -75,6 +76,24 @@ helper_ticks() {
     for c in $(pgrep -P "$1"); do t=$((t + $(cpu_ticks "$c" 2>/dev/null || echo 0))); done
     echo "$t"
 }
+# Every thread of the window and its helper: name, nanoseconds on a processor (the scheduler's
+# own account, not sampled by ticks), context switches (wake-ups).
+thread_snapshot() {
+    for p in "$1" $(pgrep -P "$1"); do
+        for t in /proc/"$p"/task/*; do
+            printf '%s/%s#%s %s %s\n' "$(cat "/proc/$p/comm")" "$(tr ' ' _ <"$t/comm")" "${t##*/}" \
+                "$(cut -d' ' -f1 "$t/schedstat")" \
+                "$(awk '/ctxt_switches/ { n += $2 } END { print n }' "$t/status")"
+        done 2>/dev/null
+    done
+}
+# Processor time of two snapshots: the total, in % of one core, and with THREADS=1 each thread.
+thread_report() { # before, after, seconds, label
+    awk -v s="$3" -v n="$4" -v each="${THREADS:-0}" 'NR == FNR { ns[$1] = $2; sw[$1] = $3; next }
+        { d = $2 - ns[$1]; t += d
+          if (each == 1) printf "    %-34s %7.3f ms/s %6.1f wake-ups/s\n", $1, d / 1e6 / s, ($3 - sw[$1]) / s }
+        END { printf "%-7s with its helper CPU %.4f %% of one core by the scheduler'"'"'s account\n", n, t / 1e7 / s }' "$1" "$2"
+}
 # Proportional set size (kB) of the window and its helper together.
 pss_kb() {
     t=0
@@ -107,7 +126,9 @@ measure() { # name, extra setting
     sleep 3 # start-up settles
     t0=$(cpu_ticks "$pid")
     h0=$(helper_ticks "$pid")
+    thread_snapshot "$pid" >"$TMP/threads0"
     sleep "$SECONDS_MEASURED"
+    thread_snapshot "$pid" >"$TMP/threads1"
     t1=$(cpu_ticks "$pid")
     h1=$(helper_ticks "$pid")
     hwm=$(awk '/VmHWM/ { print $2 }' "/proc/$pid/status")
@@ -122,6 +143,7 @@ measure() { # name, extra setting
     awk -v t="$((t1 - t0 + h1 - h0))" -v h="$((h1 - h0))" -v hz="$TCK" -v s="$SECONDS_MEASURED" \
         -v n="$1" -v pss="$pss" 'BEGIN { printf "%-7s with its helper CPU %.3f %% (helper %d ticks), PSS of both %.1f MB\n",
                  n, 100 * t / hz / s, h, pss / 1024 }'
+    thread_report "$TMP/threads0" "$TMP/threads1" "$SECONDS_MEASURED" "$1"
     if [ -n "$paint" ]; then
         echo "$1: launch to first paint $((paint - start_ms)) ms"
     else

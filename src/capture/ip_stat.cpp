@@ -218,7 +218,7 @@ std::int64_t CIPStat::enterSlot(std::int64_t now) {
 }
 
 void CIPStat::packetHandler(const CaptureHeader& header, const std::uint8_t* frame) {
-    if (m_selected == -1)
+    if (m_selected == -1 || (isFlowStart(header) && !m_apps))
         return;
     if (m_pendingClear.load(std::memory_order_relaxed) != 0) [[unlikely]] {
         const std::uint32_t mask = m_pendingClear.exchange(0, std::memory_order_acquire);
@@ -237,8 +237,11 @@ void CIPStat::packetHandler(const CaptureHeader& header, const std::uint8_t* fra
         return;
     const std::uint32_t ip = link.ip;
     const std::uint16_t type = link.type;
-    // What the wire carried past the link header: no length field can claim more.
-    const std::uint32_t wire = header.wireLength > cap ? header.wireLength : cap;
+    // What the wire carried past the link header: no length field can claim more. A flow start
+    // carries nothing: it goes the way of its frame and counts zero bytes, which files its flow
+    // for its program while the frame itself may still be on its way.
+    const std::uint32_t wire =
+        isFlowStart(header) ? 0 : (header.wireLength > cap ? header.wireLength : cap);
     const std::uint32_t carried = wire > ip ? wire - ip : 0;
     if (type == kTypeIpv4)
         handleIpv4(frame, cap, ip, carried);
@@ -423,8 +426,9 @@ int CIPStat::initialise(int adapterIndex) {
     resetAll();
     load(saveTime);
     // Counting per program asks the kernel for a flow's socket while the socket may still be
-    // there: frames are handed over within a tenth of a second, not half a second.
-    setReadTimeoutMs(m_global.CountApps != 0 ? kAppsReadTimeoutMs : kReadTimeoutMs);
+    // there: a connection's first segment is told of at once, and where it cannot be, frames
+    // are handed over within a tenth of a second, not half a second.
+    setFlowStarts(m_global.CountApps != 0, kAppsReadTimeoutMs);
     if (m_global.CountApps != 0) {
         if (!m_apps)
             m_apps = std::make_unique<CAppCounter>(m_global.os().socketOwners);

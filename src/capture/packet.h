@@ -103,9 +103,12 @@ protected:
     virtual void batchStarting() {}
     // After each read of the device, frames or none (a read that timed out); on the worker.
     virtual void batchEnded() {}
-    // How long the kernel may hold frames before it hands them over; for the devices opened
-    // from now on.
-    void setReadTimeoutMs(int ms) { m_readTimeoutMs = ms; }
+    // Whether the devices opened from now on tell of new TCP flows ahead of their frames (see
+    // isFlowStart); where they cannot, they hand frames over within `quickMs`.
+    void setFlowStarts(bool on, int quickMs) {
+        m_flowStarts = on;
+        m_quickReadTimeoutMs = quickMs;
+    }
 
     void run() override;
     void wakeUp() override;
@@ -125,6 +128,8 @@ protected:
 
 private:
     int m_readTimeoutMs = kReadTimeoutMs;
+    bool m_flowStarts = false;
+    int m_quickReadTimeoutMs = kReadTimeoutMs;
     void takeIpv6();
 
     std::mutex m_ipv6Mutex;

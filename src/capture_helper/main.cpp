@@ -288,6 +288,15 @@ struct Stream {
 void onFrame(void* user, const CaptureHeader& header, const std::uint8_t* frame) {
     auto* s = static_cast<Stream*>(user);
     const std::uint32_t captured = std::min(header.capturedLength, channel::kMaxSnapLength);
+    if (isFlowStart(header)) {
+        // Told at once, and only told: the frame itself comes through the ring. A full channel
+        // loses the note, never the frame.
+        const std::vector<std::uint8_t> note =
+            channel::encodeFlowStart({frame, frame::accountedBytes(s->link, frame, captured)});
+        if (!note.empty())
+            ::send(kChannel, note.data(), note.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        return;
+    }
     const std::uint32_t wire = std::max(header.wireLength, captured);
     // Whatever the kernel copied, only the headers the accounting reads leave this process.
     const std::span<const std::uint8_t> bytes(frame,
@@ -330,6 +339,7 @@ int capture(const channel::Request& request, channel::FrameRing ring) {
     // At rest a small ring; the large one only while frames come fast.
     options.growUnderLoad = true;
     options.promiscuous = request.promiscuous;
+    options.flowStarts = request.flowStarts;
     options.readTimeoutMs = static_cast<int>(request.readTimeoutMs);
     options.snapLength = static_cast<int>(request.snapLength);
     options.ipv4Bytes = static_cast<int>(frame::kIpv4ReadBytes);

@@ -20,6 +20,11 @@ struct CaptureHeader {
     std::uint32_t capturedLength = 0; // bytes of frame data present
     std::uint32_t wireLength = 0;     // length of the frame on the wire
 };
+// A header with no wire length announces a flow, not a frame: the headers of a segment that
+// opens a TCP connection, seen ahead of its frame, which is still handed out and counted.
+inline bool isFlowStart(const CaptureHeader& h) {
+    return h.wireLength == 0;
+}
 
 // Called once per frame from inside ICaptureDevice::dispatch, on the reading thread.
 using FrameCallback = void (*)(void* user, const CaptureHeader& header, const std::uint8_t* frame);
@@ -42,6 +47,11 @@ struct CaptureOptions {
     // frames come fast, giving it back after `quietMsBeforeShrink` of light traffic.
     bool growUnderLoad = false;
     int quietMsBeforeShrink = 10000;
+    // A live Ethernet capture also hands out, at once and ahead of the frames, flow starts (see
+    // isFlowStart) for the segments that open TCP connections. Where it cannot (another link,
+    // no socket for them), it hands its frames over at least every `quickReadTimeoutMs` instead.
+    bool flowStarts = false;
+    int quickReadTimeoutMs = 100;
 };
 
 // One opened capture source: a live interface or a capture file.

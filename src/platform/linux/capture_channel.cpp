@@ -21,6 +21,7 @@ constexpr std::uint8_t kReplyTag[4] = {'T', 'N', 'R', 'P'};
 constexpr std::uint8_t kStatsTag[4] = {'T', 'N', 'S', 'S'};
 constexpr std::uint8_t kReadyTag[4] = {'T', 'N', 'F', 'R'};
 constexpr std::uint8_t kEchoAnswerTag[4] = {'T', 'N', 'E', 'A'};
+constexpr std::uint8_t kFlowStartTag[4] = {'T', 'N', 'F', 'S'};
 constexpr std::size_t kEchoRequestSize = 8 + 24;
 constexpr std::size_t kEchoAnswerSize = 4 + 4 + 4 + 2 + 2 + 2;
 constexpr std::size_t kRequestHead = 20;
@@ -28,6 +29,7 @@ constexpr std::size_t kReplyHead = 8;
 constexpr std::size_t kStatsSize = 20;
 constexpr std::size_t kRecordHead = 8;
 constexpr std::uint8_t kPromiscuousFlag = 1;
+constexpr std::uint8_t kFlowStartsFlag = 2;
 constexpr std::uint8_t kDontFragmentFlag = 1;
 
 bool hasTag(std::span<const std::uint8_t> m, const std::uint8_t (&tag)[4]) {
@@ -113,7 +115,8 @@ std::vector<std::uint8_t> encodeRequest(const Request& request) {
         encodeEcho(out, request.echo);
         return out;
     }
-    out.push_back(request.promiscuous ? kPromiscuousFlag : 0);
+    out.push_back(static_cast<std::uint8_t>((request.promiscuous ? kPromiscuousFlag : 0) |
+                                            (request.flowStarts ? kFlowStartsFlag : 0)));
     out.push_back(static_cast<std::uint8_t>(request.interfaceName.size()));
     out.push_back(0); // reserved
     put(out, request.snapLength);
@@ -140,10 +143,12 @@ std::optional<Request> decodeRequest(std::span<const std::uint8_t> m) {
         return r;
     }
     if (kind != static_cast<std::uint8_t>(RequestKind::Capture) ||
-        (flags & ~kPromiscuousFlag) != 0 || m.size() != kRequestHead + nameLength)
+        (flags & ~(kPromiscuousFlag | kFlowStartsFlag)) != 0 ||
+        m.size() != kRequestHead + nameLength)
         return std::nullopt;
     r.kind = RequestKind::Capture;
     r.promiscuous = (flags & kPromiscuousFlag) != 0;
+    r.flowStarts = (flags & kFlowStartsFlag) != 0;
     r.snapLength = get<std::uint32_t>(m, 8);
     r.kernelBufferBytes = get<std::uint32_t>(m, 12);
     r.readTimeoutMs = get<std::uint32_t>(m, 16);
@@ -298,6 +303,8 @@ MessageKind kindOf(std::span<const std::uint8_t> m) {
         return MessageKind::Request;
     if (hasTag(m, kEchoAnswerTag))
         return MessageKind::EchoAnswer;
+    if (hasTag(m, kFlowStartTag))
+        return MessageKind::FlowStart;
     return MessageKind::Unknown;
 }
 
@@ -307,6 +314,21 @@ std::vector<std::uint8_t> encodeReady() {
 
 bool isReady(std::span<const std::uint8_t> m) {
     return m.size() == 4 && hasTag(m, kReadyTag);
+}
+
+std::vector<std::uint8_t> encodeFlowStart(std::span<const std::uint8_t> headers) {
+    if (headers.empty() || headers.size() > kMaxSnapLength)
+        return {};
+    std::vector<std::uint8_t> out;
+    putTag(out, kFlowStartTag);
+    out.insert(out.end(), headers.begin(), headers.end());
+    return out;
+}
+
+std::optional<std::span<const std::uint8_t>> decodeFlowStart(std::span<const std::uint8_t> m) {
+    if (!hasTag(m, kFlowStartTag) || m.size() <= 4 || m.size() > 4 + kMaxSnapLength)
+        return std::nullopt;
+    return m.subspan(4);
 }
 
 // ---- the frame ring ----

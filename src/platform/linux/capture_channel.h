@@ -63,6 +63,8 @@ struct Request {
     std::uint32_t kernelBufferBytes = 0;
     std::uint32_t readTimeoutMs = 500;
     bool promiscuous = false;
+    // Copies of the segments that open TCP connections, sent at once as FlowStart messages.
+    bool flowStarts = false;
     EchoRequest echo; // echo only
 };
 
@@ -227,12 +229,20 @@ struct Received {
 // (when given); any other is closed.
 Received receiveMessage(int socket, std::span<std::uint8_t> buffer, int* passed);
 
-enum class MessageKind { Reply, Ready, Statistics, Stop, Request, EchoAnswer, Unknown };
+enum class MessageKind { Reply, Ready, Statistics, Stop, Request, EchoAnswer, FlowStart, Unknown };
 // What a message claims to be, from its tag; its decoder still checks the rest.
 MessageKind kindOf(std::span<const std::uint8_t> message);
 
 // "Frames ready": the helper published records in the ring.
 std::vector<std::uint8_t> encodeReady();
 bool isReady(std::span<const std::uint8_t> message);
+
+// The headers of a segment that opens a TCP connection (at most kMaxSnapLength bytes, as a ring
+// record carries): its frame still comes through the ring and is counted there. The helper
+// sends one the moment it sees the segment, so that the window can ask whose socket it is while
+// a short connection is still open.
+std::vector<std::uint8_t> encodeFlowStart(std::span<const std::uint8_t> headers);
+// The headers, or nothing for a message that is not one well-formed flow start.
+std::optional<std::span<const std::uint8_t>> decodeFlowStart(std::span<const std::uint8_t> m);
 
 } // namespace tn::channel

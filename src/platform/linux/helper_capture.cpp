@@ -39,6 +39,9 @@ constexpr int kMessagesPerDispatch = 64;
 // a flood of small IPv4 frames at over a million a second; should it fill first, the helper
 // sends a note at once.
 constexpr int kGatherMs = 100;
+// A look that found fewer frames than this waits for the helper's note instead: at rest the
+// helper publishes only every read time-out, and a look between would find nothing.
+constexpr int kGatherAfterFrames = 256;
 
 // A helper that this user may not run is still found: the user is then told how to be allowed.
 bool isHelperFile(const std::filesystem::path& p) {
@@ -196,10 +199,18 @@ public:
                 return 0;
         }
         readMessages();
-        // Everything published is handed out, also after the helper ended: its last frames
-        // are in the ring.
         int frames = 0;
         CaptureHeader header;
+        // Flow starts ahead of the frames, which may still be in the helper's kernel ring.
+        for (const std::vector<std::uint8_t>& start : m_flowStarts) {
+            header.capturedLength = static_cast<std::uint32_t>(start.size());
+            header.wireLength = 0;
+            callback(user, header, start.data());
+        }
+        const int starts = static_cast<int>(m_flowStarts.size());
+        m_flowStarts.clear();
+        // Everything published is handed out, also after the helper ended: its last frames
+        // are in the ring.
         if (m_ringOk)
             m_ringOk = m_ring.consume([&](const channel::FrameView& f) {
                 header.capturedLength = static_cast<std::uint32_t>(f.captured.size());
@@ -209,10 +220,10 @@ public:
             });
         if (!m_ringOk)
             m_ended = true; // a ring that breaks its rules is trusted no more
-        m_busy = frames > 0;
+        m_busy = frames >= kGatherAfterFrames;
         if (m_ended && frames == 0)
             return kReadError;
-        return frames;
+        return frames + starts;
     }
 
     void breakLoop() override {
@@ -249,6 +260,12 @@ private:
             switch (channel::kindOf(m)) {
             case channel::MessageKind::Ready:
                 break;
+            case channel::MessageKind::FlowStart:
+                if (const auto start = channel::decodeFlowStart(m))
+                    m_flowStarts.emplace_back(start->begin(), start->end());
+                else
+                    m_ended = true;
+                break;
             case channel::MessageKind::Statistics:
                 if (const auto s = channel::decodeStatistics(m)) {
                     m_received.store(s->received, std::memory_order_relaxed);
@@ -267,11 +284,12 @@ private:
     UniqueFd m_channel;
     channel::FrameRing m_ring;
     bool m_ringOk = true;
-    bool m_busy = false; // the last look found frames
+    bool m_busy = false; // the last look found many frames: more are coming
     LinkKind m_link;
     int m_timeoutMs;
     UniqueFd m_wake;
     std::vector<std::uint8_t> m_buffer;
+    std::vector<std::vector<std::uint8_t>> m_flowStarts; // read, not yet handed out
     bool m_ended = false;
     std::atomic<bool> m_woken{false};
     std::atomic<bool> m_haveStatistics{false};
@@ -342,6 +360,7 @@ std::unique_ptr<ICaptureDevice> HelperCaptureFactory::openLive(const std::string
     request.kind = channel::RequestKind::Capture;
     request.interfaceName = name;
     request.promiscuous = options.promiscuous;
+    request.flowStarts = options.flowStarts;
     request.snapLength = static_cast<std::uint32_t>(
         std::clamp<int>(options.snapLength, channel::kMinSnapLength, channel::kMaxSnapLength));
     request.kernelBufferBytes = static_cast<std::uint32_t>(

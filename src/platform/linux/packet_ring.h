@@ -60,4 +60,23 @@ private:
     std::vector<std::uint8_t> m_tagged; // a frame with its VLAN tag put back
 };
 
+// A packet socket on an Ethernet interface that gets a copy of every TCP segment that opens a
+// connection (SYN set), cut by its filter to the headers. It is in no fanout group: the frame
+// itself still reaches the capture, which counts it; this copy only tells of the flow early.
+class FlowStartSocket {
+public:
+    // Needs CAP_NET_RAW. `ipv4Bytes` and `snapLength` cut the copies as the capture cuts frames.
+    static std::unique_ptr<FlowStartSocket> open(const std::string& interfaceName, int ipv4Bytes,
+                                                 int snapLength, std::string& why);
+    int fd() const { return m_fd.get(); }
+    // Hands out up to `most` of the waiting copies without waiting, as flow starts (wire
+    // length 0); returns their number.
+    int read(FrameCallback callback, void* user, int most);
+
+    explicit FlowStartSocket(UniqueFd fd) : m_fd(std::move(fd)) {} // through open()
+
+private:
+    UniqueFd m_fd;
+};
+
 } // namespace tn

@@ -23,6 +23,10 @@ namespace tn {
 
 namespace {
 
+// Connections opened in a second that are told of at once; the rest are asked about with their
+// frames.
+constexpr int kFlowStartsPerSecond = 200;
+
 LinkKind linkKindOf(int dlt) {
     switch (dlt) {
     case DLT_EN10MB:
@@ -176,6 +180,8 @@ public:
         m_quiet = std::chrono::milliseconds(quietMs);
     }
 
+    void watchFlowStarts(std::unique_ptr<FlowStartSocket> starts) { m_starts = std::move(starts); }
+
     LinkKind linkKind() const override { return m_link; }
 
     int dispatch(FrameCallback callback, void* user) override {
@@ -192,15 +198,18 @@ public:
                                         m_changer->stage() == Stage::Draining)
                               ? m_large->fd()
                               : -1;
-        const int ready = waitForFrames(large);
+        const int ready = waitForFrames(large, startsFd());
         if (ready != 0)
             return ready;
+        // Flow starts first: they are worth most while the connection is young.
+        const int starts = m_starts ? readFlowStarts(callback, user) : 0;
         Trampoline t{callback, user};
         int n = pcap_dispatch(m_pcap, -1, onPcapFrame, reinterpret_cast<u_char*>(&t));
         if (n == PCAP_ERROR_BREAK)
             return kBroken;
         if (n < 0)
             return kReadError;
+        n += starts;
         if (large >= 0)
             n += m_large->read(callback, user, m_snapLength, t.slotBytes);
         if (m_changer)
@@ -284,9 +293,29 @@ private:
         }
     }
 
+    // Flow starts are looked at while this second's share lasts: a flood of connection
+    // attempts then costs a wake-up per second, and its frames are still counted by the ring.
+    int startsFd() {
+        if (!m_starts)
+            return -1;
+        if (const auto now = Clock::now(); now - m_startsSecond >= std::chrono::seconds(1)) {
+            m_startsSecond = now;
+            m_startsLeft = kFlowStartsPerSecond;
+        }
+        return m_startsLeft > 0 ? m_starts->fd() : -1;
+    }
+
+    int readFlowStarts(FrameCallback callback, void* user) {
+        if (m_startsLeft <= 0)
+            return 0;
+        const int n = m_starts->read(callback, user, m_startsLeft);
+        m_startsLeft -= n;
+        return n;
+    }
+
     // 0 when frames may be ready (or the read time-out passed: the non-blocking read then
     // finds whatever the kernel has), kBroken when woken, kReadError when the wait fails.
-    int waitForFrames(int large) {
+    int waitForFrames(int large, int starts) {
         int timeout = m_timeoutMs;
         // Where poll() cannot be trusted to report a buffer that the time-out filled, libpcap
         // says how often to look anyway.
@@ -294,8 +323,10 @@ private:
             const long ms = tv->tv_sec * 1000L + tv->tv_usec / 1000L;
             timeout = static_cast<int>(std::clamp<long>(ms, 1, timeout));
         }
-        pollfd fds[3] = {{m_wake.get(), POLLIN, 0}, {m_fd, POLLIN, 0}, {large, POLLIN, 0}};
-        const int n = ::poll(fds, m_fd < 0 ? 1 : large < 0 ? 2 : 3, timeout);
+        // A descriptor of -1 is left out by poll().
+        pollfd fds[4] = {
+            {m_wake.get(), POLLIN, 0}, {m_fd, POLLIN, 0}, {large, POLLIN, 0}, {starts, POLLIN, 0}};
+        const int n = ::poll(fds, m_fd < 0 ? 1 : 4, timeout);
         if (n < 0)
             return errno == EINTR ? 0 : kReadError;
         if (fds[0].revents != 0) {
@@ -319,6 +350,9 @@ private:
     std::size_t m_growBytes = 0;
     std::chrono::milliseconds m_quiet{0};
     std::unique_ptr<RingChanger> m_changer;
+    std::unique_ptr<FlowStartSocket> m_starts;
+    Clock::time_point m_startsSecond;
+    int m_startsLeft = 0;
     Clock::time_point m_retryAt;
     Clock::time_point m_shrinkAt;
     Clock::time_point m_lastBusy;
@@ -415,6 +449,31 @@ std::unique_ptr<PcapDevice> openPcap(const std::string& name, const CaptureOptio
     return std::make_unique<PcapDevice>(p, false, options.readTimeoutMs, std::move(wake));
 }
 
+// Flow starts for a capture that asked for them. Where they cannot be had, the capture opens
+// again with the quick time-out: the frames themselves then tell of new flows soon enough.
+std::unique_ptr<PcapDevice> withFlowStarts(std::unique_ptr<PcapDevice> device,
+                                           const std::string& name, const CaptureOptions& options,
+                                           int ringBytes, CaptureOpenStatus& status,
+                                           std::string& reason) {
+    if (!device || !options.flowStarts)
+        return device;
+    if (device->linkKind() == LinkKind::Ethernet) {
+        std::string why;
+        if (auto starts = FlowStartSocket::open(
+                name, options.ipv4Bytes > 0 ? options.ipv4Bytes : options.snapLength,
+                options.snapLength, why)) {
+            device->watchFlowStarts(std::move(starts));
+            return device;
+        }
+    }
+    if (options.readTimeoutMs <= options.quickReadTimeoutMs)
+        return device;
+    device.reset();
+    CaptureOptions quick = options;
+    quick.readTimeoutMs = options.quickReadTimeoutMs;
+    return openPcap(name, quick, ringBytes, status, reason);
+}
+
 } // namespace
 
 std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openLive(const std::string& name,
@@ -427,7 +486,7 @@ std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openLive(const std::string& 
     std::unique_ptr<PcapDevice> device =
         openPcap(name, options, growing ? kRestRingBytes : fullBytes, status, reason);
     if (!device || !growing)
-        return device;
+        return withFlowStarts(std::move(device), name, options, fullBytes, status, reason);
     std::string why;
     std::unique_ptr<PacketRing> large;
     if (device->linkKind() == LinkKind::Ethernet) {
@@ -440,11 +499,12 @@ std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openLive(const std::string& 
     if (large) {
         device->growUnderLoad(std::move(large), static_cast<std::size_t>(kRestRingBytes),
                               static_cast<std::size_t>(fullBytes), options.quietMsBeforeShrink);
-        return device;
+        return withFlowStarts(std::move(device), name, options, fullBytes, status, reason);
     }
     // Not Ethernet, or no second socket: the capture takes the large ring from the start.
     device.reset();
-    return openPcap(name, options, fullBytes, status, reason);
+    return withFlowStarts(openPcap(name, options, fullBytes, status, reason), name, options,
+                          fullBytes, status, reason);
 }
 
 std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openFile(const std::filesystem::path& file,
