@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -492,6 +493,35 @@ TEST_F(CaptureIntegrationTest, RingGrowsUnderABurstAndShrinksAfter_EveryFrameOnc
     EXPECT_EQ(missing, 0) << "of " << sent;
     EXPECT_EQ(repeated, 0) << "of " << sent;
     EXPECT_EQ(wrongTag, 0) << "of " << sent;
+}
+
+// The helper tells of a TCP connection by its two opening segments (the SYN and its answer),
+// of nothing else, and every frame still comes through the ring once.
+TEST_F(CaptureIntegrationTest, FlowStartsComeForTheOpeningSegmentsOnly_EveryFrameStillOnce) {
+    struct Row {
+        const char* what;
+        std::function<void()> traffic;
+        std::uint16_t port; // the connection's server port, 0 where no connection opens
+    };
+    const Row rows[] = {
+        {"a TCP connection", [] { EXPECT_EQ(tcpExchange(kFarAddr, 443, 3000), 20000u); }, 443},
+        {"UDP datagrams", [] { EXPECT_EQ(udpEcho(5, 200), 5); }, 0},
+        {"pings", [] { EXPECT_EQ(pings(3), 3); }, 0},
+    };
+    for (const Row& row : rows) {
+        settle(counters());
+        const test::FlowStartWatch w = test::watchFlowStarts(net->host, row.traffic);
+        ASSERT_TRUE(w.opened) << row.what;
+        EXPECT_EQ(w.frames, w.linkFrames) << row.what;
+        if (row.port == 0) {
+            EXPECT_TRUE(w.starts.empty()) << row.what;
+            continue;
+        }
+        ASSERT_EQ(w.starts.size(), 2u) << row.what;
+        const auto syn = *std::find_if(w.starts.begin(), w.starts.end(),
+                                       [&](const auto& p) { return p.second == row.port; });
+        EXPECT_EQ(w.starts.count({syn.second, syn.first}), 1u) << row.what << ": no answer";
+    }
 }
 
 } // namespace

@@ -9,11 +9,15 @@
 #include "support/netns.h"
 #include "support/temp_dir.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace tn::test {
 
@@ -72,5 +76,72 @@ struct HelperCaptureRig {
     std::unique_ptr<CGlobal> global;
     std::unique_ptr<CIPStat> stat;
 };
+
+// What a capture through the helper, asked for flow starts, handed out while `traffic` ran on
+// interface `ifname`: the ports each flow start carried, and the frames (not counting flow
+// starts) against the frames the link moved.
+struct FlowStartWatch {
+    std::multiset<std::pair<std::uint16_t, std::uint16_t>> starts; // source, destination port
+    std::uint64_t frames = 0;
+    std::uint64_t linkFrames = 0;
+    bool opened = false;
+};
+
+inline FlowStartWatch watchFlowStarts(const std::string& ifname,
+                                      const std::function<void()>& traffic) {
+    using namespace std::chrono_literals;
+    FlowStartWatch w;
+    HelperCaptureFactory factory{TALLYNET_CAPTURE_HELPER};
+    CaptureOptions options;
+    options.flowStarts = true;
+    options.promiscuous = false;
+    options.snapLength = 128;
+    options.ipv4Bytes = 24;
+    CaptureOpenStatus status = CaptureOpenStatus::DeviceFailed;
+    std::string reason;
+    std::unique_ptr<ICaptureDevice> device = factory.openLive(ifname, options, status, reason);
+    if (!device)
+        return w;
+    w.opened = true;
+    const auto linkFrames = [&ifname] {
+        return readCounter(ifname, "tx_packets") + readCounter(ifname, "rx_packets");
+    };
+    const std::uint64_t before = linkFrames();
+    struct Seen {
+        std::atomic<std::uint64_t> frames{0}; // read while the reader runs
+        std::multiset<std::pair<std::uint16_t, std::uint16_t>> starts;
+    } seen;
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        const auto onFrame = [](void* user, const CaptureHeader& h, const std::uint8_t* f) {
+            auto* watch = static_cast<Seen*>(user);
+            if (!isFlowStart(h)) {
+                watch->frames.fetch_add(1);
+                return;
+            }
+            // Ethernet, then IPv4 (its ports 20 bytes in, as the capture reads them) or IPv6.
+            const std::size_t ports = h.capturedLength > 13 && f[12] == 0x86 ? 14 + 40 : 14 + 20;
+            if (h.capturedLength >= ports + 4)
+                watch->starts.insert(
+                    {static_cast<std::uint16_t>(f[ports] << 8 | f[ports + 1]),
+                     static_cast<std::uint16_t>(f[ports + 2] << 8 | f[ports + 3])});
+            else
+                watch->starts.insert({0, 0});
+        };
+        while (!stop.load())
+            if (device->dispatch(onFrame, &seen) == ICaptureDevice::kReadError)
+                break;
+    });
+    traffic();
+    for (int i = 0; i < 100 && seen.frames.load() < linkFrames() - before; ++i)
+        std::this_thread::sleep_for(50ms);
+    stop.store(true);
+    device->breakLoop();
+    reader.join();
+    w.frames = seen.frames.load();
+    w.starts = std::move(seen.starts);
+    w.linkFrames = linkFrames() - before;
+    return w;
+}
 
 } // namespace tn::test

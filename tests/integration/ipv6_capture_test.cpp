@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -237,6 +238,29 @@ TEST_F(Ipv6CaptureTest, TcpAndUdpOverIpv6EqualTheDatagramBytesOnTheLink) {
     added.prefixLength = 64;
     EXPECT_EQ(now.size(), 2u);
     EXPECT_NE(std::find(now.begin(), now.end(), added), now.end());
+}
+
+// Over IPv6 too, a TCP connection is told of by its two opening segments and a UDP exchange not
+// at all, and every frame still comes through the ring once.
+TEST_F(Ipv6CaptureTest, FlowStartsComeForTheOpeningSegmentsOnly_EveryFrameStillOnce) {
+    struct Row {
+        const char* what;
+        std::function<void()> traffic;
+        std::size_t starts;
+    };
+    const Row rows[] = {
+        {"a TCP connection", [] { EXPECT_EQ(tcpExchange(2000), 30000u); }, 2},
+        {"UDP datagrams", [] { EXPECT_EQ(udpEcho(5, 300), 5); }, 0},
+    };
+    for (const Row& row : rows) {
+        settle(counters());
+        const test::FlowStartWatch w = test::watchFlowStarts(net->host, row.traffic);
+        ASSERT_TRUE(w.opened) << row.what;
+        EXPECT_EQ(w.frames, w.linkFrames) << row.what;
+        EXPECT_EQ(w.starts.size(), row.starts) << row.what;
+        for (const auto& [from, to] : w.starts)
+            EXPECT_TRUE(from == 443 || to == 443) << row.what << ": " << from << " -> " << to;
+    }
 }
 
 } // namespace

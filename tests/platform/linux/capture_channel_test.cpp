@@ -21,6 +21,7 @@ Request captureRequest(const std::string& name = "eth0") {
     r.kernelBufferBytes = 4 << 20;
     r.readTimeoutMs = 500;
     r.promiscuous = true;
+    r.flowStarts = true;
     return r;
 }
 
@@ -56,6 +57,7 @@ TEST(CaptureChannelRequest, RoundTripKeepsEveryField) {
     EXPECT_EQ(r->kernelBufferBytes, 4u << 20);
     EXPECT_EQ(r->readTimeoutMs, 500u);
     EXPECT_TRUE(r->promiscuous);
+    EXPECT_TRUE(r->flowStarts);
 
     const Request echo = echoRequest();
     const auto back = decodeRequest(view(encodeRequest(echo)));
@@ -237,6 +239,27 @@ TEST(CaptureChannelStatistics, RoundTripAndExactSize) {
     EXPECT_FALSE(decodeStatistics(view(longer)));
     EXPECT_TRUE(isStop(view(encodeStop())));
     EXPECT_FALSE(isStop(view(m)));
+}
+
+// A flow start carries a ring record's worth of headers at most: the window keeps each one it
+// reads until its next look, and takes nothing larger or empty.
+TEST(CaptureChannelFlowStart, HeadersWithinARecordsBoundRoundTripAndNothingElse) {
+    const std::vector<std::uint8_t> headers(58, 0x45);
+    const auto m = encodeFlowStart(view(headers));
+    EXPECT_EQ(kindOf(view(m)), MessageKind::FlowStart);
+    const auto back = decodeFlowStart(view(m));
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(std::equal(back->begin(), back->end(), headers.begin(), headers.end()));
+
+    const std::vector<std::uint8_t> most(kMaxSnapLength, 1);
+    EXPECT_TRUE(decodeFlowStart(view(encodeFlowStart(view(most)))));
+    EXPECT_TRUE(encodeFlowStart(view(std::vector<std::uint8_t>(kMaxSnapLength + 1))).empty());
+    EXPECT_TRUE(encodeFlowStart({}).empty());
+    auto tooLong = encodeFlowStart(view(most));
+    tooLong.push_back(0);
+    EXPECT_FALSE(decodeFlowStart(view(tooLong)));
+    EXPECT_FALSE(decodeFlowStart({m.data(), 4})) << "a tag alone";
+    EXPECT_FALSE(decodeFlowStart(view(encodeReady())));
 }
 
 // The window's ring and the helper's view of it: one memory file, two mappings.
