@@ -338,30 +338,38 @@ QRect MFTrafficButton::redrawGridColumns(int previousOffset) {
                 columns.push_back(x);
     std::sort(columns.begin(), columns.end());
     columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
+    // Of those, the ones whose line came or went, each down to its bar's top (the bar hides
+    // the grid from there down; the crosshair and the labels stay as they are).
+    std::vector<GridColumn>& changing = m_changingColumns;
+    changing.clear();
+    int lowest = 0;
     for (const int x : columns) {
         const bool line = gridColumn(x, f.gridOffsetX, w);
         if (line == gridColumn(x, previousOffset, w))
             continue;
         const std::size_t bar = static_cast<std::size_t>(x / kBar);
         const bool barHere = bar < f.barTop.size() && f.barVisible[bar] != 0;
-        // The bar hides the grid from its top down; the crosshair and the labels stay as they
-        // are.
-        const int barTop = barHere ? std::max(f.barTop[bar], 0) : h;
-        const char* cover = m_covered.data() + x;
-        for (int y = 0; y < barTop; ++y, cover += w) {
-            if (*cover)
-                continue;
-            const QRgb c = line || gridRow[static_cast<std::size_t>(y)] ? grid : background;
-            QRgb& pixel = reinterpret_cast<QRgb*>(bits + y * stride)[x];
-            if (pixel != c) {
-                pixel = c;
-                left = std::min(left, x);
-                right = x;
-                top = std::min(top, y);
-                bottom = std::max(bottom, y);
-            }
-        }
+        const int barTop = barHere ? std::clamp(f.barTop[bar], 0, h) : h;
+        changing.push_back({x, barTop, line});
+        lowest = std::max(lowest, barTop);
     }
+    if (changing.empty())
+        return {};
+    // Row by row: the buffer and the cover are walked along their lines, not across them. A
+    // scroll moves every line, so the pixels are written without comparing them first, and
+    // the rectangle repainted is the one around the columns that changed.
+    for (int y = 0; y < lowest; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(bits + y * stride);
+        const char* cover = m_covered.data() + static_cast<std::ptrdiff_t>(y) * w;
+        const QRgb off = gridRow[static_cast<std::size_t>(y)] != 0 ? grid : background;
+        for (const GridColumn& c : changing)
+            if (y < c.barTop && !cover[c.x])
+                row[c.x] = c.line ? grid : off;
+    }
+    left = changing.front().x;
+    right = changing.back().x;
+    top = 0;
+    bottom = lowest - 1;
     const QRect changed = right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
     return changed;
 }

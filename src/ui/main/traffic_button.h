@@ -114,6 +114,12 @@ private:
     Label m_valueLabel;
     std::vector<char> m_gridRows;   // redrawGridColumns' scratch, kept to spare an allocation
     std::vector<int> m_gridColumns; // per frame
+    struct GridColumn {
+        int x;
+        int barTop; // the first row the column's bar covers (the height where none)
+        bool line;  // whether a grid line stands there now
+    };
+    std::vector<GridColumn> m_changingColumns; // per frame
     QTimer m_repaintTimer;
     bool m_timersSet = false; // no timer runs before setTimerPeriods
     QTimer m_sampleTimer;
