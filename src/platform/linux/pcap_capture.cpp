@@ -10,10 +10,12 @@
 #include <condition_variable>
 #include <cstring>
 #include <linux/capability.h>
+#include <linux/if_packet.h>
 #include <mutex>
 #include <pcap/pcap.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
@@ -229,11 +231,17 @@ public:
     bool statistics(CaptureStatistics& out) override {
         if (m_offline)
             return false;
-        pcap_stat st{};
-        if (pcap_stats(m_pcap, &st) != 0)
+        // The kernel's counters of libpcap's socket, summed as libpcap sums them, without its
+        // look at the interface's counters in /sys: those count the whole interface's losses,
+        // and the confined helper may not open them (two refused calls at every look).
+        tpacket_stats_v3 st{};
+        socklen_t length = sizeof st;
+        if (::getsockopt(m_fd, SOL_PACKET, PACKET_STATISTICS, &st, &length) != 0)
             return false;
-        out.received = st.ps_recv;
-        out.dropped = st.ps_drop;
+        m_counted.received += st.tp_packets;
+        m_counted.dropped += st.tp_drops;
+        out.received = m_counted.received;
+        out.dropped = m_counted.dropped;
         out.ringBytes = m_restBytes;
         if (m_large) {
             const CaptureStatistics large = m_large->statistics();
@@ -351,6 +359,7 @@ private:
     std::chrono::milliseconds m_quiet{0};
     std::unique_ptr<RingChanger> m_changer;
     std::unique_ptr<FlowStartSocket> m_starts;
+    CaptureStatistics m_counted; // of libpcap's socket
     Clock::time_point m_startsSecond;
     int m_startsLeft = 0;
     Clock::time_point m_retryAt;
