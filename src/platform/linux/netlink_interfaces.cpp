@@ -168,10 +168,18 @@ AdapterListStatus NetlinkAdapterSource::list(std::vector<AdapterInfo>& out) {
 // (or of an interface of the same name that came back with another index).
 bool NetlinkAdapterSource::ipv6Addresses(const std::string& name, std::vector<Ipv6Address>& out) {
     out.clear();
-    const int index = static_cast<int>(if_nametoindex(name.c_str()));
-    if (index == 0)
-        return false;
+    // Asked every second: with nothing changed since the last answer for this name, that
+    // answer stands, without a look-up of the name.
     const bool changed = m_ipv6Watch.changed();
+    if (!changed && m_ipv6Known && name == m_ipv6Name) {
+        out = m_ipv6;
+        return true;
+    }
+    const int index = static_cast<int>(if_nametoindex(name.c_str()));
+    if (index == 0) {
+        m_ipv6Known = false;
+        return false;
+    }
     if (changed || !m_ipv6Known || index != m_ipv6Index) {
         std::vector<Ipv6Info> addrs;
         if (!m_netlink.dumpIpv6(addrs)) {
@@ -183,6 +191,7 @@ bool NetlinkAdapterSource::ipv6Addresses(const std::string& name, std::vector<Ip
             if (ip.ifindex == index)
                 m_ipv6.push_back(Ipv6Address{ip.address, ip.prefixLength});
         m_ipv6Index = index;
+        m_ipv6Name = name;
         m_ipv6Known = true;
     }
     out = m_ipv6;

@@ -66,6 +66,7 @@ private:
     AddressWatch m_ipv6Watch{AF_INET6};
     std::vector<Ipv6Address> m_ipv6; // of interface m_ipv6Index, while m_ipv6Known
     int m_ipv6Index = 0;
+    std::string m_ipv6Name; // the name m_ipv6Index had then
     bool m_ipv6Known = false;
 };
 

@@ -82,8 +82,11 @@ bool LinkWatch::poll(std::vector<Event>& out) {
     }
 }
 
+// Link notifications too: a name that moved to another interface changes its addresses without
+// an address notification.
 AddressWatch::AddressWatch(int family)
-    : m_fd(openWatch(family == AF_INET6 ? RTMGRP_IPV6_IFADDR : RTMGRP_IPV4_IFADDR)) {}
+    : m_fd(openWatch((family == AF_INET6 ? RTMGRP_IPV6_IFADDR : RTMGRP_IPV4_IFADDR) |
+                     RTMGRP_LINK)) {}
 
 AddressWatch::~AddressWatch() {
     if (m_fd >= 0)
@@ -114,6 +117,14 @@ NetlinkLinks::NetlinkLinks() {
         nl_socket_free(m_sock);
         m_sock = nullptr;
     }
+    if (!m_sock)
+        return;
+    // The counters are read every second: one receive per answer. No acknowledgement is asked
+    // for (an error still comes as one), and no look ahead at each message's size, with a
+    // buffer that holds the largest part of a dump the kernel sends (32 KiB).
+    nl_socket_disable_auto_ack(m_sock);
+    nl_socket_disable_msg_peek(m_sock);
+    nl_socket_set_msg_buf_size(m_sock, 64 * 1024);
 }
 
 NetlinkLinks::~NetlinkLinks() {

@@ -57,8 +57,8 @@ private:
     std::vector<char> m_buffer;
 };
 
-// Address notifications of one family: whether any arrived since the last call, so that a
-// dump is taken only after a change.
+// Address notifications of one family, and link notifications: whether any arrived since the
+// last call, so that a dump is taken (and a name looked up) only after a change.
 class AddressWatch {
 public:
     explicit AddressWatch(int family);
@@ -66,8 +66,8 @@ public:
     AddressWatch(const AddressWatch&) = delete;
     AddressWatch& operator=(const AddressWatch&) = delete;
 
-    // True when an address was added or removed, notifications were lost, or there is no
-    // socket to tell: the caller must dump again.
+    // True when an address was added or removed, a link changed, notifications were lost, or
+    // there is no socket to tell: the caller must dump again.
     bool changed();
 
 private:
