@@ -40,6 +40,23 @@ std::string failed(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
 }
 
+// The filter first: a socket bound to every protocol of the interface receives from then on.
+bool filterAndBind(int fd, std::vector<sock_filter>& filter, unsigned index, std::string& why) {
+    if (!attachFilter(fd, filter)) {
+        why = failed("SO_ATTACH_FILTER");
+        return false;
+    }
+    sockaddr_ll address{};
+    address.sll_family = AF_PACKET;
+    address.sll_protocol = htons(ETH_P_ALL);
+    address.sll_ifindex = static_cast<int>(index);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        why = failed("bind");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 PacketRing::PacketRing(UniqueFd fd, bool loopback, int blockTimeoutMs)
@@ -78,18 +95,8 @@ std::unique_ptr<PacketRing> PacketRing::open(int captureFd, const std::string& i
     // Bound but not yet in the group, the socket would get a copy of every frame: a filter
     // that keeps none covers that moment.
     std::vector<sock_filter> none = {BPF_STMT(BPF_RET | BPF_K, 0)};
-    if (!attachFilter(fd.get(), none)) {
-        why = failed("SO_ATTACH_FILTER");
+    if (!filterAndBind(fd.get(), none, index, why))
         return nullptr;
-    }
-    sockaddr_ll address{};
-    address.sll_family = AF_PACKET;
-    address.sll_protocol = htons(ETH_P_ALL);
-    address.sll_ifindex = static_cast<int>(index);
-    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        why = failed("bind");
-        return nullptr;
-    }
     // The capture's socket founds the group; with no program yet, every frame goes to member 0.
     if (!joinGroup(captureFd, 0, PACKET_FANOUT_CBPF | PACKET_FANOUT_FLAG_UNIQUEID)) {
         why = failed("PACKET_FANOUT");
@@ -283,18 +290,8 @@ std::unique_ptr<FlowStartSocket> FlowStartSocket::open(const std::string& interf
     // Only the headers are wanted, and a burst of connections may lose copies: a small buffer.
     const int bytes = 64 * 1024;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
-    if (!attachFilter(fd.get(), code)) {
-        why = failed("SO_ATTACH_FILTER");
+    if (!filterAndBind(fd.get(), code, index, why))
         return nullptr;
-    }
-    sockaddr_ll address{};
-    address.sll_family = AF_PACKET;
-    address.sll_protocol = htons(ETH_P_ALL);
-    address.sll_ifindex = static_cast<int>(index);
-    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        why = failed("bind");
-        return nullptr;
-    }
     return std::make_unique<FlowStartSocket>(std::move(fd));
 }
 
