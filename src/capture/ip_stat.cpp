@@ -428,7 +428,7 @@ int CIPStat::initialise(int adapterIndex) {
     // Counting per program asks the kernel for a flow's socket while the socket may still be
     // there: a connection's first segment is told of at once, and where it cannot be, frames
     // are handed over within a tenth of a second, not half a second.
-    setFlowStarts(m_global.CountApps != 0, kAppsReadTimeoutMs);
+    setFlowStarts(m_global.CountApps != 0);
     if (m_global.CountApps != 0) {
         if (!m_apps)
             m_apps = std::make_unique<CAppCounter>(m_global.os().socketOwners);

@@ -28,7 +28,6 @@ public:
     static constexpr int kMonths = 12;
     static constexpr int kUserBufferBytes = 524288;
     static constexpr int kKernelBufferBytes = 524288;
-    static constexpr int kAppsReadTimeoutMs = 100;
 
     CIPStat(CGlobal& global, const IClock& clock);
     ~CIPStat() override;

@@ -71,9 +71,8 @@ int CPacket::open(int index, int userBufferBytes, int kernelBufferBytes, int pro
     CaptureOptions options;
     options.kernelBufferBytes = kernelBufferBytes;
     options.promiscuous = promiscuous != 0;
-    options.readTimeoutMs = m_readTimeoutMs;
+    options.readTimeoutMs = kReadTimeoutMs;
     options.flowStarts = m_flowStarts;
-    options.quickReadTimeoutMs = m_quickReadTimeoutMs;
     options.snapLength = kSnapLength;
     options.ipv4Bytes = kIpv4ReadBytes;
     CaptureOpenStatus status = CaptureOpenStatus::DeviceFailed;

@@ -104,11 +104,8 @@ protected:
     // After each read of the device, frames or none (a read that timed out); on the worker.
     virtual void batchEnded() {}
     // Whether the devices opened from now on tell of new TCP flows ahead of their frames (see
-    // isFlowStart); where they cannot, they hand frames over within `quickMs`.
-    void setFlowStarts(bool on, int quickMs) {
-        m_flowStarts = on;
-        m_quickReadTimeoutMs = quickMs;
-    }
+    // isFlowStart); where they cannot, they hand frames over sooner instead.
+    void setFlowStarts(bool on) { m_flowStarts = on; }
 
     void run() override;
     void wakeUp() override;
@@ -127,9 +124,7 @@ protected:
     }
 
 private:
-    int m_readTimeoutMs = kReadTimeoutMs;
     bool m_flowStarts = false;
-    int m_quickReadTimeoutMs = kReadTimeoutMs;
     void takeIpv6();
 
     std::mutex m_ipv6Mutex;

@@ -204,7 +204,7 @@ public:
         if (ready != 0)
             return ready;
         // Flow starts first: they are worth most while the connection is young.
-        const int starts = m_starts ? readFlowStarts(callback, user) : 0;
+        const int starts = readFlowStarts(callback, user);
         Trampoline t{callback, user};
         int n = pcap_dispatch(m_pcap, -1, onPcapFrame, reinterpret_cast<u_char*>(&t));
         if (n == PCAP_ERROR_BREAK)
@@ -314,7 +314,7 @@ private:
     }
 
     int readFlowStarts(FrameCallback callback, void* user) {
-        if (m_startsLeft <= 0)
+        if (!m_starts || m_startsLeft <= 0)
             return 0;
         const int n = m_starts->read(callback, user, m_startsLeft);
         m_startsLeft -= n;

@@ -327,7 +327,6 @@ QRect MFTrafficButton::redrawGridColumns(int previousOffset) {
     const QRgb grid = kGridColour.rgb();
     uchar* const bits = m_buffer.bits();
     const qsizetype stride = m_buffer.bytesPerLine();
-    int left = w, right = -1, top = h, bottom = -1; // of the pixels that changed
     // Only the columns where a line was or is now can change: a few dozen of the width.
     std::vector<int>& columns = m_gridColumns;
     columns.clear();
@@ -366,12 +365,7 @@ QRect MFTrafficButton::redrawGridColumns(int previousOffset) {
             if (y < c.barTop && !cover[c.x])
                 row[c.x] = c.line ? grid : off;
     }
-    left = changing.front().x;
-    right = changing.back().x;
-    top = 0;
-    bottom = lowest - 1;
-    const QRect changed = right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
-    return changed;
+    return QRect(QPoint(changing.front().x, 0), QPoint(changing.back().x, lowest - 1));
 }
 
 void MFTrafficButton::drawNextFrame() {
