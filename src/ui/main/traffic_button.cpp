@@ -1,6 +1,7 @@
 #include "ui/main/traffic_button.h"
 
 #include "app/global.h"
+#include "ui/widgets/window_pixel_writer.h"
 
 #include <QCursor>
 #include <QFontMetrics>
@@ -299,7 +300,8 @@ void MFTrafficButton::produceFrame() {
     if (!sameButGrid(m_next, m_frame)) {
         std::swap(m_next, m_frame);
         drawFrame(m_frame);
-        repaint();
+        if (!writeDirect({rect()}))
+            repaint();
         return;
     }
     // Between two samples only the vertical grid lines move: their old and new columns are
@@ -309,7 +311,60 @@ void MFTrafficButton::produceFrame() {
     const int before = m_frame.gridOffsetX;
     m_frame.gridOffsetX = m_next.gridOffsetX;
     if (const QRect changed = redrawGridColumns(before); !changed.isEmpty())
-        repaint(changed);
+        if (!writeDirect(changedColumnRects()))
+            repaint(changed);
+}
+
+const std::vector<QRect>& MFTrafficButton::changedColumnRects() {
+    // A strip per run of neighbouring columns (a line's old and new place), each down to the
+    // lowest bar top of the run: a few hundred bytes where the rectangle around them all holds
+    // the whole graph.
+    m_columnRects.clear();
+    for (const GridColumn& c : m_changingColumns) {
+        if (!m_columnRects.empty() && m_columnRects.back().right() + 1 == c.x) {
+            QRect& r = m_columnRects.back();
+            r.setRight(c.x);
+            r.setBottom(std::max(r.bottom(), c.barTop - 1));
+        } else {
+            m_columnRects.push_back(QRect(c.x, 0, 1, c.barTop));
+        }
+    }
+    return m_columnRects;
+}
+
+bool MFTrafficButton::writeDirect(const std::vector<QRect>& rects) {
+    if (!m_writerTried) {
+        m_writerTried = true;
+        m_writer = ui::WindowPixelWriter::create(this);
+    }
+    if (!m_writer)
+        return false;
+    if (!m_writer->write(m_buffer, rects)) {
+        m_writer.reset(); // the display refused: repaints from now on
+        return false;
+    }
+    m_backingStale = true;
+    if (QWindow* handle = m_writer->windowHandle(); handle != m_watched) {
+        if (m_watched)
+            m_watched->removeEventFilter(this);
+        m_watched = handle;
+        if (handle)
+            handle->installEventFilter(this);
+    }
+    return true;
+}
+
+bool MFTrafficButton::eventFilter(QObject* watched, QEvent* event) {
+    // The toolkit answers an expose from its backing store: bring it up to date first. A
+    // window that is only now mapped again takes no paint yet; it paints what is due once it is.
+    if (event->type() == QEvent::Expose && watched == m_watched && m_backingStale) {
+        m_backingStale = false;
+        if (window()->testAttribute(Qt::WA_Mapped))
+            repaint();
+        else
+            update();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QRect MFTrafficButton::redrawGridColumns(int previousOffset) {

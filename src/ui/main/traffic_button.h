@@ -17,6 +17,7 @@
 #include <QColor>
 #include <QFont>
 #include <QImage>
+#include <QPointer>
 #include <QRegion>
 #include <QStaticText>
 #include <QTimer>
@@ -29,8 +30,13 @@
 
 class QMenu;
 class QPainter;
+class QWindow;
 
 namespace tn {
+
+namespace ui {
+class WindowPixelWriter;
+}
 
 class CGlobal;
 
@@ -74,10 +80,13 @@ public:
     void runCommand(int command);
 
     const CTrafficGraphModel& model() const { return m_model; }
+    // Whether frames go to the window directly (see ui::WindowPixelWriter).
+    bool writesDirectly() const { return m_writer != nullptr; }
     int repaintTimerIntervalMs() const { return m_repaintTimer.interval(); }
     bool timersActive() const { return m_repaintTimer.isActive() && m_sampleTimer.isActive(); }
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -105,6 +114,10 @@ private:
     void produceFrame();
     void drawNextFrame();
     QRect redrawGridColumns(int previousOffset);
+    // Shows rects of the buffer by writing them to the window directly; false where that is
+    // not possible, and the caller repaints.
+    bool writeDirect(const std::vector<QRect>& rects);
+    const std::vector<QRect>& changedColumnRects();
 
     CTrafficGraphModel m_model;
     QFont m_font;
@@ -135,6 +148,13 @@ private:
     GraphFrame m_next;
     std::vector<QRect> m_overlays; // the crosshair and the labels, drawn over grid and bars
     std::vector<char> m_covered;   // per pixel, row by row: under one of the overlays
+    std::unique_ptr<ui::WindowPixelWriter> m_writer;
+    bool m_writerTried = false;
+    // The toolkit's backing store misses frames written directly: an expose must not show it
+    // before the graph painted into it again.
+    bool m_backingStale = false;
+    QPointer<QWindow> m_watched;      // whose exposes are watched for that
+    std::vector<QRect> m_columnRects; // per frame
 };
 
 } // namespace tn
