@@ -281,15 +281,21 @@ GraphCommandEffect CTrafficGraphModel::executeCommand(int command) {
 }
 
 CrosshairLabels CTrafficGraphModel::crosshairLabels() const {
-    CrosshairLabels out;
     const int column = m_pinX / kBarWidth;
-    out.valueLabel = " " + byteText(valueAt(column));
+    const double value = valueAt(column);
     // A pin beyond the last column gives a negative count, as the pin is never clamped.
     const auto ago = static_cast<int>(static_cast<std::int64_t>(m_n) - column);
+    const char* sfx = suffix();
+    // Every frame asks, ten times a second; the texts change with a sample or a move at most.
+    CrosshairCache& c = m_crosshairCache;
+    if (c.valid && c.value == value && c.ago == ago && c.suffix == sfx)
+        return c.labels;
+    c = {true, value, ago, sfx, {}};
+    c.labels.valueLabel = " " + byteText(value);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "% i %s ago", ago, suffix());
-    out.timeLabel = buf;
-    return out;
+    std::snprintf(buf, sizeof buf, "% i %s ago", ago, sfx);
+    c.labels.timeLabel = buf;
+    return c.labels;
 }
 
 void placeCrosshairLabels(CrosshairLabels& labels, int pinX, int pinY, int width, int height,

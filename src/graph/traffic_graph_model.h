@@ -154,6 +154,16 @@ private:
     double valueOf(const Slot& s) const;
     double largestBarValue() const;
 
+    // The last crosshair texts and what they were made of.
+    struct CrosshairCache {
+        bool valid = false;
+        double value = 0;
+        int ago = 0;
+        const char* suffix = nullptr;
+        CrosshairLabels labels;
+    };
+    mutable CrosshairCache m_crosshairCache;
+
     CGlobal& m_global;
     int m_width = 0;
     int m_height = 0;

@@ -367,6 +367,8 @@ TEST_F(TrafficGraphModelTest, CrosshairLabels_TextsAndPlacement) {
     CrosshairLabels l = m.crosshairLabels();
     EXPECT_EQ(l.timeLabel, " 1 /s ago");
     EXPECT_EQ(l.valueLabel, " 3.00 KB");
+    tick(m, 0, 0); // the 3 KB move on under the pin, which stays
+    EXPECT_EQ(m.crosshairLabels().valueLabel, " 0 B");
     m.restorePinPoint((0 << 16) + 1);
     EXPECT_EQ(m.crosshairLabels().timeLabel, " 10 /s ago");
     m.selectTimeBase(2);
