@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh build|run|test|bench|fuzz
 set -eu
 
-common="build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libxcb1-dev libpcap-dev \
+common="build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libxcb1-dev libxcb-shm0-dev libpcap-dev \
 libnl-3-dev libnl-route-3-dev libseccomp-dev libudev-dev libsystemd-dev librsvg2-bin"
 case "${1:-build}" in
     build) wanted="$common" ;;

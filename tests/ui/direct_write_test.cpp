@@ -80,10 +80,22 @@ private slots:
             QSKIP("needs an X display");
     }
 
+    void display_showsWhatAPaintShows_data() {
+        QTest::addColumn<bool>("sharedRing");
+        QTest::newRow("pixels through shared memory") << true;
+        QTest::newRow("pixels in the requests") << false;
+    }
+
     // A column written at the wrong place, pixels in the wrong byte order, a rounded corner
-    // written over, a write to a window that is gone, or an expose that shows the backing
-    // store's older frame: each leaves the display unlike the paint.
+    // written over, a band read from the wrong place of the shared ring, a write to a window
+    // that is gone, or an expose that shows the backing store's older frame: each leaves the
+    // display unlike the paint.
     void display_showsWhatAPaintShows() {
+        QFETCH(bool, sharedRing);
+        if (sharedRing)
+            qunsetenv("TALLYNET_NO_SHARED_RING");
+        else
+            qputenv("TALLYNET_NO_SHARED_RING", "1");
         test::FakePlatform fake;
         fake.settings.text = "[SetariGenerale]\nGNfoMode=1\nTMaxScale=0\n";
         CGlobal global(fake.services());
@@ -117,7 +129,9 @@ private slots:
         steps.push_back({Step::Sample, 20000, 16000}); // taller than the control
         for (int i = 0; i < 3; ++i)
             steps.push_back({Step::Frame});
-        steps.push_back({Step::Mouse, 40, 20});
+        // Each move a whole frame: together more than the shared ring holds.
+        for (std::uint32_t i = 0; i < 24; ++i)
+            steps.push_back({Step::Mouse, 30 + i * 4, 5 + i});
         steps.push_back({Step::Frame});
         steps.push_back({Step::Cover});
         steps.push_back({Step::Frame});

@@ -11,7 +11,12 @@
 
 #ifdef TALLYNET_HAVE_XCB
 #include <QtGui/qguiapplication_platform.h>
+#include <xcb/shm.h>
 #include <xcb/xcb.h>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 namespace tn::ui {
@@ -71,11 +76,61 @@ std::unique_ptr<WindowPixelWriter> WindowPixelWriter::create(QWidget* widget) {
     writer->m_connection = x11->connection();
     if (!writer->attachToWindow())
         return nullptr;
+    writer->shareRing();
     return writer;
+}
+
+// A ring of memory the display reads the pixels from: a request then carries 40 bytes, not
+// the pixels. Where the display cannot share memory (a remote one), the pixels go in the
+// requests.
+void WindowPixelWriter::shareRing() {
+    xcb_connection_t* c = connectionOf(m_connection);
+    if (qEnvironmentVariableIsSet("TALLYNET_NO_SHARED_RING"))
+        return; // as on a remote display
+    const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_shm_id);
+    if (!ext || !ext->present)
+        return;
+    std::unique_ptr<xcb_shm_query_version_reply_t, decltype(&std::free)> version(
+        xcb_shm_query_version_reply(c, xcb_shm_query_version(c), nullptr), &std::free);
+    if (!version || (version->major_version == 1 && version->minor_version < 2) ||
+        version->major_version < 1)
+        return; // no passing of a descriptor
+    const int fd = memfd_create("tallynet-graph", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd < 0)
+        return;
+    if (ftruncate(fd, static_cast<off_t>(kRingBytes)) != 0) {
+        close(fd);
+        return;
+    }
+    // The display may only read it, and nobody can change its size under either side.
+    fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL);
+    void* p = mmap(nullptr, kRingBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (p == MAP_FAILED) {
+        close(fd);
+        return;
+    }
+    MappedRing ring(static_cast<std::uint8_t*>(p), kRingBytes);
+    const std::uint32_t segment = xcb_generate_id(c);
+    // The connection takes the descriptor and closes it once sent.
+    if (xcb_generic_error_t* error =
+            xcb_request_check(c, xcb_shm_attach_fd_checked(c, segment, fd, 1))) {
+        std::free(error);
+        return;
+    }
+    m_ring = std::move(ring);
+    m_segment = segment;
+    m_ringPos = 0;
 }
 
 WindowPixelWriter::~WindowPixelWriter() {
     releaseGc();
+    if (m_segment != 0 && !xcb_connection_has_error(connectionOf(m_connection)))
+        xcb_shm_detach(connectionOf(m_connection), m_segment);
+}
+
+WindowPixelWriter::MappedRing::~MappedRing() {
+    if (m_data)
+        munmap(m_data, m_size);
 }
 
 void WindowPixelWriter::releaseGc() {
@@ -137,48 +192,80 @@ bool WindowPixelWriter::write(const QImage& image, const std::vector<QRect>& rec
     xcb_connection_t* c = connectionOf(m_connection);
     if (xcb_connection_has_error(c))
         return false;
+    const std::size_t limit = m_ring.size() != 0 ? m_ring.size() : m_maxRequestBytes;
     for (const QRect& asked : rects) {
         const QRect r = asked & image.rect();
         if (r.isEmpty())
             continue;
         const std::size_t rowBytes = static_cast<std::size_t>(r.width()) * 4;
-        if (rowBytes > m_maxRequestBytes)
+        if (rowBytes > limit)
             return false;
-        // In bands of rows that each fit one request.
-        const int bandRows = static_cast<int>(std::min<std::size_t>(
-            m_maxRequestBytes / rowBytes, static_cast<std::size_t>(r.height())));
+        // In bands of rows that each fit one request (or the shared ring).
+        const int bandRows = static_cast<int>(
+            std::min<std::size_t>(limit / rowBytes, static_cast<std::size_t>(r.height())));
         for (int top0 = r.top(); top0 <= r.bottom(); top0 += bandRows) {
             const int rows = std::min(bandRows, r.bottom() + 1 - top0);
-            m_scratch.resize(static_cast<std::size_t>(r.width()) * static_cast<std::size_t>(rows));
-            for (int y = 0; y < rows; ++y) {
-                const auto* src =
-                    reinterpret_cast<const std::uint32_t*>(image.constScanLine(top0 + y));
-                std::copy_n(src + r.left(), r.width(),
-                            m_scratch.begin() + static_cast<std::ptrdiff_t>(y) * r.width());
-            }
-            const auto length = static_cast<std::uint32_t>(m_scratch.size() * 4);
-            const auto* data = reinterpret_cast<const std::uint8_t*>(m_scratch.data());
-            const auto x = static_cast<std::int16_t>(m_offset.x() + r.left());
-            const auto y = static_cast<std::int16_t>(m_offset.y() + top0);
-            const auto w = static_cast<std::uint16_t>(r.width());
-            const auto h = static_cast<std::uint16_t>(rows);
-            if (m_checked) {
-                xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window, m_gc, w, h, x, y, 0, 24,
-                              length, data);
-                continue;
-            }
-            // The first write waits for the display's answer once: a refusal ends this way
-            // of writing before it could put an error on the toolkit's event queue again.
-            const xcb_void_cookie_t cookie = xcb_put_image_checked(
-                c, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window, m_gc, w, h, x, y, 0, 24, length, data);
-            if (xcb_generic_error_t* error = xcb_request_check(c, cookie)) {
-                std::free(error);
+            if (!putBand(image, QRect(r.left(), top0, r.width(), rows)))
                 return false;
-            }
-            m_checked = true;
         }
     }
     xcb_flush(c);
+    return true;
+}
+
+bool WindowPixelWriter::putBand(const QImage& image, const QRect& band) {
+    xcb_connection_t* c = connectionOf(m_connection);
+    const std::size_t bytes = static_cast<std::size_t>(band.width()) * 4 * band.height();
+    std::uint32_t* dst = nullptr;
+    std::uint32_t offset = 0;
+    if (m_ring.size() != 0) {
+        // The display reads the ring after the request: a place is written again only once
+        // the display answered a request made after every read of it.
+        if (m_ringPos + bytes > m_ring.size()) {
+            std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+            m_ringPos = 0;
+        }
+        offset = static_cast<std::uint32_t>(m_ringPos);
+        dst = reinterpret_cast<std::uint32_t*>(m_ring.data() + m_ringPos);
+        m_ringPos += (bytes + 63) & ~std::size_t{63};
+    } else {
+        m_scratch.resize(bytes / 4);
+        dst = m_scratch.data();
+    }
+    for (int y = 0; y < band.height(); ++y) {
+        const auto* src =
+            reinterpret_cast<const std::uint32_t*>(image.constScanLine(band.top() + y));
+        std::copy_n(src + band.left(), band.width(),
+                    dst + static_cast<std::ptrdiff_t>(y) * band.width());
+    }
+    const auto x = static_cast<std::int16_t>(m_offset.x() + band.left());
+    const auto y = static_cast<std::int16_t>(m_offset.y() + band.top());
+    const auto w = static_cast<std::uint16_t>(band.width());
+    const auto h = static_cast<std::uint16_t>(band.height());
+    const auto length = static_cast<std::uint32_t>(bytes);
+    const auto* data = reinterpret_cast<const std::uint8_t*>(dst);
+    if (m_checked) {
+        if (m_ring.size() != 0)
+            xcb_shm_put_image(c, m_window, m_gc, w, h, 0, 0, w, h, x, y, 24,
+                              XCB_IMAGE_FORMAT_Z_PIXMAP, 0, m_segment, offset);
+        else
+            xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window, m_gc, w, h, x, y, 0, 24, length,
+                          data);
+        return true;
+    }
+    // The first write waits for the display's answer once: a refusal ends this way of writing
+    // before it could put an error on the toolkit's event queue again.
+    const xcb_void_cookie_t cookie =
+        m_ring.size() != 0
+            ? xcb_shm_put_image_checked(c, m_window, m_gc, w, h, 0, 0, w, h, x, y, 24,
+                                        XCB_IMAGE_FORMAT_Z_PIXMAP, 0, m_segment, offset)
+            : xcb_put_image_checked(c, XCB_IMAGE_FORMAT_Z_PIXMAP, m_window, m_gc, w, h, x, y, 0, 24,
+                                    length, data);
+    if (xcb_generic_error_t* error = xcb_request_check(c, cookie)) {
+        std::free(error);
+        return false;
+    }
+    m_checked = true;
     return true;
 }
 
@@ -188,6 +275,7 @@ std::unique_ptr<WindowPixelWriter> WindowPixelWriter::create(QWidget*) {
     return nullptr;
 }
 WindowPixelWriter::~WindowPixelWriter() = default;
+WindowPixelWriter::MappedRing::~MappedRing() = default;
 void WindowPixelWriter::releaseGc() {}
 bool WindowPixelWriter::attachToWindow() {
     return false;

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QImage;
@@ -24,7 +25,8 @@ namespace tn::ui {
 class WindowPixelWriter {
 public:
     // Null where the display cannot take the pixels as they are, or when
-    // TALLYNET_NO_DIRECT_WRITE is set (for comparing the two ways).
+    // TALLYNET_NO_DIRECT_WRITE is set (for comparing the two ways). TALLYNET_NO_SHARED_RING
+    // sends the pixels in the requests, as to a display that shares no memory.
     static std::unique_ptr<WindowPixelWriter> create(QWidget* widget);
     ~WindowPixelWriter();
     WindowPixelWriter(const WindowPixelWriter&) = delete;
@@ -43,8 +45,33 @@ public:
     explicit WindowPixelWriter(QWidget* widget) : m_widget(widget) {}
 
 private:
+    // Memory shared with the display, unmapped when gone.
+    class MappedRing {
+    public:
+        MappedRing() = default;
+        MappedRing(std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
+        MappedRing(MappedRing&& o) noexcept
+            : m_data(std::exchange(o.m_data, nullptr)), m_size(std::exchange(o.m_size, 0)) {}
+        MappedRing& operator=(MappedRing&& o) noexcept {
+            std::swap(m_data, o.m_data);
+            std::swap(m_size, o.m_size);
+            return *this;
+        }
+        ~MappedRing();
+        std::uint8_t* data() const { return m_data; }
+        std::size_t size() const { return m_size; }
+
+    private:
+        std::uint8_t* m_data = nullptr;
+        std::size_t m_size = 0;
+    };
+    // Room for four whole frames of the main window's graph.
+    static constexpr std::size_t kRingBytes = 512 * 1024;
+
     bool attachToWindow();
     void releaseGc();
+    void shareRing();
+    bool putBand(const QImage& image, const QRect& band);
 
     QWidget* m_widget;
     QPointer<QWindow> m_handle;
@@ -54,7 +81,10 @@ private:
     QPoint m_offset;        // of the widget in its window
     bool m_checked = false; // the first write was confirmed by the display
     std::size_t m_maxRequestBytes = 0;
-    std::vector<std::uint32_t> m_scratch;
+    std::vector<std::uint32_t> m_scratch; // the pixels of a request, without a shared ring
+    MappedRing m_ring;
+    std::uint32_t m_segment = 0; // the ring's name on the display
+    std::size_t m_ringPos = 0;
 };
 
 } // namespace tn::ui
