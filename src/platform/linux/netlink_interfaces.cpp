@@ -106,13 +106,15 @@ bool NetlinkInterfaceTable::linksChanged() {
 }
 
 bool NetlinkInterfaceTable::readOne(int index, InterfaceRow& row) {
-    LinkInfo l;
+    // Name and carrier come with the notifications, which the caller took just before (a lost
+    // one makes it take the whole table): only the counters are asked for.
     const auto it = m_links.find(index);
-    if (it == m_links.end() || !m_netlink.readLink(index, l) || l.name != it->second.name)
+    std::uint64_t rx = 0;
+    std::uint64_t tx = 0;
+    if (it == m_links.end() || !m_netlink.readCounters(index, rx, tx))
         return false;
-    seeCarrier(it->second, l.carrier, true);
-    row.inOctets = l.rxBytes;
-    row.outOctets = l.txBytes;
+    row.inOctets = rx;
+    row.outOctets = tx;
     row.connectedSeconds = connectedSeconds(it->second);
     return true;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <linux/if.h>
 #include <linux/if_link.h>
@@ -178,6 +179,85 @@ bool NetlinkLinks::readLink(int ifindex, LinkInfo& out) {
         return false;
     fill(link, out);
     rtnl_link_put(link);
+    return true;
+}
+
+namespace {
+
+struct CountersReply {
+    int ifindex = 0;
+    bool found = false;
+    std::uint64_t rx = 0;
+    std::uint64_t tx = 0;
+};
+
+int onStats(nl_msg* msg, void* arg) {
+    auto* reply = static_cast<CountersReply*>(arg);
+    nlmsghdr* h = nlmsg_hdr(msg);
+    if (h->nlmsg_type != RTM_NEWSTATS || !nlmsg_valid_hdr(h, sizeof(if_stats_msg)))
+        return NL_SKIP;
+    const auto* ifsm = static_cast<const if_stats_msg*>(nlmsg_data(h));
+    if (ifsm->ifindex != static_cast<__u32>(reply->ifindex))
+        return NL_SKIP;
+    nlattr* tb[IFLA_STATS_MAX + 1] = {};
+    if (nlmsg_parse(h, sizeof(if_stats_msg), tb, IFLA_STATS_MAX, nullptr) < 0)
+        return NL_SKIP;
+    const nlattr* stats = tb[IFLA_STATS_LINK_64];
+    // An older kernel's structure may be shorter, never without the first four counters.
+    constexpr int kNeeded = offsetof(rtnl_link_stats64, tx_bytes) + sizeof(__u64);
+    if (!stats || nla_len(stats) < kNeeded)
+        return NL_SKIP;
+    rtnl_link_stats64 s{};
+    std::memcpy(&s, nla_data(stats), kNeeded);
+    reply->rx = s.rx_bytes;
+    reply->tx = s.tx_bytes;
+    reply->found = true;
+    return NL_OK;
+}
+
+} // namespace
+
+bool NetlinkLinks::readCounters(int ifindex, std::uint64_t& rxBytes, std::uint64_t& txBytes) {
+    if (!m_sock || ifindex <= 0)
+        return false;
+    if (!m_noStatsRequest) {
+        nl_msg* msg = nlmsg_alloc_simple(RTM_GETSTATS, NLM_F_REQUEST);
+        if_stats_msg ifsm{};
+        ifsm.family = AF_UNSPEC;
+        ifsm.ifindex = static_cast<__u32>(ifindex);
+        ifsm.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+        CountersReply reply;
+        reply.ifindex = ifindex;
+        int rc = -NLE_NOMEM;
+        if (msg && nlmsg_append(msg, &ifsm, sizeof ifsm, NLMSG_ALIGNTO) == 0)
+            rc = nl_send_auto(m_sock, msg);
+        nlmsg_free(msg);
+        if (rc >= 0) {
+            nl_cb* cb = nl_cb_clone(nl_socket_get_cb(m_sock));
+            if (!cb)
+                return false;
+            nl_cb_set(cb, NL_CB_VALID, NL_CB_CUSTOM, onStats, &reply);
+            rc = nl_recvmsgs(m_sock, cb);
+            nl_cb_put(cb);
+        }
+        if (rc >= 0 && reply.found) {
+            rxBytes = reply.rx;
+            txBytes = reply.tx;
+            return true;
+        }
+        // A link that went is told as such. A kernel that does not know the request, or
+        // answers it without the counters, has the whole link read from now on; anything else
+        // only this time.
+        if (rc == -NLE_NODEV || rc == -NLE_OBJ_NOTFOUND)
+            return false;
+        if (rc >= 0 || rc == -NLE_OPNOTSUPP || rc == -NLE_INVAL)
+            m_noStatsRequest = true;
+    }
+    LinkInfo l;
+    if (!readLink(ifindex, l))
+        return false;
+    rxBytes = l.rxBytes;
+    txBytes = l.txBytes;
     return true;
 }
 

@@ -85,6 +85,10 @@ public:
     bool dumpLinks(std::vector<LinkInfo>& out);
     // The one link with this index; false when it is gone or the kernel could not be asked.
     bool readLink(int ifindex, LinkInfo& out);
+    // The byte counters of the link with this index, read every second: the kernel fills only
+    // the 64-bit statistics (no names, flags or per-family settings). Where the kernel cannot
+    // answer that way, the whole link is read instead; false when the link is gone.
+    bool readCounters(int ifindex, std::uint64_t& rxBytes, std::uint64_t& txBytes);
     // One address dump: the IPv4 addresses in the kernel's order (primary first per link).
     bool dumpIpv4(std::vector<Ipv4Info>& out);
     // The same dump's IPv6 addresses (one dump serves both when asked right after dumpIpv4).
@@ -99,6 +103,7 @@ private:
     nl_sock* m_sock = nullptr;
     nl_cache* m_links = nullptr;
     nl_cache* m_addrs = nullptr;
+    bool m_noStatsRequest = false; // the kernel refused RTM_GETSTATS once
 };
 
 } // namespace tn
