@@ -12,6 +12,7 @@
 #include <QMap>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -260,6 +261,18 @@ private slots:
         if (exitButton)
             QCOMPARE(log.paints.value(const_cast<QWidget*>(exitButton)), 0);
         QCOMPARE(log.layoutRequests, 0);
+        // What the display shows after those partial repaints is what a whole repaint draws:
+        // the background under every changed text is the window's own piece of it.
+        {
+            const QImage onScreen = dlg.screen()
+                                        ->grabWindow(dlg.winId())
+                                        .toImage()
+                                        .convertToFormat(QImage::Format_RGB32);
+            const QImage whole = dlg.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            QCOMPARE(onScreen.size(), whole.size());
+            const QRegion outsideGraph = QRegion(dlg.rect()) - dlg.graph()->geometry();
+            QVERIFY(sameInside(onScreen, whole, outsideGraph));
+        }
 
         dlg.hideWindow();
         settle();

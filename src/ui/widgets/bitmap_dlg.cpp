@@ -92,7 +92,10 @@ void CBitmapDlg::paintEvent(QPaintEvent* event) {
     QPainter p(this);
     if (m_background.size() != size())
         m_background = makeBackground();
-    p.drawPixmap(event->rect(), m_background, event->rect());
+    // Only what changed, piece by piece: the bounding box of a few scattered texts is most
+    // of the window, and a copy that large is split over threads that must all be woken.
+    for (const QRect& r : event->region())
+        p.drawPixmap(r, m_background, r);
 }
 
 void CBitmapDlg::mousePressEvent(QMouseEvent* event) {
