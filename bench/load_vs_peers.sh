@@ -20,8 +20,9 @@
 # medians and ranges over the rounds. CPU is measured in clock ticks (1/100 s): over a 10 s
 # round one tick is 0.1 % of a core, so figures below a few tenths of a percent are ticks.
 #   CASES="tcp udp churn" METERS="tallynet tn-noapps iftop tcpdump" to narrow a run (tn-noapps:
-#   Tallynet with traffic per program off, CountApps=0, beside the default with it on); FLOOD names the
-#   datagram sender (default build/bench/bench_live_capture, else iperf3 -u -l 18).
+#   Tallynet with traffic per program off, CountApps=0, beside the default with it on; tn-hidden:
+#   Tallynet started hidden, StartMin=1, whose window draws nothing); FLOOD names the datagram
+#   sender (default build/bench/bench_live_capture, else iperf3 -u -l 18).
 # Other work on the machine makes the CPU figures noisy: compare meters within a round.
 set -eu
 cd "$(dirname "$0")/.."
@@ -88,6 +89,15 @@ export DISPLAY=":$n"
 Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 PIDS="$PIDS $!"
 while [ ! -e "/tmp/.X11-unix/X$n" ]; do sleep 0.1; done
+# A hidden window goes to the notification area: one is there while tn-hidden is measured.
+case " $METERS " in
+*" tn-hidden "*)
+    command -v trayer >/dev/null || { echo "trayer is missing: scripts/deps.sh bench" >&2; exit 1; }
+    DISPLAY=":$n" trayer --edge bottom --align right --widthtype pixel --width 200 \
+        --heighttype pixel --height 24 >/dev/null 2>&1 &
+    PIDS="$PIDS $!"
+    ;;
+esac
 export QT_QPA_PLATFORM=xcb TALLYNET_TRACE_STARTUP=1
 unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
 sleep 1
@@ -111,7 +121,7 @@ link_frames() { echo $(($(stat_of rx_packets) + $(stat_of tx_packets))); }
 # Frames meter $1 says its capture dropped, once it has ended; "-" when it does not say.
 meter_drops() {
     case $1 in
-    tallynet | tn-noapps)
+    tallynet | tn-noapps | tn-hidden)
         awk '/ Capture dropped [0-9]+ frames/ { for (i = 1; i < NF; i++) if ($i == "dropped") d = $(i + 1) }
              END { print d + 0 }' "$XDG_DATA_HOME/Tallynet/TN.log" 2>/dev/null || echo 0
         ;;
@@ -171,7 +181,7 @@ CFG
 # Starts meter $1 and leaves its pid in MPID once it captures.
 start_meter() {
     case $1 in
-    tallynet | tn-noapps)
+    tallynet | tn-noapps | tn-hidden)
         export HOME="$TMP/home" XDG_CONFIG_HOME="$TMP/home/.config"
         export XDG_DATA_HOME="$TMP/home/.local/share" XDG_RUNTIME_DIR="$TMP/run"
         rm -rf "$TMP/home" "$TMP/run"
@@ -180,10 +190,15 @@ start_meter() {
         printf '[SetariGenerale]\nLastAdapterName=%s\n' "$H" >"$XDG_CONFIG_HOME/Tallynet/Tallynet.conf"
         # tn-noapps: the same program with traffic per program off.
         [ "$1" = tn-noapps ] && echo CountApps=0 >>"$XDG_CONFIG_HOME/Tallynet/Tallynet.conf"
+        # tn-hidden: in the notification area, or minimised where there is none; nothing paints.
+        [ "$1" = tn-hidden ] && echo StartMin=1 >>"$XDG_CONFIG_HOME/Tallynet/Tallynet.conf"
         "$TALLYNET" >"$TMP/meter.log" 2>&1 &
         MPID=$!
         i=0
-        until grep -q "first paint" "$TMP/meter.log" || [ $i -gt 100 ]; do i=$((i + 1)); sleep 0.05; done
+        until grep -q "first paint" "$TMP/meter.log" || [ -n "$(pgrep -P "$MPID")" ] || [ $i -gt 100 ]; do
+            i=$((i + 1))
+            sleep 0.05
+        done
         sleep 2 # the capture opens with the window
         ;;
     iftop)
@@ -203,7 +218,7 @@ start_meter() {
 # Stops the meter and prints what it counted: "bytes N" or "frames N".
 stop_meter() {
     case $1 in
-    tallynet | tn-noapps)
+    tallynet | tn-noapps | tn-hidden)
         kill -TERM "$MPID"
         wait "$MPID" || true
         # Today's day records (received, then sent): 11 counters from byte 8 of each record.
