@@ -233,7 +233,11 @@ bool NetlinkLinks::readCounters(int ifindex, std::uint64_t& rxBytes, std::uint64
             rc = nl_send_auto(m_sock, msg);
         nlmsg_free(msg);
         if (rc >= 0) {
-            nl_cb* cb = nl_cb_clone(nl_socket_get_cb(m_sock));
+            // The socket hands out its callbacks with a reference of their own.
+            nl_cb* own = nl_socket_get_cb(m_sock);
+            nl_cb* cb = own ? nl_cb_clone(own) : nullptr;
+            if (own)
+                nl_cb_put(own);
             if (!cb)
                 return false;
             nl_cb_set(cb, NL_CB_VALID, NL_CB_CUSTOM, onStats, &reply);
