@@ -215,35 +215,42 @@ int onStats(nl_msg* msg, void* arg) {
     return NL_OK;
 }
 
+// One RTM_GETSTATS request for the link's 64-bit statistics: libnl's result code, and the
+// counters in `reply` when it carried them.
+int askStats(nl_sock* sock, CountersReply& reply) {
+    nl_msg* msg = nlmsg_alloc_simple(RTM_GETSTATS, NLM_F_REQUEST);
+    if_stats_msg ifsm{};
+    ifsm.family = AF_UNSPEC;
+    ifsm.ifindex = static_cast<__u32>(reply.ifindex);
+    ifsm.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+    int rc = -NLE_NOMEM;
+    if (msg && nlmsg_append(msg, &ifsm, sizeof ifsm, NLMSG_ALIGNTO) == 0)
+        rc = nl_send_auto(sock, msg);
+    nlmsg_free(msg);
+    if (rc < 0)
+        return rc;
+    // The socket hands out its callbacks with a reference of their own.
+    nl_cb* own = nl_socket_get_cb(sock);
+    nl_cb* cb = own ? nl_cb_clone(own) : nullptr;
+    if (own)
+        nl_cb_put(own);
+    if (!cb)
+        return -NLE_NOMEM;
+    nl_cb_set(cb, NL_CB_VALID, NL_CB_CUSTOM, onStats, &reply);
+    rc = nl_recvmsgs(sock, cb);
+    nl_cb_put(cb);
+    return rc;
+}
+
 } // namespace
 
 bool NetlinkLinks::readCounters(int ifindex, std::uint64_t& rxBytes, std::uint64_t& txBytes) {
     if (!m_sock || ifindex <= 0)
         return false;
     if (!m_noStatsRequest) {
-        nl_msg* msg = nlmsg_alloc_simple(RTM_GETSTATS, NLM_F_REQUEST);
-        if_stats_msg ifsm{};
-        ifsm.family = AF_UNSPEC;
-        ifsm.ifindex = static_cast<__u32>(ifindex);
-        ifsm.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
         CountersReply reply;
         reply.ifindex = ifindex;
-        int rc = -NLE_NOMEM;
-        if (msg && nlmsg_append(msg, &ifsm, sizeof ifsm, NLMSG_ALIGNTO) == 0)
-            rc = nl_send_auto(m_sock, msg);
-        nlmsg_free(msg);
-        if (rc >= 0) {
-            // The socket hands out its callbacks with a reference of their own.
-            nl_cb* own = nl_socket_get_cb(m_sock);
-            nl_cb* cb = own ? nl_cb_clone(own) : nullptr;
-            if (own)
-                nl_cb_put(own);
-            if (!cb)
-                return false;
-            nl_cb_set(cb, NL_CB_VALID, NL_CB_CUSTOM, onStats, &reply);
-            rc = nl_recvmsgs(m_sock, cb);
-            nl_cb_put(cb);
-        }
+        const int rc = askStats(m_sock, reply);
         if (rc >= 0 && reply.found) {
             rxBytes = reply.rx;
             txBytes = reply.tx;
