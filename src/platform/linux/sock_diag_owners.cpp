@@ -175,6 +175,7 @@ void SockDiagOwners::start() {
     }
     if (m_diag.get() < 0 || m_wake.get() < 0)
         return;
+    m_replies.resize((1 << 16) / sizeof m_replies[0]);
     m_thread = std::thread([this] { run(); });
 }
 
@@ -291,9 +292,10 @@ bool SockDiagOwners::lookupAs(const FlowKey& flow, std::vector<Socket>& out) {
 }
 
 bool SockDiagOwners::receive(int protocol, std::vector<Socket>& out) {
-    alignas(nlmsghdr) static thread_local std::uint8_t buf[1 << 16];
+    auto* buf = reinterpret_cast<std::uint8_t*>(m_replies.data());
+    const std::size_t room = m_replies.size() * sizeof m_replies[0];
     for (;;) {
-        const ssize_t n = ::recv(m_diag.get(), buf, sizeof buf, 0);
+        const ssize_t n = ::recv(m_diag.get(), buf, room, 0);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -327,11 +329,12 @@ bool SockDiagOwners::receive(int protocol, std::vector<Socket>& out) {
 }
 
 void SockDiagOwners::readDestroyed(int fd, int protocol) {
-    alignas(nlmsghdr) static thread_local std::uint8_t buf[1 << 16];
+    auto* buf = reinterpret_cast<std::uint8_t*>(m_replies.data());
+    const std::size_t room = m_replies.size() * sizeof m_replies[0];
     const Clock::time_point now = Clock::now();
     bool missed = false;
     for (;;) {
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        const ssize_t n = ::recv(fd, buf, room, 0);
         if (n <= 0) {
             // ENOBUFS: notices were lost; a list makes up for it.
             if (n < 0 && errno == ENOBUFS) {

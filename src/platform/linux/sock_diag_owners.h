@@ -89,6 +89,9 @@ private:
     UniqueFd m_destroyedTcp; // destruction notices, one listener per protocol
     UniqueFd m_destroyedUdp;
     UniqueFd m_wake; // eventfd: stop
+    // Replies are read into this, by the thread alone. A member, not thread-local storage:
+    // static TLS is set up in every thread of the process, 64 KB each.
+    std::vector<std::uint32_t> m_replies;
     std::thread m_thread;
     std::atomic<bool> m_started{false};
     std::atomic<bool> m_stop{false};
