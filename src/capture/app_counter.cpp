@@ -1,12 +1,18 @@
 #include "capture/app_counter.h"
 
 #include <algorithm>
+#include <new>
+#include <type_traits>
 
 namespace tn {
 
 CAppCounter::CAppCounter(ISocketOwners* owners)
-    : m_owners(owners), m_flows(std::make_unique<Flow[]>(kFlowSlots)),
+    : m_owners(owners), m_flows(static_cast<Flow*>(std::calloc(kFlowSlots, sizeof(Flow)))),
       m_recordsStore(std::make_unique<std::array<Record, 43>>()), m_records(*m_recordsStore) {
+    static_assert(std::is_trivially_copyable_v<Flow> && std::is_trivially_destructible_v<Flow>,
+                  "the flow table is used as the allocator's zeroed bytes");
+    if (!m_flows)
+        throw std::bad_alloc();
     intern(kNotAProgram);
     intern(kOtherPrograms);
     if (m_owners)

@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -139,8 +140,15 @@ private:
     int intern(const std::string& name);
     void clearRecord(std::size_t r);
 
+    struct Free {
+        void operator()(void* p) const { std::free(p); }
+    };
+
     ISocketOwners* m_owners;
-    std::unique_ptr<Flow[]> m_flows;
+    // Zeroed by the allocator, not written: a table this large comes as fresh pages of the
+    // system's, which take memory only once a flow lands in them. All-zero bytes are an unused
+    // slot.
+    std::unique_ptr<Flow[], Free> m_flows;
     Flow* m_last = nullptr; // the flow of the last frame counted (named), and its bytes since
     FlowWords m_lastKey;
     std::uint64_t m_lastSent = 0;
