@@ -52,6 +52,10 @@ constexpr auto kStatisticsAnyway = std::chrono::seconds(5);
 // seen at once, while the small ring of a capture at rest still holds it.
 constexpr auto kGather = std::chrono::milliseconds(100);
 constexpr int kGatherAfterFrames = 256;
+// Pages of the frame ring the window has read are given back this often: seldom enough that a
+// busy line does not pay for fresh pages again and again, often enough that a burst's memory
+// is not kept for long.
+constexpr auto kReleaseEvery = std::chrono::seconds(30);
 // The window sends its request as soon as the helper runs: a caller that makes it wait does not
 // keep a capable process around.
 constexpr int kRequestWaitMs = 2000;
@@ -384,6 +388,7 @@ int capture(const channel::Request& request, channel::FrameRing ring) {
     stream.stop = &stop;
     auto lastLook = Clock::now() - kStatisticsEvery;
     auto lastSent = lastLook - kStatisticsAnyway;
+    auto lastRelease = Clock::now();
     std::uint64_t droppedSent = 0;
     int rc = 0;
     for (;;) {
@@ -399,6 +404,10 @@ int capture(const channel::Request& request, channel::FrameRing ring) {
                 droppedSent = st.dropped;
                 stream.sendStatistics(channel::encodeStatistics({st.received, st.dropped}));
             }
+        }
+        if (now - lastRelease >= kReleaseEvery) {
+            lastRelease = now;
+            stream.ring.release();
         }
         if (stop.load() || stream.failed || stream.ring.readerBroken())
             break;

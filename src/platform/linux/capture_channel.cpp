@@ -440,6 +440,33 @@ bool FrameRing::add(std::uint32_t wireLength, std::span<const std::uint8_t> capt
     return true;
 }
 
+std::size_t FrameRing::release() {
+    if (!m_base)
+        return 0;
+    const std::uint64_t read =
+        positionAt(m_base, FrameRing::kReadAt).load(std::memory_order_acquire);
+    // The window writes this position: one out of bounds gives nothing back.
+    if (read > m_published || m_position - read > kDataBytes)
+        return 0;
+    // The room ahead of the writer, up to the reader's position a lap later: nobody reads it,
+    // and only this writer writes it. Its whole pages are given back, at most two stretches
+    // (it may cross the end of the lap); the header's page never is.
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    std::size_t released = 0;
+    const auto give = [&](std::size_t from, std::size_t to) { // offsets in the mapping
+        from = (from + page - 1) / page * page;
+        to = to / page * page;
+        if (to > from && ::madvise(m_base + from, to - from, MADV_REMOVE) == 0)
+            released += to - from;
+    };
+    const std::size_t room = kDataBytes - static_cast<std::size_t>(m_position - read);
+    const std::size_t start = m_position % kDataBytes;
+    const std::size_t first = std::min(room, kDataBytes - start);
+    give(kHeaderBytes + start, kHeaderBytes + start + first);
+    give(kHeaderBytes, kHeaderBytes + (room - first));
+    return released;
+}
+
 // The wake request and the positions use sequential consistency: the reader stores its request
 // and then looks at the position, the writer stores the position and then looks at the
 // request, so one of them always sees the other and no note is lost.

@@ -413,6 +413,105 @@ TEST(FrameRing, PositionsAndRecordsOutOfBoundsStopTheReadingAtTheFirstBadOne) {
     }
 }
 
+// The helper gives back the pages the window has read. It must never take unread records or
+// the positions with them, and what it gives back must be gone from memory (mincore asks the
+// memory file, whichever mapping looks).
+TEST(FrameRing, ReleaseGivesBackEveryPageExceptUnreadRecordsAndThePositions) {
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    struct Case {
+        const char* what;
+        std::size_t readBefore; // bytes written and read first (in 208-byte records)
+        int unread;             // records written after them and left for the reader
+        bool readerBehind;      // the window's position moved back more than a ring
+    };
+    const Case cases[] = {
+        {"unread records inside the lap", 3 << 20, 100, false},
+        {"unread records across the end of the lap", FrameRing::kDataBytes - 10000, 200, false},
+        {"everything read, after more than a lap", FrameRing::kDataBytes + (1 << 20), 0, false},
+        {"a reader position more than a ring behind", FrameRing::kDataBytes + (1 << 20), 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RingPair ring;
+        ASSERT_TRUE(ring.raw);
+        while (ring.peek(FrameRing::kWrittenAt) < c.readBefore) {
+            ASSERT_TRUE(ring.writer.add(300, frameBytes(200, 1)));
+            ring.writer.publish();
+            ASSERT_TRUE(ring.reader.consume([](const FrameView&) {}));
+        }
+        const std::uint64_t read = ring.peek(FrameRing::kWrittenAt);
+        for (int i = 0; i < c.unread; ++i)
+            ASSERT_TRUE(ring.writer.add(1000 + i, frameBytes(200, i)));
+        ring.writer.publish();
+        const std::uint64_t written = ring.peek(FrameRing::kWrittenAt);
+        if (c.readerBehind)
+            ring.poke(FrameRing::kReadAt, 0);
+
+        const auto residency = [&] {
+            std::vector<unsigned char> v((FrameRing::kMapBytes + page - 1) / page);
+            EXPECT_EQ(::mincore(ring.raw, FrameRing::kMapBytes, v.data()), 0);
+            for (unsigned char& b : v)
+                b &= 1;
+            return v;
+        };
+        const std::vector<unsigned char> before = residency();
+        const std::size_t released = ring.writer.release();
+        const std::vector<unsigned char> after = residency();
+        const auto pageOf = [&](std::uint64_t at) {
+            return (FrameRing::kHeaderBytes + at % FrameRing::kDataBytes) / page;
+        };
+        // Which pages hold a byte of [read, written): maybe two stretches, across the lap's end.
+        std::vector<bool> unread(after.size());
+        for (std::uint64_t at = read; at < written; ++at)
+            unread[pageOf(at)] = true;
+        std::size_t gone = 0;
+        for (std::size_t p = 0; p < after.size(); ++p) {
+            gone += before[p] && !after[p] ? 1 : 0;
+            if (p == 0 || unread[p] || c.readerBehind) {
+                EXPECT_EQ(after[p], before[p]) << "page " << p << " was taken";
+            } else if (p != pageOf(read) && p != pageOf(written)) {
+                EXPECT_FALSE(after[p]) << "page " << p << " holds only read records";
+            }
+        }
+        if (c.readerBehind) {
+            EXPECT_EQ(released, 0u) << "nothing given back on a position out of bounds";
+            continue;
+        }
+        EXPECT_GT(gone, 200u) << "the pages read before were given back";
+        EXPECT_GE(released, gone * page);
+        EXPECT_EQ(ring.peek(FrameRing::kWrittenAt), written);
+        EXPECT_EQ(ring.peek(FrameRing::kReadAt), read);
+
+        // The unread records come out whole, and writing on into the fresh pages works.
+        int got = 0;
+        bool same = true;
+        ASSERT_TRUE(ring.reader.consume([&](const FrameView& f) {
+            const auto expected = frameBytes(200, static_cast<std::uint32_t>(got));
+            same = same && f.wireLength == 1000u + static_cast<std::uint32_t>(got) &&
+                   std::equal(f.captured.begin(), f.captured.end(), expected.begin(),
+                              expected.end());
+            ++got;
+        }));
+        EXPECT_EQ(got, c.unread);
+        EXPECT_TRUE(same);
+        std::uint32_t sent = 0, seen = 0;
+        while (ring.peek(FrameRing::kWrittenAt) < written + FrameRing::kDataBytes) {
+            ASSERT_TRUE(ring.writer.add(5000 + sent, frameBytes(100, sent)));
+            ++sent;
+            ring.writer.publish();
+            ASSERT_TRUE(ring.reader.consume([&](const FrameView& f) {
+                const auto expected = frameBytes(100, seen);
+                same = same && f.wireLength == 5000 + seen &&
+                       std::equal(f.captured.begin(), f.captured.end(), expected.begin(),
+                                  expected.end());
+                ++seen;
+            }));
+        }
+        EXPECT_EQ(seen, sent);
+        EXPECT_TRUE(same);
+    }
+}
+
 TEST(FrameRing, TheHelperMapsOnlyASealedMemoryFileOfTheRingsSize) {
     std::string error;
     FrameRing ring;
