@@ -487,9 +487,9 @@ TEST(FrameRing, ReleaseGivesBackEveryPageExceptUnreadRecordsAndThePositions) {
         bool same = true;
         ASSERT_TRUE(ring.reader.consume([&](const FrameView& f) {
             const auto expected = frameBytes(200, static_cast<std::uint32_t>(got));
-            same = same && f.wireLength == 1000u + static_cast<std::uint32_t>(got) &&
-                   std::equal(f.captured.begin(), f.captured.end(), expected.begin(),
-                              expected.end());
+            same =
+                same && f.wireLength == 1000u + static_cast<std::uint32_t>(got) &&
+                std::equal(f.captured.begin(), f.captured.end(), expected.begin(), expected.end());
             ++got;
         }));
         EXPECT_EQ(got, c.unread);
