@@ -275,7 +275,7 @@ run() { # meter case round
         -v f="$((frames1 - frames0))" -v d="$drops" -v rate="$rate" 'BEGIN {
             share = kind == "bytes" ? 100 * n / b : 100 * n / f
             if (rate == "") rate = sprintf("%.0f frames/s on the link", f / (ns / 1e9))
-            printf "%-11s %-8s %5d %7.2f%%  %8.3f%% of %-6s %9s  %s\n", c, m, r,
+            printf "%-11s %-9s %5d %7.2f%%  %8.3f%% of %-6s %9s  %s\n", c, m, r,
                 100 * t / hz / (ns / 1e9), share, kind == "bytes" ? "bytes" : "frames", d, rate }' |
         tee -a "$TMP/rows" 
     # SPLIT=1: the meter's own process and its children (Tallynet's capture helper) apart.
@@ -285,7 +285,7 @@ run() { # meter case round
 }
 
 echo "load ${LOAD_SECONDS}s per run, $ROUNDS rounds, program $TALLYNET"
-printf '%-11s %-8s %5s %8s  %-19s %9s  %s\n' case meter round CPU counted drops "sender rate"
+printf '%-11s %-9s %5s %8s  %-19s %9s  %s\n' case meter round CPU counted drops "sender rate"
 : >"$TMP/rows"
 for c in $CASES; do
     for r in $(seq "$ROUNDS"); do
@@ -298,7 +298,7 @@ for c in $CASES; do
 done
 # Medians (and ranges) over the rounds, per case and meter; drops are summed.
 echo
-printf '%-11s %-8s %6s %-17s %9s %-23s %s\n' case meter rounds "CPU median" "" "counted median" "drops"
+printf '%-11s %-9s %6s %-17s %9s %-23s %s\n' case meter rounds "CPU median" "" "counted median" "drops"
 sort -k1,1 -k2,2 -s "$TMP/rows" | awk '
     function median(a, n,   i, j, t) {
         for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
@@ -307,7 +307,7 @@ sort -k1,1 -k2,2 -s "$TMP/rows" | awk '
     function flush() {
         if (!n) return
         mc = median(cpu, n); mk = median(cnt, n)
-        printf "%-11s %-8s %6d %6.2f%% (%.2f..%.2f) %8.3f%% (%.3f..%.3f) %s\n", key1, key2, n, mc,
+        printf "%-11s %-9s %6d %6.2f%% (%.2f..%.2f) %8.3f%% (%.3f..%.3f) %s\n", key1, key2, n, mc,
             lo_c, hi_c, mk, lo_k, hi_k, dsum
     }
     {
