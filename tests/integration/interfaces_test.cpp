@@ -111,8 +111,9 @@ TEST_F(InterfacesIntegrationTest, ReadingsEqualSysfsCountersAfterKnownTraffic) {
                 EXPECT_GT(r.inOctets, 0u); // the ARP replies at least
                 matched = true;
             }
-            if (byIndex)
+            if (byIndex) {
                 EXPECT_FALSE(table.linksChanged()); // still one interface per tick
+            }
         }
         ASSERT_TRUE(matched) << "counters kept moving";
         // 50 datagrams of 1000 bytes: 1042 bytes each on the wire (14 Ethernet + 20 IP + 8 UDP).

@@ -201,13 +201,21 @@ bool NetlinkAdapterSource::ipv6Addresses(const std::string& name, std::vector<Ip
 }
 
 std::string NetlinkAdapterSource::defaultRouteInterface() {
+    // Notifications first: one that comes during the reading below makes the next call read
+    // again.
+    if (!m_routeWatch.changed() && m_defaultRouteKnown)
+        return m_defaultRoute;
     int index = m_netlink.defaultRouteIndex(AF_INET);
     if (index == 0)
         index = m_netlink.defaultRouteIndex(AF_INET6);
+    m_defaultRouteKnown = index >= 0; // a failed reading is not kept
+    if (index < 0)
+        return {};
     char name[IF_NAMESIZE] = {};
     if (index == 0 || !if_indextoname(static_cast<unsigned>(index), name))
-        return {};
-    return name;
+        name[0] = '\0';
+    m_defaultRoute = name;
+    return m_defaultRoute;
 }
 
 } // namespace tn

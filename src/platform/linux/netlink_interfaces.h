@@ -63,11 +63,15 @@ public:
 private:
     DeviceNames& m_names;
     NetlinkLinks m_netlink;
-    AddressWatch m_ipv6Watch{AF_INET6};
+    ChangeWatch m_ipv6Watch = ChangeWatch::addresses(AF_INET6);
     std::vector<Ipv6Address> m_ipv6; // of interface m_ipv6Index, while m_ipv6Known
     int m_ipv6Index = 0;
     std::string m_ipv6Name; // the name m_ipv6Index had then
     bool m_ipv6Known = false;
+    // "Automatic" asks every second: the route tables are read again only after a change.
+    ChangeWatch m_routeWatch = ChangeWatch::routes();
+    std::string m_defaultRoute; // the interface's name, while m_defaultRouteKnown
+    bool m_defaultRouteKnown = false;
 };
 
 std::string ipv4Text(std::uint32_t networkOrder);

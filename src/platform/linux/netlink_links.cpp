@@ -83,18 +83,27 @@ bool LinkWatch::poll(std::vector<Event>& out) {
     }
 }
 
-// Link notifications too: a name that moved to another interface changes its addresses without
-// an address notification.
-AddressWatch::AddressWatch(int family)
-    : m_fd(openWatch((family == AF_INET6 ? RTMGRP_IPV6_IFADDR : RTMGRP_IPV4_IFADDR) |
-                     RTMGRP_LINK)) {}
+ChangeWatch::ChangeWatch(unsigned groups) : m_fd(openWatch(groups)) {}
 
-AddressWatch::~AddressWatch() {
+ChangeWatch ChangeWatch::addresses(int family) {
+    return ChangeWatch((family == AF_INET6 ? RTMGRP_IPV6_IFADDR : RTMGRP_IPV4_IFADDR) |
+                       RTMGRP_LINK);
+}
+
+ChangeWatch ChangeWatch::routes() {
+    return ChangeWatch(RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE | RTMGRP_LINK);
+}
+
+ChangeWatch::ChangeWatch(ChangeWatch&& other) noexcept : m_fd(other.m_fd) {
+    other.m_fd = -1;
+}
+
+ChangeWatch::~ChangeWatch() {
     if (m_fd >= 0)
         ::close(m_fd);
 }
 
-bool AddressWatch::changed() {
+bool ChangeWatch::changed() {
     if (m_fd < 0)
         return true;
     bool any = false;
@@ -330,10 +339,10 @@ bool NetlinkLinks::dumpIpv6(std::vector<Ipv6Info>& out, bool refill) {
 
 int NetlinkLinks::defaultRouteIndex(int family) {
     if (!m_sock)
-        return 0;
+        return -1;
     nl_cache* routes = nullptr;
     if (rtnl_route_alloc_cache(m_sock, family, 0, &routes) < 0)
-        return 0;
+        return -1;
     int best = 0;
     std::uint32_t bestMetric = 0;
     for (nl_object* o = nl_cache_get_first(routes); o; o = nl_cache_get_next(o)) {

@@ -57,20 +57,28 @@ private:
     std::vector<char> m_buffer;
 };
 
-// Address notifications of one family, and link notifications: whether any arrived since the
-// last call, so that a dump is taken (and a name looked up) only after a change.
-class AddressWatch {
+// Notifications of some rtnetlink groups: whether any arrived since the last call, so that a
+// dump is taken (and a name looked up) only after a change.
+class ChangeWatch {
 public:
-    explicit AddressWatch(int family);
-    ~AddressWatch();
-    AddressWatch(const AddressWatch&) = delete;
-    AddressWatch& operator=(const AddressWatch&) = delete;
+    // Address notifications of one family, and link notifications: a name that moved to
+    // another interface changes its addresses without an address notification.
+    static ChangeWatch addresses(int family);
+    // Route notifications of both families, and link notifications: a renamed interface
+    // changes the default route's interface name without a route notification.
+    static ChangeWatch routes();
+    ~ChangeWatch();
+    ChangeWatch(ChangeWatch&& other) noexcept;
+    ChangeWatch& operator=(ChangeWatch&&) = delete;
+    ChangeWatch(const ChangeWatch&) = delete;
+    ChangeWatch& operator=(const ChangeWatch&) = delete;
 
-    // True when an address was added or removed, a link changed, notifications were lost, or
-    // there is no socket to tell: the caller must dump again.
+    // True when a notification came, notifications were lost, or there is no socket to tell:
+    // the caller must dump again.
     bool changed();
 
 private:
+    explicit ChangeWatch(unsigned groups);
     int m_fd = -1;
 };
 
@@ -94,7 +102,7 @@ public:
     // The same dump's IPv6 addresses (one dump serves both when asked right after dumpIpv4).
     bool dumpIpv6(std::vector<Ipv6Info>& out, bool refill = true);
     // The interface of the default route of `family` (AF_INET, AF_INET6) the kernel prefers
-    // (lowest metric, main table); 0 when there is none.
+    // (lowest metric, main table); 0 when there is none, -1 when the kernel could not be asked.
     int defaultRouteIndex(int family = 2 /* AF_INET */);
 
 private:
