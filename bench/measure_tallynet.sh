@@ -5,7 +5,8 @@
 #   scripts/deps.sh bench && scripts/build.sh && bench/measure_tallynet.sh [build/tallynet] [seconds]
 #   STARTS=10 adds the median time to the first paint over ten starts; APPS_OFF=1 measures
 #   both again with traffic per program off; SMAPS=1 lists the largest mappings by PSS;
-#   THREADS=1 lists each thread's processor time and wake-ups.
+#   THREADS=1 lists each thread's processor time and wake-ups; BURST=1 (as root) then sends a
+#   burst of small datagrams and gives the PSS again 40 s later, at rest after a load.
 #
 # As root the program watches one end of a veth pair that carries about 20 datagrams a second
 # from a network namespace (198.18.0.0/15, no route out); otherwise it watches the adapter it
@@ -134,6 +135,14 @@ measure() { # name, extra setting
     hwm=$(awk '/VmHWM/ { print $2 }' "/proc/$pid/status")
     pss=$(pss_kb "$pid")
     [ "${SMAPS:-0}" = 1 ] && pss_by_mapping "$pid"
+    after_burst=""
+    if [ "${BURST:-0}" = 1 ] && [ -n "$NS" ]; then
+        # About 100,000 datagrams of 64 bytes as fast as one shell sends them; then rest.
+        ip netns exec "$NS" bash -c 'exec 3>/dev/udp/198.18.7.1/9
+            for i in $(seq 100000); do printf "%064d" 0 >&3; done' >/dev/null 2>&1 || true
+        sleep 40
+        after_burst=$(pss_kb "$pid")
+    fi
     kill -TERM "$pid"
     wait "$pid" || true
     awk -v t="$((t1 - t0))" -v hz="$TCK" -v s="$SECONDS_MEASURED" -v n="$1" -v kb="$hwm" \
@@ -144,6 +153,8 @@ measure() { # name, extra setting
         -v n="$1" -v pss="$pss" 'BEGIN { printf "%-7s with its helper CPU %.3f %% (helper %d ticks), PSS of both %.1f MB\n",
                  n, 100 * t / hz / s, h, pss / 1024 }'
     thread_report "$TMP/threads0" "$TMP/threads1" "$SECONDS_MEASURED" "$1"
+    [ -n "$after_burst" ] && awk -v n="$1" -v kb="$after_burst" \
+        'BEGIN { printf "%-7s PSS of both 40 s after a burst of 100,000 datagrams %.1f MB\n", n, kb / 1024 }'
     if [ -n "$paint" ]; then
         echo "$1: launch to first paint $((paint - start_ms)) ms"
     else
