@@ -47,9 +47,7 @@ constexpr auto kStatisticsEvery = std::chrono::milliseconds(500);
 // A drop is told at the next look; counters that only grew are told this seldom, since every
 // message wakes the window.
 constexpr auto kStatisticsAnyway = std::chrono::seconds(5);
-// The kernel's ring holds far more than what gathers meanwhile. Only after a batch of a busy
-// line: at rest the blocks come by their time-out anyway, and a flood's first batch must be
-// seen at once, while the small ring of a capture at rest still holds it.
+// Only after a batch of a busy line: at rest the blocks come by their time-out anyway.
 constexpr auto kGather = std::chrono::milliseconds(100);
 constexpr int kGatherAfterFrames = 256;
 // Pages of the frame ring the window has read are given back this often: seldom enough that a
@@ -390,6 +388,7 @@ int capture(const channel::Request& request, channel::FrameRing ring) {
     auto lastSent = lastLook - kStatisticsAnyway;
     auto lastRelease = Clock::now();
     std::uint64_t droppedSent = 0;
+    bool wasBusy = false;
     int rc = 0;
     for (;;) {
         const int n = device->dispatch(&onFrame, &stream);
@@ -418,8 +417,14 @@ int capture(const channel::Request& request, channel::FrameRing ring) {
         }
         // While frames flow, the kernel's ring gathers them for a while: one wake-up then
         // takes many of its blocks instead of one, and each wake-up costs more than a block.
-        if (n >= kGatherAfterFrames)
-            std::this_thread::sleep_for(kGather);
+        // Never past half the ring at the line's rate, and not after the first busy batch: it
+        // gathered since a quiet look, which tells no rate, and a flood's onset fills the
+        // small ring of a capture at rest before the large one is set up.
+        const bool busy = n >= kGatherAfterFrames;
+        if (busy && wasBusy)
+            std::this_thread::sleep_for(
+                std::min<std::chrono::milliseconds>(kGather, device->halfFullIn()));
+        wasBusy = busy;
     }
     ::shutdown(kChannel, SHUT_WR);
     if (!stop.load())

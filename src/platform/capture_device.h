@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -71,6 +72,11 @@ public:
     virtual void breakLoop() = 0;
     // Kernel counters of a live capture; false for files or when unknown.
     virtual bool statistics(CaptureStatistics& out) = 0;
+    // How soon the last batch's rate fills half the kernel's ring now in use: a reader that
+    // lets frames gather there waits no longer. No bound where nothing is known.
+    virtual std::chrono::milliseconds halfFullIn() const {
+        return std::chrono::milliseconds::max();
+    }
 };
 
 enum class CaptureOpenStatus {

@@ -156,10 +156,10 @@ private:
 // one first, so a block that one of them still held at a hand-over is never left behind.
 class PcapDevice final : public ICaptureDevice {
 public:
-    PcapDevice(pcap_t* p, bool offline, int timeoutMs, UniqueFd wake)
+    PcapDevice(pcap_t* p, bool offline, int timeoutMs, std::size_t ringBytes, UniqueFd wake)
         : m_pcap(p), m_offline(offline), m_link(linkKindOf(pcap_datalink(p))),
           m_fd(offline ? -1 : pcap_get_selectable_fd(p)), m_timeoutMs(timeoutMs),
-          m_snapLength(pcap_snapshot(p)), m_wake(std::move(wake)) {}
+          m_snapLength(pcap_snapshot(p)), m_wake(std::move(wake)), m_restBytes(ringBytes) {}
     ~PcapDevice() override {
         m_changer.reset();
         m_large.reset(); // leaves the group before its first member goes
@@ -214,10 +214,15 @@ public:
         n += starts;
         if (large >= 0)
             n += m_large->read(callback, user, m_snapLength, t.slotBytes);
+        const auto now = Clock::now();
         if (m_changer)
-            followLoad(t.slotBytes, Clock::now());
+            followLoad(t.slotBytes, now);
+        m_halfFullIn = PcapCaptureFactory::halfFullIn(ringInUse(), t.slotBytes, now - m_lastRead);
+        m_lastRead = now;
         return n;
     }
+
+    std::chrono::milliseconds halfFullIn() const override { return m_halfFullIn; }
 
     void breakLoop() override {
         if (m_offline) {
@@ -256,6 +261,11 @@ public:
 
 private:
     using Stage = RingChanger::Stage;
+
+    // The ring the kernel sends to: the large one only while it takes the traffic.
+    std::size_t ringInUse() const {
+        return m_changer && m_changer->stage() == Stage::Large ? m_largeBytes : m_restBytes;
+    }
 
     void followLoad(std::size_t slotBytes, Clock::time_point now) {
         switch (m_changer->stage()) {
@@ -367,6 +377,8 @@ private:
     Clock::time_point m_lastBusy;
     Clock::time_point m_windowStart;
     std::size_t m_windowBytes = 0;
+    Clock::time_point m_lastRead;
+    std::chrono::milliseconds m_halfFullIn = std::chrono::milliseconds::max();
 };
 
 // The capture's filter: it accepts every frame, and its result is the number of bytes the
@@ -455,7 +467,8 @@ std::unique_ptr<PcapDevice> openPcap(const std::string& name, const CaptureOptio
         return nullptr;
     }
     status = CaptureOpenStatus::Ok;
-    return std::make_unique<PcapDevice>(p, false, options.readTimeoutMs, std::move(wake));
+    return std::make_unique<PcapDevice>(p, false, options.readTimeoutMs,
+                                        static_cast<std::size_t>(ringBytes), std::move(wake));
 }
 
 // Flow starts for a capture that asked for them. Where they cannot be had, the capture opens
@@ -484,6 +497,20 @@ std::unique_ptr<PcapDevice> withFlowStarts(std::unique_ptr<PcapDevice> device,
 }
 
 } // namespace
+
+std::chrono::milliseconds PcapCaptureFactory::halfFullIn(std::size_t ringBytes,
+                                                         std::size_t batchBytes,
+                                                         std::chrono::nanoseconds gathered) {
+    if (batchBytes == 0 || gathered <= std::chrono::nanoseconds::zero())
+        return std::chrono::milliseconds::max();
+    // In floating point: a span of hours times a ring of megabytes overflows 64 bits.
+    const double ms = std::chrono::duration<double, std::milli>(gathered).count() *
+                      (static_cast<double>(ringBytes) / 2) / static_cast<double>(batchBytes);
+    const auto most = std::chrono::hours(1);
+    return ms >= std::chrono::duration<double, std::milli>(most).count()
+               ? std::chrono::milliseconds(most)
+               : std::chrono::milliseconds(static_cast<std::int64_t>(ms));
+}
 
 std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openLive(const std::string& name,
                                                              const CaptureOptions& options,
@@ -524,7 +551,7 @@ std::unique_ptr<ICaptureDevice> PcapCaptureFactory::openFile(const std::filesyst
         reason = err;
         return nullptr;
     }
-    return std::make_unique<PcapDevice>(p, true, 0, UniqueFd());
+    return std::make_unique<PcapDevice>(p, true, 0, 0, UniqueFd());
 }
 
 std::string PcapCaptureFactory::libraryVersion() const {

@@ -21,13 +21,18 @@ public:
     static constexpr int kBurstFrames = 300000;
     static constexpr int kMaxRingBytes = 32 * 1024 * 1024;
     // A capture that grows under load holds this much at rest: at the onset of a flood it
-    // lasts the moments the large ring takes to be set up.
+    // lasts the moments the large ring takes to be set up, if it is read meanwhile.
     static constexpr int kRestRingBytes = kMinRingBytes;
     static constexpr int ringBytesFor(int snapLength) {
         const int slot = (kSlotOverheadBytes + snapLength + 15) / 16 * 16;
         const int burst = slot * kBurstFrames > kMinRingBytes ? slot * kBurstFrames : kMinRingBytes;
         return burst < kMaxRingBytes ? burst : kMaxRingBytes;
     }
+
+    // How soon a ring of `ringBytes` is half full at the rate of `batchBytes` of slots that
+    // gathered during `gathered`; no bound when the batch tells no rate.
+    static std::chrono::milliseconds halfFullIn(std::size_t ringBytes, std::size_t batchBytes,
+                                                std::chrono::nanoseconds gathered);
 
     std::unique_ptr<ICaptureDevice> openLive(const std::string& name, const CaptureOptions& options,
                                              CaptureOpenStatus& status,
