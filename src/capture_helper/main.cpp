@@ -417,13 +417,13 @@ int capture(const channel::Request& request, channel::FrameRing ring) {
         }
         // While frames flow, the kernel's ring gathers them for a while: one wake-up then
         // takes many of its blocks instead of one, and each wake-up costs more than a block.
-        // Never past half the ring at the line's rate, and not after the first busy batch: it
-        // gathered since a quiet look, which tells no rate, and a flood's onset fills the
-        // small ring of a capture at rest before the large one is set up.
+        // Never longer than the ring holds at the line's rate, and not after the first busy
+        // batch: it gathered since a quiet look, which tells no rate, and a flood's onset fills
+        // the small ring of a capture at rest before the large one is set up.
         const bool busy = n >= kGatherAfterFrames;
         if (busy && wasBusy)
             std::this_thread::sleep_for(
-                std::min<std::chrono::milliseconds>(kGather, device->halfFullIn()));
+                std::min<std::chrono::milliseconds>(kGather, device->gatherAtMost()));
         wasBusy = busy;
     }
     ::shutdown(kChannel, SHUT_WR);

@@ -72,9 +72,9 @@ public:
     virtual void breakLoop() = 0;
     // Kernel counters of a live capture; false for files or when unknown.
     virtual bool statistics(CaptureStatistics& out) = 0;
-    // How soon the last batch's rate fills half the kernel's ring now in use: a reader that
-    // lets frames gather there waits no longer. No bound where nothing is known.
-    virtual std::chrono::milliseconds halfFullIn() const {
+    // How long a reader may let frames gather in the kernel's ring at the last batch's rate
+    // before it reads again. No bound where nothing is known.
+    virtual std::chrono::milliseconds gatherAtMost() const {
         return std::chrono::milliseconds::max();
     }
 };

@@ -217,12 +217,20 @@ public:
         const auto now = Clock::now();
         if (m_changer)
             followLoad(t.slotBytes, now);
-        m_halfFullIn = PcapCaptureFactory::halfFullIn(ringInUse(), t.slotBytes, now - m_lastRead);
+        // The large ring took the traffic during this batch and was not read yet: no rate. While
+        // it is set up (tens of milliseconds, more on a busy machine) the small ring holds a
+        // flood only for a few more, and a rate measured since its onset is seldom the whole
+        // rate yet: it is looked at twice as often.
+        const bool growing = m_changer && m_changer->stage() == Stage::Growing;
+        m_gatherAtMost = large < 0 && ringInUse() != m_restBytes
+                             ? std::chrono::milliseconds::zero()
+                             : PcapCaptureFactory::gatherAtMost(ringInUse() / (growing ? 2 : 1),
+                                                                t.slotBytes, now - m_lastRead);
         m_lastRead = now;
         return n;
     }
 
-    std::chrono::milliseconds halfFullIn() const override { return m_halfFullIn; }
+    std::chrono::milliseconds gatherAtMost() const override { return m_gatherAtMost; }
 
     void breakLoop() override {
         if (m_offline) {
@@ -378,7 +386,7 @@ private:
     Clock::time_point m_windowStart;
     std::size_t m_windowBytes = 0;
     Clock::time_point m_lastRead;
-    std::chrono::milliseconds m_halfFullIn = std::chrono::milliseconds::max();
+    std::chrono::milliseconds m_gatherAtMost = std::chrono::milliseconds::max();
 };
 
 // The capture's filter: it accepts every frame, and its result is the number of bytes the
@@ -498,14 +506,14 @@ std::unique_ptr<PcapDevice> withFlowStarts(std::unique_ptr<PcapDevice> device,
 
 } // namespace
 
-std::chrono::milliseconds PcapCaptureFactory::halfFullIn(std::size_t ringBytes,
-                                                         std::size_t batchBytes,
-                                                         std::chrono::nanoseconds gathered) {
+std::chrono::milliseconds PcapCaptureFactory::gatherAtMost(std::size_t ringBytes,
+                                                           std::size_t batchBytes,
+                                                           std::chrono::nanoseconds gathered) {
     if (batchBytes == 0 || gathered <= std::chrono::nanoseconds::zero())
         return std::chrono::milliseconds::max();
     // In floating point: a span of hours times a ring of megabytes overflows 64 bits.
     const double ms = std::chrono::duration<double, std::milli>(gathered).count() *
-                      (static_cast<double>(ringBytes) / 2) / static_cast<double>(batchBytes);
+                      (static_cast<double>(ringBytes) / 4) / static_cast<double>(batchBytes);
     const auto most = std::chrono::hours(1);
     return ms >= std::chrono::duration<double, std::milli>(most).count()
                ? std::chrono::milliseconds(most)

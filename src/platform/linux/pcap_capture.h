@@ -29,10 +29,11 @@ public:
         return burst < kMaxRingBytes ? burst : kMaxRingBytes;
     }
 
-    // How soon a ring of `ringBytes` is half full at the rate of `batchBytes` of slots that
-    // gathered during `gathered`; no bound when the batch tells no rate.
-    static std::chrono::milliseconds halfFullIn(std::size_t ringBytes, std::size_t batchBytes,
-                                                std::chrono::nanoseconds gathered);
+    // How soon a quarter of a ring of `ringBytes` fills at the rate of `batchBytes` of slots
+    // that gathered during `gathered`: the rest is for a rate that rose since and for a reader
+    // that the scheduler wakes late. No bound when the batch tells no rate.
+    static std::chrono::milliseconds gatherAtMost(std::size_t ringBytes, std::size_t batchBytes,
+                                                  std::chrono::nanoseconds gathered);
 
     std::unique_ptr<ICaptureDevice> openLive(const std::string& name, const CaptureOptions& options,
                                              CaptureOpenStatus& status,

@@ -115,7 +115,7 @@ TEST_F(ReplayTest, MissingCaptureFileIsReported) {
 
 // The helper lets frames gather no longer than this: a bound too long loses frames to a full
 // ring, and one that wraps or divides by nothing turns into no bound at all.
-TEST(HalfFullInTest, BoundsTheGatherByTheRingAndTheRate) {
+TEST(GatherAtMostTest, BoundsTheGatherByTheRingAndTheRate) {
     using std::chrono::milliseconds;
     using namespace std::chrono_literals;
     constexpr std::size_t MiB = 1024 * 1024;
@@ -125,16 +125,16 @@ TEST(HalfFullInTest, BoundsTheGatherByTheRingAndTheRate) {
         std::chrono::nanoseconds gathered;
         milliseconds expected;
     } cases[] = {
-        {4 * MiB, 2 * MiB, 10ms, 10ms},                // half the ring came in 10 ms
-        {4 * MiB, 256 * 1024, 2ms, 16ms},              // a flood's block every 2 ms: 16 ms
-        {32 * MiB, 16 * MiB, 98ms, 98ms},              // the large ring under a flood
+        {4 * MiB, 1 * MiB, 10ms, 10ms},                // a quarter of the ring came in 10 ms
+        {4 * MiB, 256 * 1024, 2ms, 8ms},               // a flood's block every 2 ms: 8 ms
+        {32 * MiB, 8 * MiB, 98ms, 98ms},               // the large ring under a flood
         {4 * MiB, 1024, 1'000'000h, milliseconds(1h)}, // a span of ages: an hour, not a wrap
         {4 * MiB, 0, 5ms, milliseconds::max()},        // nothing came: no rate
         {4 * MiB, 1024, 0ns, milliseconds::max()},     // no time passed: no rate
         {4 * MiB, 4 * MiB, 1ms, 0ms},                  // faster than a millisecond: no gathering
     };
     for (const auto& c : cases)
-        EXPECT_EQ(PcapCaptureFactory::halfFullIn(c.ring, c.batch, c.gathered), c.expected)
+        EXPECT_EQ(PcapCaptureFactory::gatherAtMost(c.ring, c.batch, c.gathered), c.expected)
             << c.ring << " " << c.batch << " " << c.gathered.count();
 }
 
