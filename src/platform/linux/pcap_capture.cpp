@@ -155,6 +155,8 @@ private:
 // group sends each frame to exactly one of them. Both rings are read at every look, the small
 // one first, so a block that one of them still held at a hand-over is never left behind.
 class PcapDevice final : public ICaptureDevice {
+    static constexpr auto kUsualGather = std::chrono::milliseconds(100);
+
 public:
     PcapDevice(pcap_t* p, bool offline, int timeoutMs, std::size_t ringBytes, UniqueFd wake)
         : m_pcap(p), m_offline(offline), m_link(linkKindOf(pcap_datalink(p))),
@@ -275,6 +277,16 @@ private:
         return m_changer && m_changer->stage() == Stage::Large ? m_largeBytes : m_restBytes;
     }
 
+    // A rate that fills a quarter of the small ring sooner than a reader usually lets frames
+    // gather calls for the large ring. Slower lines keep the small one, which holds them for
+    // half a second and more: a TCP stream of ten gigabits a second among them, whose frames
+    // are few and large, and which would otherwise pay for a first pass through the large
+    // ring's 32 MiB.
+    bool needsLargeRing(std::size_t slotBytes, Clock::time_point now) const {
+        return PcapCaptureFactory::gatherAtMost(m_restBytes, slotBytes, now - m_lastRead) <
+               kUsualGather;
+    }
+
     void followLoad(std::size_t slotBytes, Clock::time_point now) {
         switch (m_changer->stage()) {
         case Stage::Refused:
@@ -283,14 +295,14 @@ private:
             m_changer->set(Stage::Small);
             return;
         case Stage::Small:
-            if (slotBytes >= m_growBytes && now >= m_retryAt) {
+            if (needsLargeRing(slotBytes, now) && now >= m_retryAt) {
                 m_lastBusy = m_windowStart = now;
                 m_windowBytes = 0;
                 m_changer->set(Stage::Growing);
             }
             return;
         case Stage::Draining:
-            if (slotBytes >= m_growBytes && m_large->takeTraffic(true)) {
+            if (needsLargeRing(slotBytes, now) && m_large->takeTraffic(true)) {
                 m_lastBusy = m_windowStart = now;
                 m_windowBytes = 0;
                 m_changer->set(Stage::Large);
