@@ -122,7 +122,7 @@ measure() { # name, extra setting
     pid=$!
     PIDS="$PIDS $pid"
     i=0
-    until grep -q "first paint" "$TMP/$1.log" || [ $i -gt 100 ]; do i=$((i + 1)); sleep 0.05; done
+    until grep -q "first paint" "$TMP/$1.log" 2>/dev/null || [ $i -gt 100 ]; do i=$((i + 1)); sleep 0.05; done
     paint=$(sed -n 's/.*first paint at \([0-9]*\) ms.*/\1/p' "$TMP/$1.log" | head -1)
     sleep 3 # start-up settles
     t0=$(cpu_ticks "$pid")

@@ -178,8 +178,8 @@ public:
         m_restBytes = restBytes;
         m_largeBytes = largeBytes;
         m_changer = std::make_unique<RingChanger>(*m_large, largeBytes);
-        // One batch that fills a thirty-second of the small ring means a load the small ring
-        // would not hold for long; a second below that much means the load is gone.
+        // A second in which less than a thirty-second of the small ring came means the load
+        // is gone.
         m_growBytes = restBytes / 32;
         m_quiet = std::chrono::milliseconds(quietMs);
     }
