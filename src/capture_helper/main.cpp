@@ -48,7 +48,7 @@ constexpr auto kStatisticsEvery = std::chrono::milliseconds(500);
 // message wakes the window.
 constexpr auto kStatisticsAnyway = std::chrono::seconds(5);
 // Only after a batch of a busy line: at rest the blocks come by their time-out anyway.
-constexpr auto kGather = std::chrono::milliseconds(100);
+constexpr auto kGather = PcapCaptureFactory::kGather;
 constexpr int kGatherAfterFrames = 256;
 // Pages of the frame ring the window has read are given back this often: seldom enough that a
 // busy line does not pay for fresh pages again and again, often enough that a burst's memory

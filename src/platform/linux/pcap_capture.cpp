@@ -155,8 +155,6 @@ private:
 // group sends each frame to exactly one of them. Both rings are read at every look, the small
 // one first, so a block that one of them still held at a hand-over is never left behind.
 class PcapDevice final : public ICaptureDevice {
-    static constexpr auto kUsualGather = std::chrono::milliseconds(100);
-
 public:
     PcapDevice(pcap_t* p, bool offline, int timeoutMs, std::size_t ringBytes, UniqueFd wake)
         : m_pcap(p), m_offline(offline), m_link(linkKindOf(pcap_datalink(p))),
@@ -223,11 +221,15 @@ public:
         // it is set up (tens of milliseconds, more on a busy machine) the small ring holds a
         // flood only for a few more, and a rate measured since its onset is seldom the whole
         // rate yet: it is looked at twice as often.
-        const bool growing = m_changer && m_changer->stage() == Stage::Growing;
-        m_gatherAtMost = large < 0 && ringInUse() != m_restBytes
-                             ? std::chrono::milliseconds::zero()
-                             : PcapCaptureFactory::gatherAtMost(ringInUse() / (growing ? 2 : 1),
-                                                                t.slotBytes, now - m_lastRead);
+        const Stage stage = m_changer ? m_changer->stage() : Stage::Small;
+        if (stage == Stage::Large && large < 0)
+            m_gatherAtMost = std::chrono::milliseconds::zero();
+        else
+            m_gatherAtMost =
+                PcapCaptureFactory::gatherAtMost(stage == Stage::Large     ? m_largeBytes
+                                                 : stage == Stage::Growing ? m_restBytes / 2
+                                                                           : m_restBytes,
+                                                 t.slotBytes, now - m_lastRead);
         m_lastRead = now;
         return n;
     }
@@ -272,11 +274,6 @@ public:
 private:
     using Stage = RingChanger::Stage;
 
-    // The ring the kernel sends to: the large one only while it takes the traffic.
-    std::size_t ringInUse() const {
-        return m_changer && m_changer->stage() == Stage::Large ? m_largeBytes : m_restBytes;
-    }
-
     // A rate that fills a quarter of the small ring sooner than a reader usually lets frames
     // gather calls for the large ring. Slower lines keep the small one, which holds them for
     // half a second and more: a TCP stream of ten gigabits a second among them, whose frames
@@ -284,7 +281,7 @@ private:
     // ring's 32 MiB.
     bool needsLargeRing(std::size_t slotBytes, Clock::time_point now) const {
         return PcapCaptureFactory::gatherAtMost(m_restBytes, slotBytes, now - m_lastRead) <
-               kUsualGather;
+               PcapCaptureFactory::kGather;
     }
 
     void followLoad(std::size_t slotBytes, Clock::time_point now) {

@@ -29,6 +29,8 @@ public:
         return burst < kMaxRingBytes ? burst : kMaxRingBytes;
     }
 
+    // How long a reader usually lets frames gather in the ring while they flow.
+    static constexpr std::chrono::milliseconds kGather{100};
     // How soon a quarter of a ring of `ringBytes` fills at the rate of `batchBytes` of slots
     // that gathered during `gathered`: the rest is for a rate that rose since and for a reader
     // that the scheduler wakes late. No bound when the batch tells no rate.
